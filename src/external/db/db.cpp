@@ -1,0 +1,364 @@
+#include "external/db/db.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "external/db/db_driver.h"
+
+struct db_driver_s {
+  int engine;
+  std::vector<std::pair<std::string, std::string>> options;
+};
+
+struct db_handle_s {
+  int engine;
+  std::unique_ptr<DbConnection> conn;
+  std::string lastError;
+};
+
+struct db_result_s : DbResultData {};
+
+struct db_async_result_s {
+  std::unique_ptr<DbCursor> cursor;
+  std::string error;
+  bool failed = false;
+};
+
+struct db_statement_s {
+  std::unique_ptr<DbStatement> stmt;
+};
+
+namespace {
+
+void SetError(char *errorText, const std::string &message) {
+  if (errorText == nullptr) return;
+  size_t n = std::min(message.size(), static_cast<size_t>(DBDRV_MAX_ERROR_TEXT - 1));
+  memcpy(errorText, message.data(), n);
+  errorText[n] = 0;
+}
+
+// "k=v;k=v" or "k=v k=v".
+bool ParseOptions(const char *text, std::vector<std::pair<std::string, std::string>> &out) {
+  std::string s = text != nullptr ? text : "";
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ';' || isspace(static_cast<unsigned char>(s[i])))) i++;
+    if (i >= s.size()) break;
+    size_t end = i;
+    while (end < s.size() && s[end] != ';' && !isspace(static_cast<unsigned char>(s[end]))) end++;
+    std::string item = s.substr(i, end - i);
+    size_t eq = item.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    i = end;
+  }
+  return true;
+}
+
+// Cuts text to size - 1 bytes without splitting a UTF-8 character.
+char *CopyCut(const char *value, size_t length, char *buffer, size_t size) {
+  if (buffer == nullptr) {
+    char *copy = static_cast<char *>(malloc(length + 1));
+    if (copy == nullptr) abort();
+    memcpy(copy, value, length);
+    copy[length] = 0;
+    return copy;
+  }
+  if (size == 0) return buffer;
+  size_t n = std::min(length, size - 1);
+  if (n < length)
+    while (n > 0 && (static_cast<unsigned char>(value[n]) & 0xC0) == 0x80) n--;
+  memcpy(buffer, value, n);
+  buffer[n] = 0;
+  return buffer;
+}
+
+const char *Cell(db_result_t r, int row, int column, size_t *length) {
+  *length = 0;
+  if (r == nullptr || row < 0 || row >= r->rows || column < 0 || column >= r->columns) return nullptr;
+  size_t i = r->cellIndex(row, column);
+  if (r->nulls[i]) return nullptr;
+  *length = r->offsets[i + 1] - r->offsets[i] - 1;
+  return r->data.c_str() + r->offsets[i];
+}
+
+int SyntaxFromName(const char *name) {
+  static const struct {
+    const char *name;
+    int code;
+  } kNames[] = {{"MYSQL", DB_SYNTAX_MYSQL}, {"PGSQL", DB_SYNTAX_PGSQL},   {"MSSQL", DB_SYNTAX_MSSQL},
+                {"ORACLE", DB_SYNTAX_ORACLE}, {"SQLITE", DB_SYNTAX_SQLITE}, {"DB2", DB_SYNTAX_DB2}};
+  for (const auto &n : kNames)
+    if (strcmp(name, n.name) == 0) return n.code;
+  return DB_SYNTAX_UNKNOWN;
+}
+
+// First column of the first row, or false when the query fails or
+// returns nothing.
+bool ReadSingleValue(db_handle_t hdb, const char *query, std::string &value) {
+  db_result_t r = DBSelect(hdb, query);
+  if (r == nullptr) return false;
+  bool found = DBGetNumRows(r) > 0;
+  if (found) {
+    char *v = DBGetField(r, 0, 0, nullptr, 0);
+    value = v;
+    free(v);
+  }
+  DBFreeResult(r);
+  return found;
+}
+
+}  // namespace
+
+bool DBInit(int, int) { return true; }
+
+db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, void *, void *) {
+  if (module == nullptr) return nullptr;
+  const char *base = strrchr(module, '/');
+  std::string name = base != nullptr ? base + 1 : module;
+  if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".ddr") == 0) name.resize(name.size() - 4);
+  int engine;
+  if (strcasecmp(name.c_str(), "sqlite") == 0)
+    engine = DB_SYNTAX_SQLITE;
+  else if (strcasecmp(name.c_str(), "pgsql") == 0)
+    engine = DB_SYNTAX_PGSQL;
+  else if (strcasecmp(name.c_str(), "mysql") == 0 || strcasecmp(name.c_str(), "mariadb") == 0)
+    engine = DB_SYNTAX_MYSQL;
+  else
+    return nullptr;
+  auto driver = std::make_unique<db_driver_s>();
+  driver->engine = engine;
+  if (!ParseOptions(initParameters, driver->options)) return nullptr;
+  return driver.release();
+}
+
+void DBUnloadDriver(db_driver_t driver) { delete driver; }
+
+db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
+                      const char *password, const char *schema, char *errorText) {
+  DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",
+                    login != nullptr ? login : "", password != nullptr ? password : "",
+                    schema != nullptr ? schema : "", driver->options};
+  std::string error;
+  std::unique_ptr<DbConnection> conn;
+  switch (driver->engine) {
+    case DB_SYNTAX_SQLITE: conn = SqliteConnect(p, error); break;
+    case DB_SYNTAX_PGSQL: conn = PgsqlConnect(p, error); break;
+    case DB_SYNTAX_MYSQL: conn = MysqlConnect(p, error); break;
+  }
+  if (conn == nullptr) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  return new db_handle_s{driver->engine, std::move(conn), std::string()};
+}
+
+void DBDisconnect(db_handle_t hdb) { delete hdb; }
+
+int DBGetEngine(db_handle_t hdb) { return hdb->engine; }
+
+int DBGetSyntax(db_handle_t hdb) {
+  std::string value;
+  if (!ReadSingleValue(hdb, "SELECT var_value FROM metadata WHERE var_name='Syntax'", value)) {
+    if (!ReadSingleValue(hdb, "SELECT var_value FROM config WHERE var_name='DBSyntax'", value))
+      return DB_SYNTAX_UNKNOWN;
+    DecodeSQLString(value.data());
+    value.resize(strlen(value.c_str()));
+  }
+  return SyntaxFromName(value.c_str());
+}
+
+int DBGetSchemaVersion(db_handle_t hdb) {
+  std::string value;
+  if (ReadSingleValue(hdb, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", value))
+    return atoi(value.c_str());
+  if (ReadSingleValue(hdb, "SELECT var_value FROM config WHERE var_name='DBFormatVersion'", value)) {
+    DecodeSQLString(value.data());
+    return atoi(value.c_str());
+  }
+  return 0;
+}
+
+bool DBQuery(db_handle_t hdb, const char *query) { return DBQueryEx(hdb, query, nullptr); }
+
+bool DBQueryEx(db_handle_t hdb, const char *query, char *errorText) {
+  std::string error;
+  if (hdb->conn->execute(query, error)) return true;
+  SetError(errorText, error);
+  return false;
+}
+
+db_result_t DBSelect(db_handle_t hdb, const char *query) { return DBSelectEx(hdb, query, nullptr); }
+
+db_result_t DBSelectEx(db_handle_t hdb, const char *query, char *errorText) {
+  auto result = std::make_unique<db_result_s>();
+  std::string error;
+  if (!hdb->conn->select(query, *result, error)) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  return result.release();
+}
+
+int DBGetNumRows(db_result_t result) { return result != nullptr ? result->rows : 0; }
+int DBGetColumnCount(db_result_t result) { return result != nullptr ? result->columns : 0; }
+
+char *DBGetField(db_result_t result, int row, int column, char *buffer, size_t size) {
+  size_t length;
+  const char *value = Cell(result, row, column, &length);
+  return CopyCut(value != nullptr ? value : "", length, buffer, size);
+}
+
+bool DBIsFieldNull(db_result_t result, int row, int column) {
+  size_t length;
+  return Cell(result, row, column, &length) == nullptr;
+}
+
+int32_t DBGetFieldLong(db_result_t result, int row, int column) {
+  return static_cast<int32_t>(DBGetFieldInt64(result, row, column));
+}
+
+uint32_t DBGetFieldULong(db_result_t result, int row, int column) {
+  return static_cast<uint32_t>(DBGetFieldInt64(result, row, column));
+}
+
+int64_t DBGetFieldInt64(db_result_t result, int row, int column) {
+  size_t length;
+  const char *value = Cell(result, row, column, &length);
+  return value != nullptr ? strtoll(value, nullptr, 10) : 0;
+}
+
+uint64_t DBGetFieldUInt64(db_result_t result, int row, int column) {
+  size_t length;
+  const char *value = Cell(result, row, column, &length);
+  return value != nullptr ? strtoull(value, nullptr, 10) : 0;
+}
+
+double DBGetFieldDouble(db_result_t result, int row, int column) {
+  size_t length;
+  const char *value = Cell(result, row, column, &length);
+  return value != nullptr ? strtod(value, nullptr) : 0;
+}
+
+uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column) {
+  size_t length;
+  const char *value = Cell(result, row, column, &length);
+  unsigned a, b, c, d;
+  char tail;
+  if (value == nullptr || sscanf(value, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 ||
+      b > 255 || c > 255 || d > 255)
+    return 0;
+  return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+void DBFreeResult(db_result_t result) { delete result; }
+
+db_async_result_t DBAsyncSelect(db_handle_t hdb, const char *query) {
+  return DBAsyncSelectEx(hdb, query, nullptr);
+}
+
+db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText) {
+  std::string error;
+  std::unique_ptr<DbCursor> cursor = hdb->conn->openCursor(query, error);
+  if (cursor == nullptr) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  auto result = new db_async_result_s;
+  result->cursor = std::move(cursor);
+  return result;
+}
+
+bool DBFetch(db_async_result_t result) {
+  if (result == nullptr || result->failed) return false;
+  if (result->cursor->fetch(result->error)) return true;
+  result->failed = !result->error.empty();
+  return false;
+}
+
+const char *DBGetAsyncError(db_async_result_t result) {
+  return result != nullptr && result->failed ? result->error.c_str() : nullptr;
+}
+
+int DBGetColumnCountAsync(db_async_result_t result) { return result->cursor->columnCount(); }
+
+char *DBGetColumnNameAsync(db_async_result_t result, int column, char *buffer, size_t size) {
+  const char *name = result->cursor->columnName(column);
+  return CopyCut(name, strlen(name), buffer, size);
+}
+
+char *DBGetFieldAsync(db_async_result_t result, int column, char *buffer, size_t size) {
+  size_t length;
+  const char *value = result->cursor->value(column, &length);
+  return CopyCut(value != nullptr ? value : "", length, buffer, size);
+}
+
+const char *DBGetFieldAsyncData(db_async_result_t result, int column, size_t *length) {
+  return result->cursor->value(column, length);
+}
+
+int32_t DBGetFieldAsyncLong(db_async_result_t result, int column) {
+  return static_cast<int32_t>(DBGetFieldAsyncInt64(result, column));
+}
+
+int64_t DBGetFieldAsyncInt64(db_async_result_t result, int column) {
+  size_t length;
+  const char *value = result->cursor->value(column, &length);
+  return value != nullptr ? strtoll(value, nullptr, 10) : 0;
+}
+
+void DBFreeAsyncResult(db_async_result_t result) { delete result; }
+
+db_statement_t DBPrepare(db_handle_t hdb, const char *query, char *errorText) {
+  std::string error;
+  std::unique_ptr<DbStatement> stmt = hdb->conn->prepare(query, error);
+  if (stmt == nullptr) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  return new db_statement_s{std::move(stmt)};
+}
+
+bool DBBind(db_statement_t stmt, int pos, const char *value, size_t length) {
+  return stmt->stmt->bind(pos, value, length);
+}
+
+bool DBBind(db_statement_t stmt, int pos, const char *value) {
+  return stmt->stmt->bind(pos, value, value != nullptr ? strlen(value) : 0);
+}
+
+bool DBBind(db_statement_t stmt, int pos, int64_t value) {
+  char text[32];
+  int n = snprintf(text, sizeof(text), "%lld", static_cast<long long>(value));
+  return stmt->stmt->bind(pos, text, static_cast<size_t>(n));
+}
+
+bool DBExecute(db_statement_t stmt, char *errorText) {
+  std::string error;
+  if (stmt->stmt->execute(error)) return true;
+  SetError(errorText, error);
+  return false;
+}
+
+db_result_t DBSelectPrepared(db_statement_t stmt, char *errorText) {
+  auto result = std::make_unique<db_result_s>();
+  std::string error;
+  if (!stmt->stmt->select(*result, error)) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  return result.release();
+}
+
+void DBFreeStatement(db_statement_t stmt) { delete stmt; }
+
+bool DBBegin(db_handle_t hdb) { return hdb->conn->begin(hdb->lastError); }
+bool DBCommit(db_handle_t hdb) { return hdb->conn->commit(hdb->lastError); }
+bool DBRollback(db_handle_t hdb) { return hdb->conn->rollback(hdb->lastError); }
+const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
+
+String DBPrepareString(db_handle_t hdb, const char *text, int maxLength) {
+  return DBPrepareStringForSyntax(hdb->engine, text, maxLength);
+}

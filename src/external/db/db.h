@@ -1,0 +1,126 @@
+// Database access layer: one interface over the SQLite, PostgreSQL and
+// MySQL/MariaDB drivers. Texts are UTF-8. Error texts are written into a
+// caller buffer of DBDRV_MAX_ERROR_TEXT bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "external/tv_string.h"
+
+#define DBDRV_MAX_ERROR_TEXT 1024
+
+// Dialect codes of DBGetSyntax.
+#define DB_SYNTAX_MYSQL 0
+#define DB_SYNTAX_PGSQL 1
+#define DB_SYNTAX_MSSQL 2
+#define DB_SYNTAX_ORACLE 3
+#define DB_SYNTAX_SQLITE 4
+#define DB_SYNTAX_DB2 5
+#define DB_SYNTAX_UNKNOWN -1
+
+struct db_driver_s;
+struct db_handle_s;
+struct db_result_s;
+struct db_async_result_s;
+struct db_statement_s;
+typedef db_driver_s *db_driver_t;
+typedef db_handle_s *db_handle_t;
+typedef db_result_s *db_result_t;
+typedef db_async_result_s *db_async_result_t;
+typedef db_statement_s *db_statement_t;
+
+bool DBInit(int logMsgCode, int sqlErrorMsgCode);
+
+// module: "sqlite", "pgsql" or "mysql" (a path and a ".ddr" ending are
+// allowed and ignored). Returns null for an unknown module or bad params.
+db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql,
+                         void *eventHandler, void *userArg);
+void DBUnloadDriver(db_driver_t driver);
+
+// Returns null and fills errorText when the connection cannot be opened.
+db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
+                      const char *password, const char *schema, char *errorText);
+void DBDisconnect(db_handle_t hdb);
+
+// The dialect record: metadata "Syntax", else config "DBSyntax". Returns
+// DB_SYNTAX_UNKNOWN when neither holds a known value.
+int DBGetSyntax(db_handle_t hdb);
+// Metadata "SchemaVersion", else config "DBFormatVersion"; 0 when the
+// database holds neither.
+int DBGetSchemaVersion(db_handle_t hdb);
+
+bool DBQuery(db_handle_t hdb, const char *query);
+bool DBQueryEx(db_handle_t hdb, const char *query, char *errorText);
+
+// Buffered results: all rows at once. Null on failure.
+db_result_t DBSelect(db_handle_t hdb, const char *query);
+db_result_t DBSelectEx(db_handle_t hdb, const char *query, char *errorText);
+int DBGetNumRows(db_result_t result);
+int DBGetColumnCount(db_result_t result);
+// Copies at most size - 1 bytes (cut on a character boundary) and
+// terminates. A null buffer returns a new copy of the whole value for the
+// caller to free(). Out-of-range cells and NULL read as the empty text.
+char *DBGetField(db_result_t result, int row, int column, char *buffer, size_t size);
+bool DBIsFieldNull(db_result_t result, int row, int column);
+int32_t DBGetFieldLong(db_result_t result, int row, int column);
+uint32_t DBGetFieldULong(db_result_t result, int row, int column);
+int64_t DBGetFieldInt64(db_result_t result, int row, int column);
+uint64_t DBGetFieldUInt64(db_result_t result, int row, int column);
+double DBGetFieldDouble(db_result_t result, int row, int column);
+// Dotted IPv4 text as a host-order number; 0 when the text is not one.
+uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column);
+void DBFreeResult(db_result_t result);
+
+// Unbuffered results: rows are read one at a time, memory stays flat.
+// While one is open no other statement may run on the same connection.
+db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText);
+db_async_result_t DBAsyncSelect(db_handle_t hdb, const char *query);
+// True while a row is current. A read error ends the rows and is kept in
+// DBGetAsyncError.
+bool DBFetch(db_async_result_t result);
+// The error that ended the rows early, or null after a clean end.
+const char *DBGetAsyncError(db_async_result_t result);
+int DBGetColumnCountAsync(db_async_result_t result);
+char *DBGetColumnNameAsync(db_async_result_t result, int column, char *buffer, size_t size);
+// As DBGetField; never null (a null buffer returns a new whole copy).
+char *DBGetFieldAsync(db_async_result_t result, int column, char *buffer, size_t size);
+// The current value without a copy, valid until the next DBFetch; null
+// for NULL. length receives the byte count.
+const char *DBGetFieldAsyncData(db_async_result_t result, int column, size_t *length);
+int32_t DBGetFieldAsyncLong(db_async_result_t result, int column);
+int64_t DBGetFieldAsyncInt64(db_async_result_t result, int column);
+void DBFreeAsyncResult(db_async_result_t result);
+
+// Prepared statements with "?" placeholders (outside quoted literals).
+// Values are bound as text; the engine converts them to the column type.
+db_statement_t DBPrepare(db_handle_t hdb, const char *query, char *errorText);
+// Binds parameter pos (1-based); a null value binds NULL. The text is
+// copied.
+bool DBBind(db_statement_t stmt, int pos, const char *value, size_t length);
+bool DBBind(db_statement_t stmt, int pos, const char *value);
+bool DBBind(db_statement_t stmt, int pos, int64_t value);
+bool DBExecute(db_statement_t stmt, char *errorText);
+db_result_t DBSelectPrepared(db_statement_t stmt, char *errorText);
+void DBFreeStatement(db_statement_t stmt);
+
+bool DBBegin(db_handle_t hdb);
+bool DBCommit(db_handle_t hdb);
+bool DBRollback(db_handle_t hdb);
+// Error text of the last failed DBBegin/DBCommit/DBRollback.
+const char *DBGetLastError(db_handle_t hdb);
+
+// The whole quoted literal for text in the connection's dialect; the text
+// is cut to maxLength characters first unless maxLength is -1.
+String DBPrepareString(db_handle_t hdb, const char *text, int maxLength = -1);
+// As DBPrepareString, for a dialect code without a connection.
+String DBPrepareStringForSyntax(int syntax, const char *text, int maxLength = -1);
+
+// Escaped text form of stored server texts. EncodeSQLString returns a new
+// text (free()); DecodeSQLString decodes in place.
+char *EncodeSQLString(const char *text);
+void DecodeSQLString(char *text);
+
+// The engine the handle is connected to (DB_SYNTAX_*), whatever the
+// database's dialect record says.
+int DBGetEngine(db_handle_t hdb);

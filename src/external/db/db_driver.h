@@ -1,0 +1,75 @@
+// What each engine's driver provides to the access layer. Every call
+// returns false (or null) on failure with the engine's message in error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// All rows of a buffered query. Cells are stored back to back, each
+// terminated, so that a cell is usable as a C string in place.
+struct DbResultData {
+  int rows = 0;
+  int columns = 0;
+  std::vector<std::string> names;
+  std::vector<size_t> offsets;  // start of each cell; one more at the end
+  std::vector<bool> nulls;
+  std::string data;
+
+  void addCell(const char *value, size_t length) {
+    if (offsets.empty()) offsets.push_back(0);
+    if (value != nullptr) data.append(value, length);
+    data.push_back(0);
+    offsets.push_back(data.size());
+    nulls.push_back(value == nullptr);
+  }
+  size_t cellIndex(int row, int column) const {
+    return static_cast<size_t>(row) * static_cast<size_t>(columns) + static_cast<size_t>(column);
+  }
+};
+
+class DbCursor {
+ public:
+  virtual ~DbCursor() = default;
+  // True while a row is current; on a read error false with error set.
+  virtual bool fetch(std::string &error) = 0;
+  virtual int columnCount() = 0;
+  virtual const char *columnName(int column) = 0;
+  // Null for NULL; valid until the next fetch.
+  virtual const char *value(int column, size_t *length) = 0;
+};
+
+class DbStatement {
+ public:
+  virtual ~DbStatement() = default;
+  // Null value binds NULL. The driver keeps its own copy.
+  virtual bool bind(int pos, const char *value, size_t length) = 0;
+  virtual bool execute(std::string &error) = 0;
+  virtual bool select(DbResultData &result, std::string &error) = 0;
+};
+
+class DbConnection {
+ public:
+  virtual ~DbConnection() = default;
+  virtual bool execute(const char *query, std::string &error) = 0;
+  virtual bool select(const char *query, DbResultData &result, std::string &error) = 0;
+  virtual std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) = 0;
+  virtual std::unique_ptr<DbStatement> prepare(const char *query, std::string &error) = 0;
+  virtual bool begin(std::string &error) = 0;
+  virtual bool commit(std::string &error) = 0;
+  virtual bool rollback(std::string &error) = 0;
+};
+
+struct DbConnectParams {
+  std::string server, database, login, password, schema;
+  std::vector<std::pair<std::string, std::string>> options;  // from DBDrvParams
+};
+
+std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error);
+std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::string &error);
+std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error);
+
+// Splits a query at its "?" placeholders outside single-quoted literals:
+// n placeholders give n + 1 pieces.
+std::vector<std::string> SplitAtPlaceholders(const char *query);

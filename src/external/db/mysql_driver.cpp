@@ -1,0 +1,215 @@
+// MySQL/MariaDB driver on the MariaDB Connector/C. DBServer is the host
+// ("localhost" means the local socket), DBName the database; DBSchema has
+// no meaning on this engine. DBDrvParams accepts port=<n>, socket=<path>,
+// connect_timeout=<s> and sql_mode=<modes>.
+//
+// The session runs with sql_mode 'NO_ENGINE_SUBSTITUTION' unless
+// DBDrvParams says otherwise: the server schema's statements rely on the
+// permissive mode (an INSERT may omit a NOT NULL text column without a
+// default, which strict mode rejects). The price is that the server
+// converts instead of rejecting some bad values (a too long text is cut
+// with a warning); the tool itself only writes values it read from a
+// database with the same schema.
+#include <mysql.h>
+
+#include <cstring>
+
+#include "external/db/db_driver.h"
+
+namespace {
+
+std::string Message(MYSQL *conn) {
+  std::string s = mysql_error(conn);
+  return s.empty() ? "unknown MySQL error" : s;
+}
+
+std::string Quote(const char *value, size_t length) {
+  std::string out = "'";
+  out.reserve(length + 2);
+  for (size_t i = 0; i < length; i++) {
+    char c = value[i];
+    if (c == '\'')
+      out += "''";
+    else if (c == '\\')
+      out += "\\\\";
+    else if (c == 0)
+      out += "\\0";
+    else
+      out += c;
+  }
+  out += '\'';
+  return out;
+}
+
+void CopyResult(MYSQL_RES *res, DbResultData &out) {
+  unsigned columns = mysql_num_fields(res);
+  out.columns = static_cast<int>(columns);
+  MYSQL_FIELD *fields = mysql_fetch_fields(res);
+  for (unsigned c = 0; c < columns; c++) out.names.emplace_back(fields[c].name);
+  while (MYSQL_ROW row = mysql_fetch_row(res)) {
+    unsigned long *lengths = mysql_fetch_lengths(res);
+    for (unsigned c = 0; c < columns; c++) out.addCell(row[c], row[c] != nullptr ? lengths[c] : 0);
+    out.rows++;
+  }
+}
+
+class MysqlCursor final : public DbCursor {
+ public:
+  MysqlCursor(MYSQL *conn, MYSQL_RES *res) : conn_(conn), res_(res) {
+    MYSQL_FIELD *fields = mysql_fetch_fields(res);
+    for (unsigned c = 0; c < mysql_num_fields(res); c++) names_.emplace_back(fields[c].name);
+  }
+  ~MysqlCursor() override { mysql_free_result(res_); }
+  bool fetch(std::string &error) override {
+    row_ = mysql_fetch_row(res_);
+    if (row_ != nullptr) {
+      lengths_ = mysql_fetch_lengths(res_);
+      return true;
+    }
+    if (mysql_errno(conn_) != 0) error = Message(conn_);
+    return false;
+  }
+  int columnCount() override { return static_cast<int>(names_.size()); }
+  const char *columnName(int column) override {
+    return column >= 0 && column < columnCount() ? names_[static_cast<size_t>(column)].c_str() : "";
+  }
+  const char *value(int column, size_t *length) override {
+    *length = 0;
+    if (row_ == nullptr || column < 0 || column >= columnCount() || row_[column] == nullptr) return nullptr;
+    *length = lengths_[column];
+    return row_[column];
+  }
+
+ private:
+  MYSQL *conn_;
+  MYSQL_RES *res_;
+  MYSQL_ROW row_ = nullptr;
+  unsigned long *lengths_ = nullptr;
+  std::vector<std::string> names_;
+};
+
+class MysqlConnection;
+
+// The statement text is completed on the client with quoted values: one
+// round trip per execution, as a server-side prepare would need too.
+class MysqlStatement final : public DbStatement {
+ public:
+  MysqlStatement(MysqlConnection *owner, std::vector<std::string> pieces)
+      : owner_(owner), pieces_(std::move(pieces)), values_(pieces_.size() - 1, "NULL") {}
+  bool bind(int pos, const char *value, size_t length) override {
+    if (pos < 1 || pos > static_cast<int>(values_.size())) return false;
+    values_[static_cast<size_t>(pos - 1)] = value != nullptr ? Quote(value, length) : "NULL";
+    return true;
+  }
+  bool execute(std::string &error) override;
+  bool select(DbResultData &result, std::string &error) override;
+
+ private:
+  std::string text() const {
+    std::string q = pieces_[0];
+    for (size_t i = 0; i < values_.size(); i++) q += values_[i] + pieces_[i + 1];
+    return q;
+  }
+  MysqlConnection *owner_;
+  std::vector<std::string> pieces_;
+  std::vector<std::string> values_;
+};
+
+class MysqlConnection final : public DbConnection {
+ public:
+  explicit MysqlConnection(MYSQL *conn) : conn_(conn) {}
+  ~MysqlConnection() override { mysql_close(conn_); }
+
+  bool execute(const char *query, std::string &error) override {
+    if (!send(query, error)) return false;
+    // A statement that returns rows must have them read before the next.
+    if (MYSQL_RES *res = mysql_store_result(conn_)) mysql_free_result(res);
+    if (mysql_errno(conn_) != 0) {
+      error = Message(conn_);
+      return false;
+    }
+    return true;
+  }
+  bool select(const char *query, DbResultData &result, std::string &error) override {
+    if (!send(query, error)) return false;
+    MYSQL_RES *res = mysql_store_result(conn_);
+    if (res == nullptr) {
+      if (mysql_errno(conn_) != 0) {
+        error = Message(conn_);
+        return false;
+      }
+      return true;  // a statement without a result set
+    }
+    CopyResult(res, result);
+    mysql_free_result(res);
+    return true;
+  }
+  std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
+    if (!send(query, error)) return nullptr;
+    MYSQL_RES *res = mysql_use_result(conn_);
+    if (res == nullptr) {
+      error = mysql_errno(conn_) != 0 ? Message(conn_) : "the statement returns no rows";
+      return nullptr;
+    }
+    return std::make_unique<MysqlCursor>(conn_, res);
+  }
+  std::unique_ptr<DbStatement> prepare(const char *query, std::string &) override {
+    return std::make_unique<MysqlStatement>(this, SplitAtPlaceholders(query));
+  }
+  bool begin(std::string &error) override { return execute("START TRANSACTION", error); }
+  bool commit(std::string &error) override { return execute("COMMIT", error); }
+  bool rollback(std::string &error) override { return execute("ROLLBACK", error); }
+
+ private:
+  bool send(const char *query, std::string &error) {
+    if (mysql_real_query(conn_, query, strlen(query)) == 0) return true;
+    error = Message(conn_);
+    return false;
+  }
+  MYSQL *conn_;
+};
+
+bool MysqlStatement::execute(std::string &error) { return owner_->execute(text().c_str(), error); }
+bool MysqlStatement::select(DbResultData &result, std::string &error) {
+  return owner_->select(text().c_str(), result, error);
+}
+
+}  // namespace
+
+std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error) {
+  unsigned port = 0;
+  std::string socket;
+  std::string sqlMode = "NO_ENGINE_SUBSTITUTION";
+  unsigned timeout = 0;
+  for (const auto &[key, value] : params.options) {
+    if (key == "port")
+      port = static_cast<unsigned>(atoi(value.c_str()));
+    else if (key == "socket")
+      socket = value;
+    else if (key == "connect_timeout")
+      timeout = static_cast<unsigned>(atoi(value.c_str()));
+    else if (key == "sql_mode")
+      sqlMode = value;
+    else {
+      error = "unknown MySQL driver parameter \"" + key + "\"";
+      return nullptr;
+    }
+  }
+  MYSQL *conn = mysql_init(nullptr);
+  if (conn == nullptr) {
+    error = "out of memory";
+    return nullptr;
+  }
+  mysql_options(conn, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  if (timeout > 0) mysql_options(conn, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  auto c = std::make_unique<MysqlConnection>(conn);
+  if (mysql_real_connect(conn, params.server.empty() ? nullptr : params.server.c_str(), params.login.c_str(),
+                         params.password.c_str(), params.database.c_str(), port,
+                         socket.empty() ? nullptr : socket.c_str(), 0) == nullptr) {
+    error = Message(conn);
+    return nullptr;
+  }
+  std::string mode = "SET SESSION sql_mode=" + Quote(sqlMode.c_str(), sqlMode.size());
+  if (!c->execute(mode.c_str(), error)) return nullptr;
+  return c;
+}

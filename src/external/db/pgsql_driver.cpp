@@ -1,0 +1,411 @@
+// PostgreSQL driver on libpq. DBServer is the host, DBSchema (when set)
+// the search path. DBDrvParams holds further libpq connection keywords,
+// e.g. "port=5433;sslmode=require;connect_timeout=5".
+//
+// PostgreSQL aborts a whole transaction when one statement fails, while
+// the tool reports a failed statement and often goes on inside the same
+// transaction. So inside a transaction every statement runs behind a
+// savepoint sent in the same round trip: released on success, rolled back
+// to on failure, so a failed statement behaves as on the other engines.
+#include <libpq-fe.h>
+
+#include <cstring>
+
+#include "external/db/db_driver.h"
+
+namespace {
+
+const char kSavepoint[] = "SAVEPOINT tvdbmgr_stmt";
+const char kRelease[] = "RELEASE SAVEPOINT tvdbmgr_stmt";
+const char kUndo[] = "ROLLBACK TO SAVEPOINT tvdbmgr_stmt;RELEASE SAVEPOINT tvdbmgr_stmt";
+
+std::string Message(const char *text) {
+  std::string s = text != nullptr ? text : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  if (s.compare(0, 7, "ERROR: ") == 0) s.erase(0, 7);
+  return s.empty() ? "unknown PostgreSQL error" : s;
+}
+
+bool ResultOk(PGresult *r) {
+  ExecStatusType st = PQresultStatus(r);
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY ||
+         st == PGRES_SINGLE_TUPLE;
+}
+
+struct ResultGuard {
+  PGresult *r;
+  ~ResultGuard() { PQclear(r); }
+};
+
+void CopyResult(PGresult *r, DbResultData &out) {
+  int rows = PQntuples(r), columns = PQnfields(r);
+  out.columns = columns;
+  out.rows = rows;
+  for (int c = 0; c < columns; c++) out.names.emplace_back(PQfname(r, c));
+  for (int row = 0; row < rows; row++)
+    for (int c = 0; c < columns; c++) {
+      if (PQgetisnull(r, row, c))
+        out.addCell(nullptr, 0);
+      else
+        out.addCell(PQgetvalue(r, row, c), static_cast<size_t>(PQgetlength(r, row, c)));
+    }
+}
+
+class PgsqlConnection;
+
+class PgsqlCursor final : public DbCursor {
+ public:
+  PgsqlCursor(PgsqlConnection *owner, PGconn *conn, bool isolated)
+      : owner_(owner), conn_(conn), isolated_(isolated) {}
+  ~PgsqlCursor() override;
+  bool fetch(std::string &error) override {
+    PQclear(row_);
+    row_ = nullptr;
+    if (pending_ != nullptr) {
+      row_ = pending_;
+      pending_ = nullptr;
+      captureNames();
+      return true;
+    }
+    if (done_) return false;
+    PGresult *r = PQgetResult(conn_);
+    if (r != nullptr && PQresultStatus(r) == PGRES_SINGLE_TUPLE) {
+      row_ = r;
+      captureNames();
+      return true;
+    }
+    done_ = true;
+    if (r != nullptr && !ResultOk(r)) {
+      failed_ = true;
+      error = Message(PQresultErrorMessage(r));
+    } else if (r != nullptr) {
+      captureNames(r);
+    } else {
+      failed_ = true;
+      error = Message(PQerrorMessage(conn_));
+    }
+    PQclear(r);
+    drain();
+    return false;
+  }
+  int columnCount() override { return static_cast<int>(names_.size()); }
+  const char *columnName(int column) override {
+    return column >= 0 && column < columnCount() ? names_[static_cast<size_t>(column)].c_str() : "";
+  }
+  const char *value(int column, size_t *length) override {
+    *length = 0;
+    if (row_ == nullptr || column < 0 || column >= PQnfields(row_) || PQgetisnull(row_, 0, column))
+      return nullptr;
+    *length = static_cast<size_t>(PQgetlength(row_, 0, column));
+    return PQgetvalue(row_, 0, column);
+  }
+ private:
+  void captureNames(PGresult *r = nullptr) {
+    if (!names_.empty()) return;
+    PGresult *src = r != nullptr ? r : row_;
+    for (int c = 0; c < PQnfields(src); c++) names_.emplace_back(PQfname(src, c));
+  }
+  void drain() {
+    while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+  }
+  PgsqlConnection *owner_;
+  PGconn *conn_;
+  bool isolated_;
+  PGresult *row_ = nullptr;
+  PGresult *pending_ = nullptr;  // the first row, read when the query was sent
+  bool done_ = false;
+  bool failed_ = false;
+  std::vector<std::string> names_;
+  friend class PgsqlConnection;
+};
+
+class PgsqlStatement final : public DbStatement {
+ public:
+  PgsqlStatement(PgsqlConnection *owner, PGconn *conn, std::string name, int params)
+      : owner_(owner), conn_(conn), name_(std::move(name)), values_(static_cast<size_t>(params)),
+        isNull_(static_cast<size_t>(params), true) {}
+  ~PgsqlStatement() override;
+  bool bind(int pos, const char *value, size_t length) override {
+    if (pos < 1 || pos > static_cast<int>(values_.size())) return false;
+    size_t i = static_cast<size_t>(pos - 1);
+    isNull_[i] = value == nullptr;
+    values_[i].assign(value != nullptr ? value : "", value != nullptr ? length : 0);
+    return true;
+  }
+  bool execute(std::string &error) override;
+  bool select(DbResultData &result, std::string &error) override;
+
+ private:
+  bool run(DbResultData *result, std::string &error);
+  PgsqlConnection *owner_;
+  PGconn *conn_;
+  std::string name_;
+  std::vector<std::string> values_;
+  std::vector<bool> isNull_;
+};
+
+class PgsqlConnection final : public DbConnection {
+ public:
+  explicit PgsqlConnection(PGconn *conn) : conn_(conn) {}
+  ~PgsqlConnection() override { PQfinish(conn_); }
+
+  bool execute(const char *query, std::string &error) override { return run(query, nullptr, error); }
+  bool select(const char *query, DbResultData &result, std::string &error) override {
+    return run(query, &result, error);
+  }
+  std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
+    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
+    if (!PQsendQuery(conn_, query)) {
+      error = Message(PQerrorMessage(conn_));
+      if (inTransaction_) simple(kRelease, error);
+      return nullptr;
+    }
+    PQsetSingleRowMode(conn_);
+    auto cursor = std::make_unique<PgsqlCursor>(this, conn_, inTransaction_);
+    // Surface a failing query here rather than at the first fetch.
+    PGresult *first = PQgetResult(conn_);
+    if (first == nullptr || !ResultOk(first)) {
+      error = Message(first != nullptr ? PQresultErrorMessage(first) : PQerrorMessage(conn_));
+      PQclear(first);
+      while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+      cursor->done_ = true;
+      cursor->failed_ = true;
+      return nullptr;  // the cursor's destructor undoes the savepoint
+    }
+    if (PQresultStatus(first) == PGRES_SINGLE_TUPLE) {
+      cursor->pending_ = first;
+    } else {
+      cursor->captureNames(first);
+      PQclear(first);
+      cursor->done_ = true;
+      while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+    }
+    return cursor;
+  }
+  std::unique_ptr<DbStatement> prepare(const char *query, std::string &error) override {
+    std::vector<std::string> pieces = SplitAtPlaceholders(query);
+    std::string text = pieces[0];
+    for (size_t i = 1; i < pieces.size(); i++) text += "$" + std::to_string(i) + pieces[i];
+    std::string name = "tvdbmgr_" + std::to_string(++statementCount_);
+    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
+    PGresult *r = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
+    bool ok = ResultOk(r);
+    if (!ok) error = Message(PQresultErrorMessage(r));
+    PQclear(r);
+    if (inTransaction_) {
+      std::string ignored;
+      simple(ok ? kRelease : kUndo, ignored);
+    }
+    if (!ok) return nullptr;
+    return std::make_unique<PgsqlStatement>(this, conn_, name, static_cast<int>(pieces.size() - 1));
+  }
+  bool begin(std::string &error) override {
+    if (!simple("BEGIN", error)) return false;
+    inTransaction_ = true;
+    return true;
+  }
+  bool commit(std::string &error) override {
+    inTransaction_ = false;
+    PGresult *r = PQexec(conn_, "COMMIT");
+    ResultGuard g{r};
+    if (!ResultOk(r)) {
+      error = Message(PQresultErrorMessage(r));
+      return false;
+    }
+    // COMMIT of an aborted transaction "succeeds" with a ROLLBACK tag.
+    if (strcmp(PQcmdStatus(r), "ROLLBACK") == 0) {
+      error = "the transaction was aborted and has been rolled back";
+      return false;
+    }
+    return true;
+  }
+  bool rollback(std::string &error) override {
+    inTransaction_ = false;
+    return simple("ROLLBACK", error);
+  }
+
+  bool inTransaction() const { return inTransaction_; }
+  bool simple(const char *query, std::string &error) {
+    PGresult *r = PQexec(conn_, query);
+    ResultGuard g{r};
+    if (ResultOk(r)) return true;
+    error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    return false;
+  }
+  void deallocate(const std::string &name) {
+    std::string ignored;
+    std::string q = "DEALLOCATE " + name;
+    if (PQtransactionStatus(conn_) != PQTRANS_INERROR) simple(q.c_str(), ignored);
+  }
+
+ private:
+  // Runs a query; inside a transaction behind a savepoint in the same
+  // round trip. The result of the query itself goes to result.
+  bool run(const char *query, DbResultData *result, std::string &error) {
+    if (!inTransaction_) {
+      PGresult *r = PQexec(conn_, query);
+      ResultGuard g{r};
+      if (!ResultOk(r)) {
+        error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+        return false;
+      }
+      if (result != nullptr) CopyResult(r, *result);
+      return true;
+    }
+    std::string text = std::string(kSavepoint) + ";" + query + "\n;" + kRelease;
+    if (!PQsendQuery(conn_, text.c_str())) {
+      error = Message(PQerrorMessage(conn_));
+      return false;
+    }
+    std::vector<PGresult *> results;
+    while (PGresult *r = PQgetResult(conn_)) results.push_back(r);
+    bool ok = !results.empty();
+    PGresult *data = nullptr;
+    for (size_t i = 0; i < results.size(); i++) {
+      if (!ResultOk(results[i])) {
+        if (ok) error = Message(PQresultErrorMessage(results[i]));
+        ok = false;
+      } else if (i > 0 && i + 1 < results.size()) {
+        data = results[i];
+      }
+    }
+    if (results.empty()) error = Message(PQerrorMessage(conn_));
+    if (ok && result != nullptr && data != nullptr) CopyResult(data, *result);
+    for (PGresult *r : results) PQclear(r);
+    if (!ok) {
+      std::string ignored;
+      simple(kUndo, ignored);
+    }
+    return ok;
+  }
+
+  PGconn *conn_;
+  bool inTransaction_ = false;
+  unsigned statementCount_ = 0;
+};
+
+PgsqlCursor::~PgsqlCursor() {
+  PQclear(row_);
+  PQclear(pending_);
+  if (!done_) {
+    // Stop a large query instead of reading the rest of it.
+    if (PGcancel *cancel = PQgetCancel(conn_)) {
+      char buf[256];
+      PQcancel(cancel, buf, sizeof(buf));
+      PQfreeCancel(cancel);
+    }
+    drain();
+    failed_ = true;
+  }
+  if (isolated_ && owner_->inTransaction()) {
+    std::string ignored;
+    owner_->simple(failed_ ? kUndo : kRelease, ignored);
+  }
+}
+
+PgsqlStatement::~PgsqlStatement() { owner_->deallocate(name_); }
+
+bool PgsqlStatement::execute(std::string &error) { return run(nullptr, error); }
+bool PgsqlStatement::select(DbResultData &result, std::string &error) { return run(&result, error); }
+
+bool PgsqlStatement::run(DbResultData *result, std::string &error) {
+  std::vector<const char *> values(values_.size());
+  std::vector<int> lengths(values_.size());
+  for (size_t i = 0; i < values_.size(); i++) {
+    values[i] = isNull_[i] ? nullptr : values_[i].c_str();
+    lengths[i] = static_cast<int>(values_[i].size());
+  }
+  const int n = static_cast<int>(values.size());
+  if (!owner_->inTransaction()) {
+    PGresult *r = PQexecPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0);
+    ResultGuard g{r};
+    if (!ResultOk(r)) {
+      error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+      return false;
+    }
+    if (result != nullptr) CopyResult(r, *result);
+    return true;
+  }
+  // Savepoint, statement and release in one round trip.
+  if (!PQenterPipelineMode(conn_)) {
+    error = Message(PQerrorMessage(conn_));
+    return false;
+  }
+  bool sent = PQsendQueryParams(conn_, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+              PQsendQueryPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0) &&
+              PQsendQueryParams(conn_, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+              PQpipelineSync(conn_);
+  bool ok = sent;
+  if (!sent) error = Message(PQerrorMessage(conn_));
+  if (sent) {
+    for (int step = 0; step < 3; step++) {
+      PGresult *r = PQgetResult(conn_);
+      if (r == nullptr) {
+        ok = false;
+        error = Message(PQerrorMessage(conn_));
+        break;
+      }
+      if (!ResultOk(r)) {
+        if (ok && PQresultStatus(r) != PGRES_PIPELINE_ABORTED) error = Message(PQresultErrorMessage(r));
+        ok = false;
+      } else if (step == 1 && result != nullptr) {
+        CopyResult(r, *result);
+      }
+      PQclear(r);
+      while (PGresult *extra = PQgetResult(conn_)) PQclear(extra);  // the end of this query
+    }
+    // The sync marker.
+    while (PGresult *r = PQgetResult(conn_)) {
+      bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+      PQclear(r);
+      if (sync) break;
+    }
+  }
+  PQexitPipelineMode(conn_);
+  if (!ok) {
+    std::string ignored;
+    owner_->simple(kUndo, ignored);
+  }
+  return ok;
+}
+
+void IgnoreNotice(void *, const char *) {}
+
+}  // namespace
+
+std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::string &error) {
+  std::vector<std::string> keys, values;
+  auto add = [&](const std::string &k, const std::string &v) {
+    keys.push_back(k);
+    values.push_back(v);
+  };
+  if (!params.server.empty()) add("host", params.server);
+  add("dbname", params.database);
+  add("user", params.login);
+  add("password", params.password);
+  add("client_encoding", "UTF8");
+  add("application_name", "tvdbmgr");
+  for (const auto &[k, v] : params.options) add(k, v);
+  std::vector<const char *> k, v;
+  for (size_t i = 0; i < keys.size(); i++) {
+    k.push_back(keys[i].c_str());
+    v.push_back(values[i].c_str());
+  }
+  k.push_back(nullptr);
+  v.push_back(nullptr);
+  PGconn *conn = PQconnectdbParams(k.data(), v.data(), 0);
+  if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
+    error = Message(conn != nullptr ? PQerrorMessage(conn) : "out of memory");
+    PQfinish(conn);
+    return nullptr;
+  }
+  PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
+  auto c = std::make_unique<PgsqlConnection>(conn);
+  if (!params.schema.empty()) {
+    char *ident = PQescapeIdentifier(conn, params.schema.c_str(), params.schema.size());
+    std::string q = std::string("SET search_path TO ") + (ident != nullptr ? ident : "\"\"");
+    PQfreemem(ident);
+    if (!c->execute(q.c_str(), error)) return nullptr;
+  }
+  return c;
+}

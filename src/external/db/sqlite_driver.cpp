@@ -1,0 +1,162 @@
+// SQLite driver: DBName is the database file. DBDrvParams accepts
+// busy_timeout=<ms> (default 10000) and journal_mode=<mode>.
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "external/db/db_driver.h"
+
+namespace {
+
+class SqliteStatement final : public DbStatement {
+ public:
+  SqliteStatement(sqlite3 *db, sqlite3_stmt *stmt) : db_(db), stmt_(stmt) {}
+  ~SqliteStatement() override { sqlite3_finalize(stmt_); }
+
+  bool bind(int pos, const char *value, size_t length) override {
+    int rc = value == nullptr ? sqlite3_bind_null(stmt_, pos)
+                              : sqlite3_bind_text(stmt_, pos, value, static_cast<int>(length),
+                                                  SQLITE_TRANSIENT);
+    return rc == SQLITE_OK;
+  }
+  bool execute(std::string &error) override {
+    int rc;
+    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+    }
+    return finish(rc, error);
+  }
+  bool select(DbResultData &result, std::string &error) override {
+    int columns = sqlite3_column_count(stmt_);
+    result.columns = columns;
+    for (int i = 0; i < columns; i++) result.names.emplace_back(sqlite3_column_name(stmt_, i));
+    int rc;
+    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+      for (int i = 0; i < columns; i++) {
+        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, i));
+        result.addCell(text, text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt_, i)) : 0);
+      }
+      result.rows++;
+    }
+    return finish(rc, error);
+  }
+
+ private:
+  bool finish(int rc, std::string &error) {
+    bool ok = rc == SQLITE_DONE;
+    if (!ok) error = sqlite3_errmsg(db_);
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    return ok;
+  }
+  sqlite3 *db_;
+  sqlite3_stmt *stmt_;
+};
+
+class SqliteCursor final : public DbCursor {
+ public:
+  SqliteCursor(sqlite3 *db, sqlite3_stmt *stmt) : db_(db), stmt_(stmt) {}
+  ~SqliteCursor() override { sqlite3_finalize(stmt_); }
+  bool fetch(std::string &error) override {
+    if (done_) return false;
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    done_ = true;
+    if (rc != SQLITE_DONE) error = sqlite3_errmsg(db_);
+    return false;
+  }
+  int columnCount() override { return sqlite3_column_count(stmt_); }
+  const char *columnName(int column) override { return sqlite3_column_name(stmt_, column); }
+  const char *value(int column, size_t *length) override {
+    const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
+    *length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt_, column)) : 0;
+    return text;
+  }
+
+ private:
+  sqlite3 *db_;
+  sqlite3_stmt *stmt_;
+  bool done_ = false;
+};
+
+class SqliteConnection final : public DbConnection {
+ public:
+  explicit SqliteConnection(sqlite3 *db) : db_(db) {}
+  ~SqliteConnection() override { sqlite3_close_v2(db_); }
+
+  bool execute(const char *query, std::string &error) override {
+    // Runs every statement of the text, as the engine's own shell would.
+    char *message = nullptr;
+    if (sqlite3_exec(db_, query, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    error = message != nullptr ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    return false;
+  }
+  bool select(const char *query, DbResultData &result, std::string &error) override {
+    sqlite3_stmt *stmt = compile(query, error);
+    if (stmt == nullptr) return false;
+    SqliteStatement s(db_, stmt);
+    return s.select(result, error);
+  }
+  std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
+    sqlite3_stmt *stmt = compile(query, error);
+    if (stmt == nullptr) return nullptr;
+    return std::make_unique<SqliteCursor>(db_, stmt);
+  }
+  std::unique_ptr<DbStatement> prepare(const char *query, std::string &error) override {
+    sqlite3_stmt *stmt = compile(query, error);
+    if (stmt == nullptr) return nullptr;
+    return std::make_unique<SqliteStatement>(db_, stmt);
+  }
+  bool begin(std::string &error) override { return execute("BEGIN", error); }
+  bool commit(std::string &error) override { return execute("COMMIT", error); }
+  bool rollback(std::string &error) override { return execute("ROLLBACK", error); }
+
+ private:
+  // A text holding only white space compiles to no statement; it is run
+  // as a statement that returns nothing.
+  sqlite3_stmt *compile(const char *query, std::string &error) {
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, query, -1, &stmt, nullptr) != SQLITE_OK) {
+      error = sqlite3_errmsg(db_);
+      return nullptr;
+    }
+    if (stmt == nullptr && sqlite3_prepare_v2(db_, "SELECT 1 WHERE 0", -1, &stmt, nullptr) != SQLITE_OK) {
+      error = sqlite3_errmsg(db_);
+      return nullptr;
+    }
+    return stmt;
+  }
+  sqlite3 *db_;
+};
+
+}  // namespace
+
+std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error) {
+  int busyTimeout = 10000;
+  std::string journalMode;
+  for (const auto &[key, value] : params.options) {
+    if (key == "busy_timeout") {
+      busyTimeout = atoi(value.c_str());
+    } else if (key == "journal_mode") {
+      journalMode = value;
+    } else {
+      error = "unknown SQLite driver parameter \"" + key + "\"";
+      return nullptr;
+    }
+  }
+  sqlite3 *db = nullptr;
+  int rc = sqlite3_open_v2(params.database.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, busyTimeout);
+  auto conn = std::make_unique<SqliteConnection>(db);
+  // Reading the schema proves that the file is a database at all.
+  if (!conn->execute("SELECT count(*) FROM sqlite_master", error)) return nullptr;
+  if (!journalMode.empty() && !conn->execute(("PRAGMA journal_mode=" + journalMode).c_str(), error))
+    return nullptr;
+  return conn;
+}

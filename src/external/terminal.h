@@ -1,0 +1,6 @@
+// Console output that carries ANSI escape sequences. When NO_COLOR is set
+// to a non-empty value the sequences are left out and the text is kept.
+#pragma once
+
+void WriteToTerminal(const char *text);
+void WriteToTerminalEx(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,111 @@
+#include "frontend/ask.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <fcntl.h>
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "external/tv_string.h"
+#include "frontend/globals.h"
+
+extern char **environ;
+
+namespace {
+
+// Keeps the terminal in single-key mode without echo while it lives.
+class RawTerminal {
+ public:
+  RawTerminal() {
+    active_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0;
+    if (!active_) return;
+    termios raw = saved_;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  }
+  ~RawTerminal() {
+    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+  }
+
+ private:
+  termios saved_{};
+  bool active_ = false;
+};
+
+bool HaveDisplay() {
+  const char *x = getenv("DISPLAY");
+  const char *w = getenv("WAYLAND_DISPLAY");
+  return (x != nullptr && *x != 0) || (w != nullptr && *w != 0);
+}
+
+// Runs the desktop Yes/No dialog. Returns 1 for yes, 0 for no, -1 when no
+// dialog could be shown.
+int AskDialog(const char *question) {
+  if (!HaveDisplay()) return -1;
+  const char *argv[] = {"zenity", "--question", "--no-markup", "--title=Talvex Database Manager",
+                        "--ok-label=Yes", "--cancel-label=No", "--text", question, nullptr};
+  pid_t pid;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  int rc = posix_spawnp(&pid, "zenity", &actions, nullptr, const_cast<char **>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  if (!WIFEXITED(status)) return -1;
+  switch (WEXITSTATUS(status)) {
+    case 0: return 1;
+    case 1: return 0;
+    default: return -1;  // no display after all, or zenity failed
+  }
+}
+
+bool AskConsole(const String &question) {
+  fputs(question, stdout);
+  fputs(" (Y/N) ", stdout);
+  if (ForceRepair) {
+    fputs("Y\n", stdout);
+    return true;
+  }
+  fflush(stdout);
+  RawTerminal raw;
+  for (;;) {
+    char key;
+    ssize_t n = read(STDIN_FILENO, &key, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (key == 'y' || key == 'Y') {
+      fputs("Y\n", stdout);
+      return true;
+    }
+    if (key == 'n' || key == 'N') break;
+  }
+  fputs("N\n", stdout);
+  return false;
+}
+
+}  // namespace
+
+bool AskYesNo(const char *format, ...) {
+  if (GuiMode && ForceRepair) return true;
+  String question;
+  va_list args;
+  va_start(args, format);
+  question.addFormattedStringV(format, args);
+  va_end(args);
+  if (GuiMode) {
+    if (question.length() > 4095) question.shrink(question.length() - 4095);
+    int answer = AskDialog(question);
+    if (answer >= 0) return answer == 1;
+  }
+  return AskConsole(question);
+}

@@ -1,0 +1,209 @@
+#include "frontend/driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+#include "external/config.h"
+#include "external/password.h"
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: tvdbmgr [<options>] <command>\n"
+    "Valid commands are:\n"
+    "   batch <file>  : Run SQL batch file\n"
+    "   check         : Check database for errors\n"
+    "   export <file> : Export database to file\n"
+    "   import <file> : Import database from file\n"
+    "   init <file>   : Initialize database\n"
+    "   reindex       : Reindex database\n"
+    "   unlock        : Forced database unlock\n"
+    "   upgrade       : Upgrade database to new version\n"
+    "Valid options are:\n"
+    "   -c <config> : Use alternate configuration file. Default is C:\\talvexd.conf\n"
+    "   -d          : Check collected data (may take very long time).\n"
+    "   -f          : Force repair - do not ask for confirmation.\n"
+    "   -G          : GUI mode.\n"
+    "   -h          : Display help and exit.\n"
+    "   -I          : MySQL only - specify TYPE=InnoDB for new tables.\n"
+    "   -M          : MySQL only - specify TYPE=MyISAM for new tables.\n"
+    "   -t          : Enable trace mode (show executed SQL queries).\n"
+    "   -v          : Display version and exit.\n"
+    "   -X          : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+    "\n";
+
+constexpr size_t kPathSize = 260;
+
+// Connection settings, filled from section "server" of the configuration.
+struct ConnectionSettings {
+  char codePage[260] = "ACP";
+  char driver[260] = "";
+  char drvParams[260] = "";
+  char encryptedPassword[256] = "";
+  char login[64] = "talvex";
+  char dbName[256] = "talvex_db";
+  char password[64] = "";
+  char schema[260] = "";
+  char server[260] = "127.0.0.1";
+};
+
+bool LoadSettings(const char *path, ConnectionSettings &s) {
+  TV_CFG_TEMPLATE cfgTemplate[] = {
+      {"CodePage", TV_CFG_STRING, sizeof(s.codePage), s.codePage},
+      {"CreateCrashDumps", TV_CFG_IGNORE, 0, nullptr},
+      {"DBDriver", TV_CFG_STRING, sizeof(s.driver), s.driver},
+      {"DBDrvParams", TV_CFG_STRING, sizeof(s.drvParams), s.drvParams},
+      {"DBEncryptedPassword", TV_CFG_STRING, sizeof(s.encryptedPassword), s.encryptedPassword},
+      {"DBLogin", TV_CFG_STRING, sizeof(s.login), s.login},
+      {"DBName", TV_CFG_STRING, sizeof(s.dbName), s.dbName},
+      {"DBPassword", TV_CFG_STRING, sizeof(s.password), s.password},
+      {"DBSchema", TV_CFG_STRING, sizeof(s.schema), s.schema},
+      {"DBServer", TV_CFG_STRING, sizeof(s.server), s.server},
+      {"DataDirectory", TV_CFG_IGNORE, 0, nullptr},
+      {"DumpDirectory", TV_CFG_IGNORE, 0, nullptr},
+      {"LogFailedSQLQueries", TV_CFG_IGNORE, 0, nullptr},
+      {"LogFile", TV_CFG_IGNORE, 0, nullptr},
+      {"Module", TV_CFG_IGNORE, 0, nullptr},
+      {"", TV_CFG_END, 0, nullptr},
+  };
+  Config config;
+  if (config.loadIniConfig(path, "server") && config.parseTemplate("server", cfgTemplate)) return true;
+  // The reason goes to the error stream; standard output keeps the one
+  // line that callers expect.
+  fprintf(stderr, "tvdbmgr: %s\n", config.errorText().c_str());
+  return false;
+}
+
+void CopyPath(char *path, const char *value) {
+  strncpy(path, value, kPathSize - 1);
+  path[kPathSize - 1] = 0;
+}
+
+bool CommandTakesFile(const char *command) {
+  return !strcmp(command, "init") || !strcmp(command, "batch") || !strcmp(command, "export") ||
+         !strcmp(command, "import");
+}
+
+bool IsCommand(const char *word) {
+  static const char *const kCommands[] = {"batch", "check", "export", "import", "init", "reindex",
+                                          "unlock", "upgrade"};
+  for (const char *c : kCommands)
+    if (strcmp(word, c) == 0) return true;
+  return false;
+}
+
+void Dispatch(const char *command, const char *argument) {
+  if (!strcmp(command, "batch"))
+    RunBatchCommand(argument);
+  else if (!strcmp(command, "check"))
+    RunCheckCommand();
+  else if (!strcmp(command, "upgrade"))
+    RunUpgradeCommand();
+  else if (!strcmp(command, "unlock"))
+    RunUnlockCommand();
+  else if (!strcmp(command, "reindex"))
+    RunReindexCommand();
+  else if (!strcmp(command, "export"))
+    RunExportCommand(argument);
+  else if (!strcmp(command, "import"))
+    RunImportCommand(argument);
+}
+
+}  // namespace
+
+int RunTvdbmgr(int argc, char *argv[]) {
+  printf("Talvex Database Manager Version 1.1.9\n\n");
+
+  // TALVEX_CONFIG_FILE stands in for the server's registry value.
+  char configFile[kPathSize] = "C:\\talvexd.conf";
+  if (const char *env = getenv("TALVEX_CONFIG_FILE"); env != nullptr && *env != 0) CopyPath(configFile, env);
+
+  bool stop = false;
+  opterr = 1;
+  optind = 0;  // full re-initialisation, for repeated runs in one process
+  int ch;
+  // "+": stop at the command word, as POSIX getopt does.
+  while ((ch = getopt(argc, argv, "+c:dfGhIMtvX")) != -1) {
+    switch (ch) {
+      case 'c': CopyPath(configFile, optarg); break;
+      case 'd': CheckCollectedData = true; break;
+      case 'f': ForceRepair = 1; break;
+      case 'G': GuiMode = true; break;
+      case 'h':
+        fputs(kUsage, stdout);
+        stop = true;
+        break;
+      case 'I': TableTypeSuffix = " TYPE=InnoDB"; break;
+      case 'M': TableTypeSuffix = " TYPE=MyISAM"; break;
+      case 't': TraceMode = 1; break;
+      case 'v':
+      case '?': stop = true; break;
+      case 'X': IgnoreSqlErrors = 1; break;
+      default: break;
+    }
+  }
+  if (stop) return 1;
+
+  if (optind >= argc) {
+    printf("Command missing. Type tvdbmgr -h for command line syntax.\n");
+    return 1;
+  }
+  const char *command = argv[optind];
+  if (!IsCommand(command)) {
+    printf("Invalid command \"%s\". Type tvdbmgr -h for command line syntax.\n", command);
+    return 1;
+  }
+  const char *argument = optind + 1 < argc ? argv[optind + 1] : nullptr;
+  if (CommandTakesFile(command) && argument == nullptr) {
+    printf("Required command argument missing\n");
+    return 1;
+  }
+
+  ConnectionSettings s;
+  if (!LoadSettings(configFile, s)) {
+    printf("Error loading configuration file\n");
+    return 2;
+  }
+  if (s.encryptedPassword[0] != 0 && !DecryptPassword(s.login, s.encryptedPassword, s.password))
+    fprintf(stderr, "tvdbmgr: DBEncryptedPassword cannot be decrypted for login \"%s\"\n", s.login);
+
+  if (!DBInit(0, 0)) {
+    printf("Unable to initialize database library\n");
+    return 3;
+  }
+  db_driver_t driver = DBLoadDriver(s.driver, s.drvParams, false, nullptr, nullptr);
+  if (driver == nullptr) {
+    printf("Unable to load and initialize database driver \"%s\"\n", s.driver);
+    return 3;
+  }
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  DbHandle = DBConnect(driver, s.server, s.dbName, s.login, s.password, s.schema, errorText);
+  if (DbHandle == nullptr) {
+    printf("Unable to connect to database %s@%s as %s: %s\n", s.dbName, s.server, s.login, errorText);
+    DBUnloadDriver(driver);
+    return 4;
+  }
+
+  if (!strcmp(command, "init")) {
+    RunInitCommand(argument);
+  } else {
+    DbSyntax = DBGetSyntax(DbHandle);
+    if (DbSyntax == -1) {
+      printf("Unable to determine database syntax\n");
+      DBDisconnect(DbHandle);
+      DbHandle = nullptr;
+      DBUnloadDriver(driver);
+      return 5;
+    }
+    Dispatch(command, argument);
+  }
+
+  DBDisconnect(DbHandle);
+  DbHandle = nullptr;
+  DBUnloadDriver(driver);
+  return 0;
+}

@@ -1,0 +1,22 @@
+#include <cstdio>
+#include <cstring>
+
+#include "frontend/ask.h"
+#include "frontend/commands.h"
+#include "frontend/sql_exec.h"
+
+// Works at any schema version: a server that crashed while an upgrade was
+// pending must still be unlockable.
+void RunUnlockCommand() {
+  char status[256];
+  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) {
+    printf("Database is not locked\n");
+    return;
+  }
+  char info[256];
+  if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
+  if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status, info))
+    return;
+  if (ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'"))
+    printf("Database lock removed\n");
+}
