@@ -173,6 +173,7 @@ class PgsqlConnection final : public DbConnection {
       return nullptr;  // the cursor's destructor undoes the savepoint
     }
     if (PQresultStatus(first) == PGRES_SINGLE_TUPLE) {
+      cursor->captureNames(first);
       cursor->pending_ = first;
     } else {
       cursor->captureNames(first);

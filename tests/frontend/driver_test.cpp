@@ -1,0 +1,157 @@
+// The command line as an operator meets it: banner, usage, exit codes and
+// the one-line failures before a command runs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "support/test_db.h"
+
+namespace {
+
+const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+
+const std::string kUsage =
+    "Usage: tvdbmgr [<options>] <command>\n"
+    "Valid commands are:\n"
+    "   batch <file>  : Run SQL batch file\n"
+    "   check         : Check database for errors\n"
+    "   export <file> : Export database to file\n"
+    "   import <file> : Import database from file\n"
+    "   init <file>   : Initialize database\n"
+    "   reindex       : Reindex database\n"
+    "   unlock        : Forced database unlock\n"
+    "   upgrade       : Upgrade database to new version\n"
+    "Valid options are:\n"
+    "   -c <config> : Use alternate configuration file. Default is C:\\talvexd.conf\n"
+    "   -d          : Check collected data (may take very long time).\n"
+    "   -f          : Force repair - do not ask for confirmation.\n"
+    "   -G          : GUI mode.\n"
+    "   -h          : Display help and exit.\n"
+    "   -I          : MySQL only - specify TYPE=InnoDB for new tables.\n"
+    "   -M          : MySQL only - specify TYPE=MyISAM for new tables.\n"
+    "   -t          : Enable trace mode (show executed SQL queries).\n"
+    "   -v          : Display version and exit.\n"
+    "   -X          : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+    "\n";
+
+TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{}, kBanner + "Command missing. Type tvdbmgr -h for command line syntax.\n"},
+      {{"-v"}, kBanner},
+      {{"-v", "unlock"}, kBanner},
+      {{"-h"}, kBanner + kUsage},
+      {{"-h", "-h"}, kBanner + kUsage + kUsage},
+      {{"-z", "unlock"}, kBanner},
+      {{"-c"}, kBanner},
+      {{"Upgrade"}, kBanner + "Invalid command \"Upgrade\". Type tvdbmgr -h for command line syntax.\n"},
+      {{"upgrades"}, kBanner + "Invalid command \"upgrades\". Type tvdbmgr -h for command line syntax.\n"},
+      {{"init"}, kBanner + "Required command argument missing\n"},
+      {{"-c", "/nonexistent.conf", "import"}, kBanner + "Required command argument missing\n"},
+      {{"-t", "batch"}, kBanner + "Required command argument missing\n"},
+      // Options after the command word are not options.
+      {{"unlock", "-h"}, kBanner + "Error loading configuration file\n"},
+  };
+  for (const auto &c : cases) {
+    std::string joined;
+    for (const auto &a : c.args) joined += a + " ";
+    tvtest::RunResult r = tvtest::RunTool(c.args, "", {"TALVEX_CONFIG_FILE=/nonexistent/x.conf"});
+    EXPECT_EQ(r.out, c.out) << joined;
+    const int expected = c.args == std::vector<std::string>{"unlock", "-h"} ? 2 : 1;
+    EXPECT_EQ(r.exitCode, expected) << joined;
+  }
+}
+
+TEST(CommandLine, ConfigurationAndConnectionFailures) {
+  std::string dir = tvtest::TempDir();
+  auto conf = [&](const std::string &name, const std::string &text) {
+    tvtest::WriteFile(dir + "/" + name, text);
+    return dir + "/" + name;
+  };
+  const struct {
+    std::string config;
+    int code;
+    std::string out;
+  } cases[] = {
+      {dir + "/missing.conf", 2, "Error loading configuration file\n"},
+      {conf("noeq.conf", "DBDriver = sqlite\nthis line has no equal sign\n"), 2, "Error loading configuration file\n"},
+      {conf("baddrv.conf", "DBDriver = informix\n"), 3, "Unable to load and initialize database driver \"informix\"\n"},
+      {conf("empty.conf", "# nothing\n"), 3, "Unable to load and initialize database driver \"\"\n"},
+      {conf("badfile.conf", "DBDriver = sqlite\nDBName = " + dir + "/no/such/dir/x.db\n"), 4,
+       "Unable to connect to database " + dir + "/no/such/dir/x.db@127.0.0.1 as talvex: unable to open database file\n"},
+      {conf("notdb.conf", "DBDriver = sqlite\nDBName = " + conf("junk.db", std::string(4096, 'x')) + "\n"), 4,
+       "Unable to connect to database " + dir + "/junk.db@127.0.0.1 as talvex: file is not a database\n"},
+      {conf("noserver.conf", "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBDrvParams = port=1 connect_timeout=2\n"), 4, ""},
+      {conf("nomy.conf", "DBDriver = mysql\nDBDrvParams = port=1;connect_timeout=2\n"), 4, ""},
+      {conf("nosyntax.conf", "DBDriver = sqlite\nDBName = " + dir + "/fresh.db\n"), 5,
+       "Unable to determine database syntax\n"},
+  };
+  for (const auto &c : cases) {
+    tvtest::RunResult r = tvtest::RunTool({"-c", c.config, "unlock"});
+    EXPECT_EQ(r.exitCode, c.code) << c.config << "\n" << r.out;
+    if (c.out.empty())
+      EXPECT_EQ(r.out.rfind(kBanner + "Unable to connect to database talvex_db@127.0.0.1 as talvex: ", 0), 0u) << r.out;
+    else
+      EXPECT_EQ(r.out, kBanner + c.out) << c.config;
+  }
+  // The reason for a bad configuration goes to the error stream.
+  EXPECT_NE(tvtest::RunTool({"-c", dir + "/noeq.conf", "check"}).err.find("line 2"), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLine, ConfigFileFromEnvironmentAndOption) {
+  auto db = tvtest::OpenOrSkip("sqlite");
+  if (!db) return;
+  db->createVariableTables(245);
+  // The environment stands in for the registry value; -c wins over it.
+  tvtest::RunResult r = tvtest::RunTool({"unlock"}, "", {"TALVEX_CONFIG_FILE=" + db->configPath()});
+  EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
+  EXPECT_EQ(r.exitCode, 0);
+  r = tvtest::RunTool({"-c", "/nonexistent.conf", "unlock"}, "", {"TALVEX_CONFIG_FILE=" + db->configPath()});
+  EXPECT_EQ(r.exitCode, 2);
+  r = tvtest::RunTool({"-c", db->configPath(), "unlock", "extra", "args"}, "",
+                      {"TALVEX_CONFIG_FILE=/nonexistent.conf"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
+}
+
+TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
+  for (const std::string engine : {"pgsql", "mysql"}) {
+    auto db = tvtest::OpenOrSkip(engine);
+    if (!db) continue;
+    db->createVariableTables(245);
+    std::string dir = tvtest::TempDir();
+    std::string base = engine == "pgsql" ? "DBDriver = pgsql\n" : "DBDriver = mysql\n";
+    // The database name of the test's own configuration.
+    std::string own;
+    {
+      std::ifstream in(db->configPath());
+      std::string line;
+      while (std::getline(in, line))
+        if (line.rfind("DBName", 0) == 0) own = line;
+    }
+    tvtest::WriteFile(dir + "/wrong.conf", base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = nope\n");
+    tvtest::RunResult r = tvtest::RunTool({"-c", dir + "/wrong.conf", "unlock"});
+    EXPECT_EQ(r.exitCode, 4) << engine;
+    EXPECT_NE(r.out.find("as tvtest: "), std::string::npos) << r.out;
+
+    FILE *p = popen((std::string(TVDBMGR_TVPASSWD) + " tvtest tvtest").c_str(), "r");
+    char line[256] = "";
+    ASSERT_NE(fgets(line, sizeof(line), p), nullptr);
+    pclose(p);
+    std::string encrypted = line;
+    encrypted.pop_back();
+    tvtest::WriteFile(dir + "/enc.conf", base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBEncryptedPassword = " +
+                                             encrypted + "\n");
+    r = tvtest::RunTool({"-c", dir + "/enc.conf", "unlock"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
+    std::filesystem::remove_all(dir);
+  }
+}
+
+}  // namespace

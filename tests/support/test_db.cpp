@@ -1,0 +1,268 @@
+#include "support/test_db.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "frontend/globals.h"
+
+extern char **environ;
+
+namespace tvtest {
+
+namespace {
+
+std::string Env(const char *name, const char *fallback) {
+  const char *v = getenv(name);
+  return v != nullptr && *v != 0 ? v : fallback;
+}
+
+bool ServersRequired() { return Env("TVDBMGR_REQUIRE_SERVERS", "0") == "1"; }
+
+std::string ServerOf(const std::string &engine) {
+  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1") : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A connection to the test account's own database, for CREATE/DROP
+// DATABASE.
+struct AdminConnection {
+  db_driver_t driver = nullptr;
+  db_handle_t handle = nullptr;
+  explicit AdminConnection(const std::string &engine, std::string &error) {
+    driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
+    char errorText[DBDRV_MAX_ERROR_TEXT] = "";
+    handle = DBConnect(driver, ServerOf(engine).c_str(), "tvtest", Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
+                       Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
+    if (handle == nullptr) error = errorText;
+  }
+  ~AdminConnection() {
+    if (handle != nullptr) DBDisconnect(handle);
+    DBUnloadDriver(driver);
+  }
+};
+
+}  // namespace
+
+std::string ToolPath() { return TVDBMGR_BINARY; }
+std::string SqlDir() { return TVDBMGR_SQL_DIR; }
+
+std::string TempDir() {
+  static std::atomic<int> counter{0};
+  std::string base = Env("TMPDIR", "/tmp");
+  std::string dir = base + "/tvdbmgr-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+void WriteFile(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, std::string &error) {
+  static std::atomic<int> counter{0};
+  std::unique_ptr<TestDatabase> db(new TestDatabase);
+  db->engine_ = engine;
+  db->directory_ = TempDir();
+  if (engine == "sqlite") {
+    db->name_ = db->directory_ + "/test.db";
+  } else {
+    db->name_ = "tvt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    AdminConnection admin(engine, error);
+    if (admin.handle == nullptr) return nullptr;
+    char errorText[DBDRV_MAX_ERROR_TEXT];
+    std::string drop = "DROP DATABASE IF EXISTS " + db->name_;
+    DBQuery(admin.handle, drop.c_str());
+    std::string create = "CREATE DATABASE " + db->name_;
+    if (engine == "mysql") create += " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
+    if (!DBQueryEx(admin.handle, create.c_str(), errorText)) {
+      error = errorText;
+      return nullptr;
+    }
+  }
+  std::string config = "DBDriver = " + engine + "\nDBName = " + db->name_ + "\n";
+  if (engine != "sqlite")
+    config += "DBServer = " + ServerOf(engine) + "\nDBLogin = " + Env("TVDBMGR_TEST_USER", "tvtest") +
+              "\nDBPassword = " + Env("TVDBMGR_TEST_PASSWORD", "tvtest") + "\n";
+  db->configPath_ = db->directory_ + "/tvdbmgr.conf";
+  WriteFile(db->configPath_, config);
+  if (!db->connect(error)) return nullptr;
+  return db;
+}
+
+bool TestDatabase::connect(std::string &error) {
+  driver_ = DBLoadDriver(engine_.c_str(), "", false, nullptr, nullptr);
+  char errorText[DBDRV_MAX_ERROR_TEXT] = "";
+  handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(), name_.c_str(),
+                      Env("TVDBMGR_TEST_USER", "tvtest").c_str(), Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(),
+                      "", errorText);
+  if (handle_ == nullptr) error = errorText;
+  return handle_ != nullptr;
+}
+
+void TestDatabase::reconnect() {
+  if (DbHandle == handle_) DbHandle = nullptr;
+  DBDisconnect(handle_);
+  DBUnloadDriver(driver_);
+  std::string error;
+  EXPECT_TRUE(connect(error)) << error;
+}
+
+TestDatabase::~TestDatabase() {
+  if (DbHandle == handle_) DbHandle = nullptr;
+  if (handle_ != nullptr) DBDisconnect(handle_);
+  DBUnloadDriver(driver_);
+  if (engine_ != "sqlite") {
+    std::string error;
+    AdminConnection admin(engine_, error);
+    if (admin.handle != nullptr) {
+      std::string drop = "DROP DATABASE IF EXISTS " + name_;
+      if (engine_ == "pgsql") drop += " WITH (FORCE)";
+      DBQuery(admin.handle, drop.c_str());
+    }
+  }
+  if (getenv("TVDBMGR_KEEP_TEST_FILES") == nullptr) std::filesystem::remove_all(directory_);
+}
+
+int TestDatabase::syntax() const {
+  return engine_ == "pgsql" ? DB_SYNTAX_PGSQL : engine_ == "mysql" ? DB_SYNTAX_MYSQL : DB_SYNTAX_SQLITE;
+}
+
+bool TestDatabase::exec(const std::string &sql) {
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  bool ok = DBQueryEx(handle_, sql.c_str(), errorText);
+  EXPECT_TRUE(ok) << engine_ << ": " << sql << ": " << errorText;
+  return ok;
+}
+
+bool TestDatabase::execAll(const std::vector<std::string> &sqls) {
+  for (const std::string &s : sqls)
+    if (!exec(s)) return false;
+  return true;
+}
+
+std::string TestDatabase::value(const std::string &sql) {
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  db_result_t r = DBSelectEx(handle_, sql.c_str(), errorText);
+  if (r == nullptr) return std::string("<error: ") + errorText + ">";
+  std::string v = DBGetNumRows(r) == 0 ? "<none>" : DBIsFieldNull(r, 0, 0) ? "<null>" : "";
+  if (DBGetNumRows(r) > 0 && !DBIsFieldNull(r, 0, 0)) {
+    char *text = DBGetField(r, 0, 0, nullptr, 0);
+    v = text;
+    free(text);
+  }
+  DBFreeResult(r);
+  return v;
+}
+
+std::string TestDatabase::rows(const std::string &sql) {
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  db_result_t r = DBSelectEx(handle_, sql.c_str(), errorText);
+  if (r == nullptr) return std::string("<error: ") + errorText + ">";
+  std::string out;
+  for (int row = 0; row < DBGetNumRows(r); row++) {
+    if (row > 0) out += "\n";
+    for (int c = 0; c < DBGetColumnCount(r); c++) {
+      if (c > 0) out += "|";
+      if (DBIsFieldNull(r, row, c)) {
+        out += "<null>";
+      } else {
+        char *text = DBGetField(r, row, c, nullptr, 0);
+        out += text;
+        free(text);
+      }
+    }
+  }
+  DBFreeResult(r);
+  return out;
+}
+
+void TestDatabase::makeCurrent() {
+  DbHandle = handle_;
+  DbSyntax = syntax();
+}
+
+void TestDatabase::createVariableTables(int schemaVersion) {
+  const char *syntaxName = engine_ == "pgsql" ? "PGSQL" : engine_ == "mysql" ? "MYSQL" : "SQLITE";
+  execAll({"CREATE TABLE config (var_name varchar(63) not null, var_value varchar(2000), "
+           "is_visible integer default 1, need_server_restart integer default 0, PRIMARY KEY(var_name))",
+           "CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,"
+           "PRIMARY KEY(var_name))",
+           std::string("INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','") + syntaxName + "')",
+           "INSERT INTO metadata (var_name,var_value) VALUES ('SchemaVersion','" + std::to_string(schemaVersion) +
+               "')",
+           "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+           "('DBLockStatus','UNLOCKED',0,0)"});
+}
+
+std::unique_ptr<TestDatabase> OpenOrSkip(const std::string &engine) {
+  std::string error;
+  std::unique_ptr<TestDatabase> db = TestDatabase::Create(engine, error);
+  if (db != nullptr) return db;
+  if (ServersRequired() || engine == "sqlite") {
+    ADD_FAILURE() << engine << " test database unavailable: " << error;
+  } else {
+    [&] { GTEST_SKIP() << "no " << engine << " server: " << error; }();
+  }
+  return nullptr;
+}
+
+RunResult RunTool(const std::vector<std::string> &args, const std::string &input,
+                  const std::vector<std::string> &env) {
+  std::string dir = TempDir();
+  std::string in = dir + "/stdin", out = dir + "/stdout", err = dir + "/stderr";
+  WriteFile(in, input);
+  std::vector<std::string> argStore = {ToolPath()};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore;
+  for (char **e = environ; *e != nullptr; e++)
+    if (strncmp(*e, "NO_COLOR=", 9) != 0 && strncmp(*e, "TALVEX_", 7) != 0 && strncmp(*e, "DISPLAY=", 8) != 0)
+      envStore.emplace_back(*e);
+  envStore.insert(envStore.end(), env.begin(), env.end());
+  std::vector<char *> envp;
+  for (std::string &e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid;
+  RunResult result;
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    result.err = "spawn failed";
+    return result;
+  }
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadAll(out);
+  result.err = ReadAll(err);
+  if (getenv("TVDBMGR_KEEP_TEST_FILES") == nullptr) std::filesystem::remove_all(dir);
+  return result;
+}
+
+}  // namespace tvtest

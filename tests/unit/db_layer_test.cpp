@@ -1,0 +1,171 @@
+// The access layer against the real engines.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "external/db/db.h"
+#include "support/test_db.h"
+
+namespace {
+
+class DbLayer : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    db = tvtest::OpenOrSkip(GetParam());
+    if (db == nullptr) return;
+    h = db->handle();
+  }
+  std::unique_ptr<tvtest::TestDatabase> db;
+  db_handle_t h = nullptr;
+};
+
+TEST_P(DbLayer, QuotedLiteralsStoreAnyTextExactly) {
+  if (!db) return;
+  db->exec("CREATE TABLE t (id integer not null, v varchar(4000), PRIMARY KEY(id))");
+  const std::string texts[] = {"",
+                               "it's",
+                               "''",
+                               "back\\slash\\",
+                               "\\'; DROP TABLE t; --",
+                               "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+                               "tab\tline\nbreak\r\n%s %d #22",
+                               "\x01\x02\x1f\x7f"};
+  int id = 0;
+  for (const std::string &t : texts) {
+    std::string q = "INSERT INTO t (id,v) VALUES (" + std::to_string(++id) + "," +
+                    DBPrepareString(h, t.c_str()).str() + ")";
+    ASSERT_TRUE(db->exec(q));
+    EXPECT_EQ(db->value("SELECT v FROM t WHERE id=" + std::to_string(id)), t);
+  }
+}
+
+TEST_P(DbLayer, BufferedFieldsAreCutAndCopied) {
+  if (!db) return;
+  db->exec("CREATE TABLE t (a varchar(50), b integer, c varchar(10))");
+  db->exec("INSERT INTO t (a,b,c) VALUES ('caf\xc3\xa9s', -2147483648, NULL)");
+  char err[DBDRV_MAX_ERROR_TEXT];
+  db_result_t r = DBSelectEx(h, "SELECT a,b,c FROM t", err);
+  ASSERT_NE(r, nullptr) << err;
+  ASSERT_EQ(DBGetNumRows(r), 1);
+  char buf[5];
+  EXPECT_STREQ(DBGetField(r, 0, 0, buf, sizeof(buf)), "caf");  // never half a character
+  char *whole = DBGetField(r, 0, 0, nullptr, 0);
+  EXPECT_STREQ(whole, "caf\xc3\xa9s");
+  free(whole);
+  EXPECT_EQ(DBGetFieldLong(r, 0, 1), INT32_MIN);
+  EXPECT_TRUE(DBIsFieldNull(r, 0, 2));
+  EXPECT_STREQ(DBGetField(r, 0, 2, buf, sizeof(buf)), "");
+  EXPECT_STREQ(DBGetField(r, 5, 9, buf, sizeof(buf)), "");
+  DBFreeResult(r);
+}
+
+TEST_P(DbLayer, UnbufferedSelectStreamsRowsAndNames) {
+  if (!db) return;
+  db->exec("CREATE TABLE t (id integer, v varchar(20))");
+  ASSERT_TRUE(DBBegin(h));
+  db_statement_t ins = DBPrepare(h, "INSERT INTO t (id,v) VALUES (?,?)", nullptr);
+  ASSERT_NE(ins, nullptr);
+  for (int i = 0; i < 1000; i++) {
+    DBBind(ins, 1, static_cast<int64_t>(i));
+    DBBind(ins, 2, i % 10 == 0 ? nullptr : "x'?");
+    ASSERT_TRUE(DBExecute(ins, nullptr));
+  }
+  DBFreeStatement(ins);
+  ASSERT_TRUE(DBCommit(h));
+
+  char err[DBDRV_MAX_ERROR_TEXT];
+  db_async_result_t r = DBAsyncSelectEx(h, "SELECT id,v FROM t ORDER BY id", err);
+  ASSERT_NE(r, nullptr) << err;
+  ASSERT_EQ(DBGetColumnCountAsync(r), 2);
+  char name[8];
+  EXPECT_STREQ(DBGetColumnNameAsync(r, 1, name, sizeof(name)), "v");
+  int rows = 0, nulls = 0;
+  while (DBFetch(r)) {
+    EXPECT_EQ(DBGetFieldAsyncLong(r, 0), rows);
+    size_t len;
+    const char *v = DBGetFieldAsyncData(r, 1, &len);
+    if (v == nullptr)
+      nulls++;
+    else
+      EXPECT_EQ(std::string(v, len), "x'?");
+    rows++;
+  }
+  EXPECT_EQ(DBGetAsyncError(r), nullptr);
+  DBFreeAsyncResult(r);
+  EXPECT_EQ(rows, 1000);
+  EXPECT_EQ(nulls, 100);
+
+  // Leaving a result early must leave the connection usable.
+  r = DBAsyncSelectEx(h, "SELECT id FROM t", err);
+  ASSERT_NE(r, nullptr);
+  ASSERT_TRUE(DBFetch(r));
+  DBFreeAsyncResult(r);
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "1000");
+
+  EXPECT_EQ(DBAsyncSelectEx(h, "SELECT nothing FROM missing_table", err), nullptr);
+  EXPECT_NE(err[0], 0);
+}
+
+TEST_P(DbLayer, FailedStatementDoesNotPoisonTransaction) {
+  if (!db) return;
+  db->exec("CREATE TABLE t (id integer not null, PRIMARY KEY(id))");
+  ASSERT_TRUE(DBBegin(h));
+  char err[DBDRV_MAX_ERROR_TEXT];
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err)) << err;
+  EXPECT_FALSE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err));
+  EXPECT_EQ(DBSelectEx(h, "SELECT x FROM no_such_table", err), nullptr);
+  db_statement_t s = DBPrepare(h, "INSERT INTO t (id) VALUES (?)", err);
+  ASSERT_NE(s, nullptr) << err;
+  DBBind(s, 1, static_cast<int64_t>(1));
+  EXPECT_FALSE(DBExecute(s, err));
+  DBBind(s, 1, static_cast<int64_t>(2));
+  EXPECT_TRUE(DBExecute(s, err)) << err;
+  DBFreeStatement(s);
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (3)", err)) << err;
+  ASSERT_TRUE(DBCommit(h)) << DBGetLastError(h);
+  EXPECT_EQ(db->rows("SELECT id FROM t ORDER BY id"), "1\n2\n3");
+
+  ASSERT_TRUE(DBBegin(h));
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (4)", err));
+  ASSERT_TRUE(DBRollback(h));
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "3");
+}
+
+TEST_P(DbLayer, DialectRecordAndSchemaVersion) {
+  if (!db) return;
+  EXPECT_EQ(DBGetSyntax(h), DB_SYNTAX_UNKNOWN);
+  EXPECT_EQ(DBGetSchemaVersion(h), 0);
+  db->exec("CREATE TABLE config (var_name varchar(63) not null, var_value varchar(255), PRIMARY KEY(var_name))");
+  db->exec("INSERT INTO config (var_name,var_value) VALUES ('DBSyntax','ORACLE'),('DBFormatVersion','86')");
+  EXPECT_EQ(DBGetSyntax(h), DB_SYNTAX_ORACLE);
+  EXPECT_EQ(DBGetSchemaVersion(h), 86);
+  db->exec("CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,PRIMARY KEY(var_name))");
+  const struct {
+    const char *value;
+    int code;
+  } cases[] = {{"MYSQL", 0}, {"PGSQL", 1}, {"MSSQL", 2}, {"ORACLE", 3}, {"SQLITE", 4}, {"DB2", 5},
+               {"sqlite", -1}, {"INFORMIX", -1}};
+  for (const auto &c : cases) {
+    db->exec("DELETE FROM metadata");
+    db->exec(std::string("INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','") + c.value +
+             "'),('SchemaVersion','245')");
+    EXPECT_EQ(DBGetSyntax(h), c.code) << c.value;
+  }
+  EXPECT_EQ(DBGetSchemaVersion(h), 245);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, DbLayer, ::testing::ValuesIn(tvtest::AllEngines()));
+
+TEST(DbLayerDrivers, UnknownDriversAndBadParametersAreRefused) {
+  EXPECT_EQ(DBLoadDriver("oracle", "", false, nullptr, nullptr), nullptr);
+  EXPECT_EQ(DBLoadDriver("pgsql", "novalue", false, nullptr, nullptr), nullptr);
+  db_driver_t d = DBLoadDriver("/usr/lib/talvex/sqlite.ddr", "busy_timeout=10", false, nullptr, nullptr);
+  ASSERT_NE(d, nullptr);
+  char err[DBDRV_MAX_ERROR_TEXT];
+  EXPECT_EQ(DBConnect(d, "", "/nonexistent/dir/x.db", "", "", "", err), nullptr);
+  EXPECT_NE(err[0], 0);
+  DBUnloadDriver(d);
+}
+
+}  // namespace
