@@ -211,6 +211,14 @@ void TestDatabase::createVariableTables(int schemaVersion) {
            "('DBLockStatus','UNLOCKED',0,0)"});
 }
 
+bool TestDatabase::initSchema() {
+  RunResult r = RunTool({"-c", configPath_, "init", SqlDir() + "/dbinit_" + engine_ + ".sql"});
+  bool ok = r.out.find("Database initialized successfully\n") != std::string::npos;
+  EXPECT_TRUE(ok) << engine_ << " init failed:\n" << r.out;
+  if (engine_ == "mysql") reconnect();
+  return ok;
+}
+
 std::unique_ptr<TestDatabase> OpenOrSkip(const std::string &engine) {
   std::string error;
   std::unique_ptr<TestDatabase> db = TestDatabase::Create(engine, error);

@@ -56,6 +56,9 @@ class TestDatabase {
   // Creates config and metadata with the dialect record and version, the
   // minimum the tool needs to start a command other than init.
   void createVariableTables(int schemaVersion);
+  // Loads the engine's dbinit script with "tvdbmgr init" (a complete,
+  // fresh schema-245 database); fails the test when init fails.
+  bool initSchema();
 
  private:
   TestDatabase() = default;
