@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <csignal>
 #include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
@@ -17,25 +18,42 @@ extern char **environ;
 
 namespace {
 
+termios SavedTerminal;
+
+// An interrupt while the terminal is in single-key mode must not leave
+// the operator's shell without echo.
+void RestoreTerminalAndDie(int sig) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
 // Keeps the terminal in single-key mode without echo while it lives.
 class RawTerminal {
  public:
   RawTerminal() {
-    active_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0;
+    active_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &SavedTerminal) == 0;
     if (!active_) return;
-    termios raw = saved_;
+    termios raw = SavedTerminal;
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    oldInt_ = signal(SIGINT, RestoreTerminalAndDie);
+    oldTerm_ = signal(SIGTERM, RestoreTerminalAndDie);
+    oldHup_ = signal(SIGHUP, RestoreTerminalAndDie);
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   }
   ~RawTerminal() {
-    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    if (!active_) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    signal(SIGINT, oldInt_);
+    signal(SIGTERM, oldTerm_);
+    signal(SIGHUP, oldHup_);
   }
 
  private:
-  termios saved_{};
   bool active_ = false;
+  sighandler_t oldInt_ = SIG_DFL, oldTerm_ = SIG_DFL, oldHup_ = SIG_DFL;
 };
 
 bool HaveDisplay() {
