@@ -2,6 +2,12 @@
 // command: single keys, -f, -G, end of input.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "support/test_db.h"
 
 namespace {
@@ -124,6 +130,30 @@ TEST_P(Unlock, TraceGuiModeAndFailedUpdate) {
       << r.out;
   EXPECT_EQ(r.out.find("Database lock removed"), std::string::npos);
   EXPECT_EQ(status(), "s1");
+}
+
+TEST_P(Unlock, GuiModeAsksInADesktopDialog) {
+  if (!db) return;
+  // A stand-in for the dialog program records how it was called.
+  std::string dir = tvtest::TempDir();
+  tvtest::WriteFile(dir + "/zenity", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + dir +
+                                         "/args\nexit $(cat " + dir + "/answer)\n");
+  chmod((dir + "/zenity").c_str(), 0755);
+  std::vector<std::string> env = {"DISPLAY=:42", "PATH=" + dir + ":" + getenv("PATH")};
+  for (const std::string answer : {"1", "0"}) {
+    lock("s1");
+    tvtest::WriteFile(dir + "/answer", answer);
+    tvtest::RunResult r = run({"-G"}, "y", env);
+    EXPECT_EQ(r.out, kBanner + (answer == "0" ? "Database lock removed\n" : "")) << answer;
+    EXPECT_EQ(status(), answer == "0" ? "UNLOCKED" : "s1");
+  }
+  std::ifstream in(dir + "/args");
+  std::stringstream args;
+  args << in.rdbuf();
+  EXPECT_EQ(args.str(),
+            "--question\n--no-markup\n--title=Talvex Database Manager\n--ok-label=Yes\n--cancel-label=No\n--text\n"
+            "Database is locked by server s1 [srv:node1 \"main\"]\nDo you wish to force database unlock?\n");
+  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Unlock, ::testing::ValuesIn(tvtest::AllEngines()));

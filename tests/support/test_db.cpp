@@ -242,8 +242,14 @@ RunResult RunTool(const std::vector<std::string> &args, const std::string &input
   for (std::string &a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> envStore;
+  auto overridden = [&](const char *entry) {
+    for (const std::string &e : env)
+      if (strncmp(entry, e.c_str(), e.find('=') + 1) == 0) return true;
+    return false;
+  };
   for (char **e = environ; *e != nullptr; e++)
-    if (strncmp(*e, "NO_COLOR=", 9) != 0 && strncmp(*e, "TALVEX_", 7) != 0 && strncmp(*e, "DISPLAY=", 8) != 0)
+    if (strncmp(*e, "NO_COLOR=", 9) != 0 && strncmp(*e, "TALVEX_", 7) != 0 && strncmp(*e, "DISPLAY=", 8) != 0 &&
+        strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0 && !overridden(*e))
       envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
   std::vector<char *> envp;
