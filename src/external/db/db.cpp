@@ -157,6 +157,10 @@ db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName
 
 void DBDisconnect(db_handle_t hdb) { delete hdb; }
 
+db_handle_t DBAttachConnection(int engine, std::unique_ptr<DbConnection> conn) {
+  return new db_handle_s{engine, std::move(conn), std::string()};
+}
+
 int DBGetEngine(db_handle_t hdb) { return hdb->engine; }
 
 int DBGetSyntax(db_handle_t hdb) {
@@ -362,3 +366,71 @@ const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
 String DBPrepareString(db_handle_t hdb, const char *text, int maxLength) {
   return DBPrepareStringForSyntax(hdb->engine, text, maxLength);
 }
+
+namespace {
+
+class RowByRowLoader final : public DbBulkLoader {
+ public:
+  RowByRowLoader(std::unique_ptr<DbStatement> stmt, size_t columns) : stmt_(std::move(stmt)), columns_(columns) {}
+  bool addRow(const char *const *values, const size_t *lengths, std::string &error) override {
+    for (size_t i = 0; i < columns_; i++)
+      if (!stmt_->bind(static_cast<int>(i + 1), values[i], lengths[i])) {
+        error = "cannot bind a value";
+        return false;
+      }
+    return stmt_->execute(error);
+  }
+  bool finish(std::string &) override { return true; }
+
+ private:
+  std::unique_ptr<DbStatement> stmt_;
+  size_t columns_;
+};
+
+}  // namespace
+
+std::unique_ptr<DbBulkLoader> OpenRowByRowLoader(DbConnection &conn, const std::string &table,
+                                                 const std::vector<std::string> &columns, std::string &error) {
+  std::string query = "INSERT INTO " + table + " (";
+  std::string marks;
+  for (size_t i = 0; i < columns.size(); i++) {
+    query += (i > 0 ? "," : "") + columns[i];
+    marks += i > 0 ? ",?" : "?";
+  }
+  query += ") VALUES (" + marks + ")";
+  std::unique_ptr<DbStatement> stmt = conn.prepare(query.c_str(), error);
+  if (stmt == nullptr) return nullptr;
+  return std::make_unique<RowByRowLoader>(std::move(stmt), columns.size());
+}
+
+struct db_bulk_s {
+  std::unique_ptr<DbBulkLoader> loader;
+};
+
+db_bulk_t DBBulkBegin(db_handle_t hdb, const char *table, const char *const *columns, int count,
+                      char *errorText) {
+  std::vector<std::string> names(columns, columns + count);
+  std::string error;
+  std::unique_ptr<DbBulkLoader> loader = hdb->conn->openBulkLoader(table, names, error);
+  if (loader == nullptr) {
+    SetError(errorText, error);
+    return nullptr;
+  }
+  return new db_bulk_s{std::move(loader)};
+}
+
+bool DBBulkAddRow(db_bulk_t bulk, const char *const *values, const size_t *lengths, char *errorText) {
+  std::string error;
+  if (bulk->loader->addRow(values, lengths, error)) return true;
+  SetError(errorText, error);
+  return false;
+}
+
+bool DBBulkFinish(db_bulk_t bulk, char *errorText) {
+  std::string error;
+  if (bulk->loader->finish(error)) return true;
+  SetError(errorText, error);
+  return false;
+}
+
+void DBBulkFree(db_bulk_t bulk) { delete bulk; }

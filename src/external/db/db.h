@@ -124,3 +124,20 @@ void DecodeSQLString(char *text);
 // The engine the handle is connected to (DB_SYNTAX_*), whatever the
 // database's dialect record says.
 int DBGetEngine(db_handle_t hdb);
+
+// Bulk loading of whole tables: COPY on PostgreSQL, multi-row INSERT on
+// MySQL, a prepared INSERT elsewhere. Rows are buffered, so a failure may
+// surface at a later row or only at DBBulkFinish and does not name the
+// row; after a failure the caller rolls the transaction back (on
+// PostgreSQL it is aborted). Table and column names are pasted into the
+// statement as given: the caller vouches for them.
+struct db_bulk_s;
+typedef db_bulk_s *db_bulk_t;
+db_bulk_t DBBulkBegin(db_handle_t hdb, const char *table, const char *const *columns, int count,
+                      char *errorText);
+// values[i] null for NULL; lengths[i] in bytes.
+bool DBBulkAddRow(db_bulk_t bulk, const char *const *values, const size_t *lengths, char *errorText);
+// Sends what is still buffered and ends the load.
+bool DBBulkFinish(db_bulk_t bulk, char *errorText);
+// Abandons an unfinished load.
+void DBBulkFree(db_bulk_t bulk);

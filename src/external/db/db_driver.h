@@ -49,9 +49,26 @@ class DbStatement {
   virtual bool select(DbResultData &result, std::string &error) = 0;
 };
 
+class DbBulkLoader {
+ public:
+  virtual ~DbBulkLoader() = default;
+  virtual bool addRow(const char *const *values, const size_t *lengths, std::string &error) = 0;
+  virtual bool finish(std::string &error) = 0;
+};
+
+class DbConnection;
+// A loader of one prepared INSERT per row: works on every connection.
+std::unique_ptr<DbBulkLoader> OpenRowByRowLoader(DbConnection &conn, const std::string &table,
+                                                 const std::vector<std::string> &columns, std::string &error);
+
 class DbConnection {
  public:
   virtual ~DbConnection() = default;
+  virtual std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table,
+                                                       const std::vector<std::string> &columns,
+                                                       std::string &error) {
+    return OpenRowByRowLoader(*this, table, columns, error);
+  }
   virtual bool execute(const char *query, std::string &error) = 0;
   virtual bool select(const char *query, DbResultData &result, std::string &error) = 0;
   virtual std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) = 0;
@@ -73,3 +90,8 @@ std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::s
 // Splits a query at its "?" placeholders outside single-quoted literals:
 // n placeholders give n + 1 pieces.
 std::vector<std::string> SplitAtPlaceholders(const char *query);
+
+// A handle over a connection made elsewhere: tests use a statement-
+// recording one for the dialects that cannot run here.
+struct db_handle_s;
+db_handle_s *DBAttachConnection(int engine, std::unique_ptr<DbConnection> conn);

@@ -115,6 +115,36 @@ class MysqlStatement final : public DbStatement {
   std::vector<std::string> values_;
 };
 
+// Many rows per INSERT: one round trip per megabyte instead of per row.
+class MysqlInsertLoader final : public DbBulkLoader {
+ public:
+  MysqlInsertLoader(DbConnection &conn, std::string head, size_t columns)
+      : conn_(conn), head_(std::move(head)), columns_(columns) {}
+  bool addRow(const char *const *values, const size_t *lengths, std::string &error) override {
+    statement_ += statement_.empty() ? head_ + "(" : ",(";
+    for (size_t i = 0; i < columns_; i++) {
+      if (i > 0) statement_ += ',';
+      statement_ += values[i] != nullptr ? Quote(values[i], lengths[i]) : "NULL";
+    }
+    statement_ += ')';
+    return statement_.size() < kStatementSize || flush(error);
+  }
+  bool finish(std::string &error) override { return flush(error); }
+
+ private:
+  static constexpr size_t kStatementSize = 1024 * 1024;
+  bool flush(std::string &error) {
+    if (statement_.empty()) return true;
+    bool ok = conn_.execute(statement_.c_str(), error);
+    statement_.clear();
+    return ok;
+  }
+  DbConnection &conn_;
+  std::string head_;
+  size_t columns_;
+  std::string statement_;
+};
+
 class MysqlConnection final : public DbConnection {
  public:
   explicit MysqlConnection(MYSQL *conn) : conn_(conn) {}
@@ -155,6 +185,13 @@ class MysqlConnection final : public DbConnection {
   }
   std::unique_ptr<DbStatement> prepare(const char *query, std::string &) override {
     return std::make_unique<MysqlStatement>(this, SplitAtPlaceholders(query));
+  }
+  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table, const std::vector<std::string> &columns,
+                                               std::string &) override {
+    std::string head = "INSERT INTO " + table + " (";
+    for (size_t i = 0; i < columns.size(); i++) head += (i > 0 ? "," : "") + columns[i];
+    head += ") VALUES ";
+    return std::make_unique<MysqlInsertLoader>(*this, std::move(head), columns.size());
   }
   bool begin(std::string &error) override { return execute("START TRANSACTION", error); }
   bool commit(std::string &error) override { return execute("COMMIT", error); }

@@ -144,6 +144,75 @@ class PgsqlStatement final : public DbStatement {
   std::vector<bool> isNull_;
 };
 
+// COPY in text format: tab-separated, \N for NULL, the separators and
+// the backslash escaped. Data goes out in large chunks; the server's
+// verdict comes at the end.
+class PgsqlCopyLoader final : public DbBulkLoader {
+ public:
+  PgsqlCopyLoader(PGconn *conn, size_t columns) : conn_(conn), columns_(columns) {}
+  ~PgsqlCopyLoader() override {
+    if (finished_) return;
+    PQputCopyEnd(conn_, "load abandoned");
+    while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+  }
+  bool addRow(const char *const *values, const size_t *lengths, std::string &error) override {
+    for (size_t i = 0; i < columns_; i++) {
+      if (i > 0) buffer_ += '\t';
+      if (values[i] == nullptr) {
+        buffer_ += "\\N";
+        continue;
+      }
+      const char *v = values[i];
+      size_t start = 0;
+      for (size_t k = 0; k < lengths[i]; k++) {
+        const char *escape = nullptr;
+        switch (v[k]) {
+          case '\\': escape = "\\\\"; break;
+          case '\n': escape = "\\n"; break;
+          case '\r': escape = "\\r"; break;
+          case '\t': escape = "\\t"; break;
+          default: continue;
+        }
+        buffer_.append(v + start, k - start);
+        buffer_ += escape;
+        start = k + 1;
+      }
+      buffer_.append(v + start, lengths[i] - start);
+    }
+    buffer_ += '\n';
+    return buffer_.size() < kChunk || flush(error);
+  }
+  bool finish(std::string &error) override {
+    if (!flush(error)) return false;
+    finished_ = true;
+    bool ok = PQputCopyEnd(conn_, nullptr) == 1;
+    if (!ok) error = Message(PQerrorMessage(conn_));
+    while (PGresult *r = PQgetResult(conn_)) {
+      if (ok && !ResultOk(r)) {
+        ok = false;
+        error = Message(PQresultErrorMessage(r));
+      }
+      PQclear(r);
+    }
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kChunk = 256 * 1024;
+  bool flush(std::string &error) {
+    if (!buffer_.empty() && PQputCopyData(conn_, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+      error = Message(PQerrorMessage(conn_));
+      return false;
+    }
+    buffer_.clear();
+    return true;
+  }
+  PGconn *conn_;
+  size_t columns_;
+  std::string buffer_;
+  bool finished_ = false;
+};
+
 class PgsqlConnection final : public DbConnection {
  public:
   explicit PgsqlConnection(PGconn *conn) : conn_(conn) {}
@@ -199,6 +268,19 @@ class PgsqlConnection final : public DbConnection {
     }
     if (!ok) return nullptr;
     return std::make_unique<PgsqlStatement>(this, conn_, name, static_cast<int>(pieces.size() - 1));
+  }
+  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table, const std::vector<std::string> &columns,
+                                               std::string &error) override {
+    std::string query = "COPY " + table + " (";
+    for (size_t i = 0; i < columns.size(); i++) query += (i > 0 ? "," : "") + columns[i];
+    query += ") FROM STDIN";
+    PGresult *r = PQexec(conn_, query.c_str());
+    ResultGuard g{r};
+    if (PQresultStatus(r) != PGRES_COPY_IN) {
+      error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+      return nullptr;
+    }
+    return std::make_unique<PgsqlCopyLoader>(conn_, columns.size());
   }
   bool begin(std::string &error) override {
     if (!simple("BEGIN", error)) return false;
