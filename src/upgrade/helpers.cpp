@@ -1,0 +1,113 @@
+#include "upgrade/helpers.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "external/tv_string.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char *p) const { free(p); }
+};
+using EncodedText = std::unique_ptr<char, FreeDeleter>;
+
+struct ResultDeleter {
+  void operator()(db_result_s *r) const { DBFreeResult(r); }
+};
+using Result = std::unique_ptr<db_result_s, ResultDeleter>;
+
+// The decoded value, or false when the variable cannot be read.
+bool ReadConfigText(const char *name, char *value /* 64 */) {
+  value[0] = 0;
+  if (strlen(name) >= 128) return false;
+  char query[256];
+  snprintf(query, sizeof(query), "SELECT var_value FROM config WHERE var_name='%s'", name);
+  Result result(SelectSql(query));
+  if (result == nullptr || DBGetNumRows(result.get()) == 0) return false;
+  DBGetField(result.get(), 0, 0, value, 64);
+  DecodeSQLString(value);
+  return true;
+}
+
+}  // namespace
+
+// The server reads these with a 32-bit strtol/strtoul: an out-of-range
+// number saturates instead of wrapping.
+int32_t ReadConfigVariable(const char *name, int32_t defaultValue) {
+  char value[64];
+  if (!ReadConfigText(name, value)) return defaultValue;
+  long long n = strtoll(value, nullptr, 0);
+  if (n > INT32_MAX) return INT32_MAX;
+  if (n < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
+uint32_t ReadConfigVariableUnsigned(const char *name, uint32_t defaultValue) {
+  char value[64];
+  if (!ReadConfigText(name, value)) return defaultValue;
+  errno = 0;
+  unsigned long long n = strtoull(value, nullptr, 0);
+  if (errno == ERANGE) return UINT32_MAX;
+  const char *p = value;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  // A negative number wraps as in 32-bit arithmetic, as long as its
+  // magnitude fits.
+  unsigned long long magnitude = *p == '-' ? 0ull - n : n;
+  if (magnitude > UINT32_MAX) return UINT32_MAX;
+  return static_cast<uint32_t>(n);
+}
+
+bool AddConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart,
+                       bool updateIfExists) {
+  std::string query = std::string("SELECT var_value FROM config WHERE var_name='") + name + "'";
+  bool exists = false;
+  if (Result result{DBSelect(DbHandle, query.c_str())}) exists = DBGetNumRows(result.get()) > 0;
+  if (exists && !updateIfExists) return true;
+
+  EncodedText encoded(EncodeSQLString(value));
+  String statement;
+  if (exists)
+    statement.addFormattedString("UPDATE config SET var_value='%s' WHERE var_name='%s'", encoded.get(), name);
+  else
+    statement.addFormattedString(
+        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('%s','%s',%d,%d)", name,
+        encoded.get(), isVisible, needServerRestart);
+  return ExecSql(statement);
+}
+
+bool MakeColumnNullable(const char *table, const char *column, const char *) {
+  if (DbSyntax != DB_SYNTAX_ORACLE) return true;
+  String statement;
+  statement.addFormattedString(
+      "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE IMMEDIATE "
+      "'ALTER TABLE %s MODIFY %s null'; EXCEPTION WHEN already_null THEN null; END;",
+      table, column);
+  return ExecSql(statement);
+}
+
+bool AddEventTemplate(int code, const char *name, int severity, int flags, const char *message,
+                      const char *description) {
+  EncodedText encodedMessage(EncodeSQLString(message));
+  EncodedText encodedDescription(EncodeSQLString(description));
+  String statement;
+  statement.addFormattedString(
+      "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
+      "(%d,'%s',%d,%d,'%s','%s')",
+      code, name, severity, flags, encodedMessage.get(), encodedDescription.get());
+  return ExecSql(statement);
+}
+
+bool SetSchemaVersion(int version) {
+  char statement[256];
+  snprintf(statement, sizeof(statement), "UPDATE metadata SET var_value='%d' WHERE var_name='SchemaVersion'",
+           version);
+  return ExecSql(statement) || IgnoreSqlErrors;
+}

@@ -1,0 +1,77 @@
+#include <cstdio>
+#include <cstring>
+
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+bool IsLocked() {
+  db_result_t result = DBSelect(DbHandle, "SELECT var_value FROM config WHERE var_name='DBLockStatus'");
+  if (result == nullptr) return false;
+  bool locked = false;
+  if (DBGetNumRows(result) > 0) {
+    char status[256];
+    DBGetField(result, 0, 0, status, sizeof(status));
+    locked = strcmp(status, "UNLOCKED") != 0;
+  }
+  DBFreeResult(result);
+  return locked;
+}
+
+const UpgradeStep *FindStep(int version) {
+  const UpgradeStep *step = UpgradeStepTable;
+  while (step->procedure != nullptr && step->from != version) step++;
+  return step->procedure != nullptr ? step : nullptr;
+}
+
+}  // namespace
+
+void RunUpgradeCommand() {
+  printf("Upgrading database...\n");
+  int version = DBGetSchemaVersion(DbHandle);
+  if (version == kToolSchemaVersion) {
+    printf("Your database format is up to date\n");
+    return;
+  }
+  if (version > kToolSchemaVersion) {
+    printf("Your database has format version %d, this tool is compiled for version %d.\n"
+           "You need to upgrade your server before using this database.\n",
+           version, kToolSchemaVersion);
+    return;
+  }
+  if (IsLocked()) {
+    printf("Database is locked\n");
+    return;
+  }
+
+  while (version < kToolSchemaVersion) {
+    const UpgradeStep *step = FindStep(version);
+    if (step == nullptr) {
+      printf("Unable to find upgrade procedure for version %d\n", version);
+      break;
+    }
+    printf("Upgrading from version %d to %d\n", version, step->to);
+    fflush(stdout);
+    DBBegin(DbHandle);
+    bool ok = step->procedure(version, step->to) != 0;
+    // Under -X a step whose version write failed still succeeds; with the
+    // version unchanged the same step would be chosen again without end,
+    // so such a step counts as failed, before anything is committed.
+    if (ok && DBGetSchemaVersion(DbHandle) <= version) ok = false;
+    if (!ok) {
+      printf("Rolling back last stage due to upgrade errors...\n");
+      DBRollback(DbHandle);
+      break;
+    }
+    if (!DBCommit(DbHandle)) {
+      // The engine has undone the step; going on would run it again.
+      ReportSqlError(DBGetLastError(DbHandle), "COMMIT");
+      break;
+    }
+    version = DBGetSchemaVersion(DbHandle);
+  }
+  printf("Database upgrade %s\n", version == kToolSchemaVersion ? "succeeded" : "failed");
+}
