@@ -1,0 +1,102 @@
+// Export and import of a database with 2,000,000 collected-data rows,
+// side by side with the engines' own tools on the same data:
+//   export  vs  sqlite3 src.db .dump | sqlite3 out.db
+//   import into PostgreSQL  vs  psql \copy of the same rows
+// Usage: transfer_bench [rows]  (PostgreSQL as tvtest/tvtest on 127.0.0.1)
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+double Run(const std::string &command) {
+  auto start = std::chrono::steady_clock::now();
+  int rc = system(command.c_str());
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (rc != 0) {
+    fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
+    exit(1);
+  }
+  return seconds;
+}
+
+void Report(const char *what, double seconds, long rows) {
+  printf("%-48s %7.2f s  %10.0f rows/s\n", what, seconds, static_cast<double>(rows) / seconds);
+}
+
+void Fill(const std::string &path, long rows) {
+  sqlite3 *db;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db,
+               "INSERT INTO nodes (id,community) VALUES (1,'public');"
+               "CREATE TABLE idata_1 (item_id integer not null,idata_timestamp integer not null,"
+               "idata_value varchar(255) null);BEGIN",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt *insert;
+  sqlite3_prepare_v2(db, "INSERT INTO idata_1 VALUES (?,?,?)", -1, &insert, nullptr);
+  for (long i = 0; i < rows; i++) {
+    char value[32];
+    snprintf(value, sizeof(value), "%.3f", static_cast<double>(i % 100000) / 7.0);
+    sqlite3_bind_int64(insert, 1, i % 500);
+    sqlite3_bind_int64(insert, 2, 1700000000 + i / 500);
+    sqlite3_bind_text(insert, 3, value, -1, SQLITE_TRANSIENT);
+    sqlite3_step(insert);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const long rows = argc > 1 ? atol(argv[1]) : 2000000;
+  const std::string tool = TVDBMGR_BINARY, sqlDir = TVDBMGR_SQL_DIR;
+  const std::string dir = "/tmp/tvdbmgr-transfer-bench-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  const std::string psql = "PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest ";
+  const std::string pgdb = "tvbench_" + std::to_string(getpid());
+
+  FILE *conf = fopen((dir + "/src.conf").c_str(), "w");
+  fprintf(conf, "DBDriver = sqlite\nDBName = %s/src.db\n", dir.c_str());
+  fclose(conf);
+  conf = fopen((dir + "/pg.conf").c_str(), "w");
+  fprintf(conf, "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBName = %s\nDBLogin = tvtest\nDBPassword = tvtest\n",
+          pgdb.c_str());
+  fclose(conf);
+
+  Run(tool + " -c " + dir + "/src.conf init " + sqlDir + "/dbinit_sqlite.sql >/dev/null");
+  Fill(dir + "/src.db", rows);
+  printf("%ld collected-data rows in one node table\n", rows);
+
+  const std::string timeRss = "/usr/bin/time -f '    max RSS %M KB' ";
+  double exportTime = Run(timeRss + tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null");
+  Report("tvdbmgr export (SQLite -> file)", exportTime, rows);
+  double dumpTime = Run("sqlite3 " + dir + "/src.db .dump | sqlite3 " + dir + "/dump.db");
+  Report("sqlite3 .dump | sqlite3", dumpTime, rows);
+  printf("    export is %.1fx faster\n", dumpTime / exportTime);
+
+  Run(psql + "-d tvtest -c 'DROP DATABASE IF EXISTS " + pgdb + "' -c 'CREATE DATABASE " + pgdb + "'");
+  Run(tool + " -c " + dir + "/pg.conf init " + sqlDir + "/dbinit_pgsql.sql >/dev/null");
+  double importTime = Run(timeRss + tool + " -f -c " + dir + "/pg.conf import " + dir + "/out.db >/dev/null");
+  Report("tvdbmgr import (file -> PostgreSQL)", importTime, rows);
+
+  // The same rows and the same table with its index, loaded by psql.
+  Run("sqlite3 -csv " + dir + "/out.db 'SELECT * FROM idata_1' > " + dir + "/rows.csv");
+  Run(psql + "-d " + pgdb +
+      " -c 'CREATE TABLE copy_1 (item_id integer not null,idata_timestamp integer not null,"
+      "idata_value varchar(255) null)' -c 'CREATE INDEX idx_copy_1 ON copy_1(idata_timestamp,item_id)'");
+  double copyTime = Run(psql + "-d " + pgdb + " -c '\\copy copy_1 FROM " + dir + "/rows.csv CSV'");
+  Report("psql \\copy of the same rows (indexed table)", copyTime, rows);
+  printf("    import takes %.2fx the time of psql \\copy\n", importTime / copyTime);
+
+  Run(psql + "-d tvtest -c 'DROP DATABASE " + pgdb + " WITH (FORCE)'");
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,125 @@
+// The reindex command: the fixed indexes of the log tables, then the
+// indexes of every per-node collected-data table.
+#include "maintenance/reindex.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+#include "transfer/idata_template.h"
+
+namespace {
+
+struct ResultFree {
+  void operator()(db_result_t r) const { DBFreeResult(r); }
+};
+
+const struct {
+  const char *index;
+  const char *table;
+  const char *columns;
+} kFixedIndexes[] = {
+    {"idx_raw_dci_values_item_id", "raw_dci_values", "item_id"},
+    {"idx_event_log_event_timestamp", "event_log", "event_timestamp"},
+    {"idx_thresholds_item_id", "thresholds", "item_id"},
+    {"idx_thresholds_sequence", "thresholds", "sequence_number"},
+    {"idx_alarm_notes_alarm_id", "alarm_notes", "alarm_id"},
+    {"idx_syslog_msg_timestamp", "syslog", "msg_timestamp"},
+    {"idx_snmp_trap_log_trap_timestamp", "snmp_trap_log", "trap_timestamp"},
+    {"idx_address_lists_list_type", "address_lists", "list_type"},
+};
+
+// MySQL scopes index names per table and wants the table in the drop;
+// its "DROP INDEX ... FROM" form is not SQL it accepts.
+std::string DropIndexStatement(const char *index, const char *table) {
+  switch (DbSyntax) {
+    case DB_SYNTAX_MYSQL:
+    case DB_SYNTAX_MSSQL: return std::string("DROP INDEX ") + index + " ON " + table;
+    case DB_SYNTAX_PGSQL: return std::string("DROP INDEX ") + index + " CASCADE";
+    default: return std::string("DROP INDEX ") + index;
+  }
+}
+
+void RebuildIndex(const char *index, const char *table, const char *columns) {
+  printf("Reindexing table %s by (%s)...\n", table, columns);
+  // The index may well be missing: nothing to report then.
+  DBQuery(DbHandle, DropIndexStatement(index, table).c_str());
+  ExecSql((std::string("CREATE INDEX ") + index + " ON " + table + "(" + columns + ")").c_str());
+}
+
+// The listing query of a table's indexes, and the column of its answer
+// that names the index; empty where the dialect has no catalogue.
+std::string IndexListQuery(const char *table, int &nameColumn) {
+  nameColumn = 0;
+  switch (DbSyntax) {
+    case DB_SYNTAX_MYSQL:
+      nameColumn = 2;  // Key_name
+      return std::string("SHOW INDEX FROM ") + table;
+    case DB_SYNTAX_PGSQL:
+      return std::string("SELECT ci.relname FROM pg_index i,pg_class ci,pg_class ct WHERE i.indexrelid=ci.oid AND "
+                         "i.indrelid=ct.oid AND ct.relname='") +
+             table + "'";
+    case DB_SYNTAX_MSSQL:
+      return std::string("SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
+                         "t.object_id=OBJECT_ID(N'") +
+             table + "','U')";
+    case DB_SYNTAX_ORACLE:
+      return std::string("SELECT index_name FROM user_indexes WHERE table_name=upper('") + table + "')";
+    case DB_SYNTAX_SQLITE:
+      return std::string("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='") + table + "'";
+    default: return std::string();
+  }
+}
+
+void DropTableIndexes(const char *table) {
+  int nameColumn;
+  std::string query = IndexListQuery(table, nameColumn);
+  if (query.empty()) return;
+  std::unique_ptr<db_result_s, ResultFree> indexes(SelectSql(query.c_str()));
+  if (indexes == nullptr) return;
+  std::string previous;
+  for (int row = 0; row < DBGetNumRows(indexes.get()); row++) {
+    char name[128];
+    DBGetField(indexes.get(), row, nameColumn, name, sizeof(name));
+    // SHOW INDEX answers one row per indexed column, and lists the
+    // primary key, which is not ours to drop.
+    if (DbSyntax == DB_SYNTAX_MYSQL && (name == previous || strcmp(name, "PRIMARY") == 0)) continue;
+    previous = name;
+    ExecSql(DropIndexStatement(name, table).c_str());
+  }
+}
+
+}  // namespace
+
+void ReindexCollectedDataTables() {
+  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
+  if (nodes == nullptr) return;
+  for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
+    int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
+    std::string table = "idata_" + std::to_string(id);
+    printf("Reindexing table %s\n", table.c_str());
+    DropTableIndexes(table.c_str());
+    for (int n = 0; n < 10; n++) {
+      std::string command;
+      if (SelectMetadataValue(("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), command) &&
+          !command.empty())
+        ExecSql(FormatNodeTemplate(command, id).c_str());
+    }
+  }
+}
+
+void RunReindexCommand() {
+  if (!CheckDatabaseReady()) return;
+  for (const auto &index : kFixedIndexes) {
+    // Oracle refuses a second index on the column list of a primary key.
+    if (DbSyntax == DB_SYNTAX_ORACLE && strcmp(index.table, "raw_dci_values") == 0) continue;
+    RebuildIndex(index.index, index.table, index.columns);
+  }
+  ReindexCollectedDataTables();
+  printf("Database reindexing complete.\n");
+}

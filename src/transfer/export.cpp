@@ -1,0 +1,243 @@
+// The export command: the whole database into a new SQLite file built
+// from the server installation's SQLite schema script.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "external/runtime.h"
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+#include "transfer/export_table_list.h"
+#include "transfer/idata_template.h"
+#include "transfer/schema_script.h"
+#include "transfer/sqlite_file.h"
+#include "transfer/table_progress.h"
+
+namespace {
+
+struct AsyncResultFree {
+  void operator()(db_async_result_t r) const { DBFreeAsyncResult(r); }
+};
+struct ResultFree {
+  void operator()(db_result_t r) const { DBFreeResult(r); }
+};
+
+// The statement of one row as an operator would type it, for the report
+// of a row that the file refused.
+std::string RowStatement(const std::string &head, db_async_result_t rows, int columns) {
+  std::string statement = head;
+  for (int c = 0; c < columns; c++) {
+    size_t length;
+    const char *value = DBGetFieldAsyncData(rows, c, &length);
+    statement += c > 0 ? "," : "";
+    if (value == nullptr) {
+      statement += "NULL";
+      continue;
+    }
+    statement += '\'';
+    for (size_t i = 0; i < length; i++) statement += value[i] == '\'' ? std::string("''") : std::string(1, value[i]);
+    statement += '\'';
+  }
+  return statement + ")";
+}
+
+// Rows go through one prepared INSERT: the same values and the same
+// column affinity as a quoted literal per value, without parsing a
+// statement per row. The INSERT is compiled at the first row, so a table
+// without rows never needs it.
+bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
+  std::string query = std::string("SELECT * FROM ") + table;
+  TraceSql(query.c_str());
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  std::unique_ptr<db_async_result_s, AsyncResultFree> rows(DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
+  if (rows == nullptr) {
+    ReportSqlError(errorText, query.c_str());
+    return false;
+  }
+  const int columns = DBGetColumnCountAsync(rows.get());
+  std::string head = std::string("INSERT INTO ") + table + " (";
+  std::string marks;
+  for (int c = 0; c < columns; c++) {
+    char name[256];
+    DBGetColumnNameAsync(rows.get(), c, name, sizeof(name));
+    if (!IsPlainIdentifier(name)) {
+      printf("ERROR: column \"%s\" of table %s cannot be named in a statement\n", name, table);
+      return false;
+    }
+    head += std::string(c > 0 ? "," : "") + name;
+    marks += c > 0 ? ",?" : "?";
+  }
+  head += ") VALUES (";
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> insert;
+  while (DBFetch(rows.get())) {
+    if (insert == nullptr) {
+      sqlite3_stmt *raw = nullptr;
+      if (sqlite3_prepare_v2(file, (head + marks + ")").c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+        printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(file),
+               RowStatement(head, rows.get(), columns).c_str());
+        return false;
+      }
+      insert.reset(raw);
+    }
+    for (int c = 0; c < columns; c++) {
+      size_t length;
+      const char *value = DBGetFieldAsyncData(rows.get(), c, &length);
+      // The value stays valid until the next fetch, after the step.
+      if (value == nullptr)
+        sqlite3_bind_null(insert.get(), c + 1);
+      else
+        sqlite3_bind_text64(insert.get(), c + 1, value, length, SQLITE_STATIC, SQLITE_UTF8);
+    }
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+      printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(file),
+             RowStatement(head, rows.get(), columns).c_str());
+      return false;
+    }
+    sqlite3_reset(insert.get());
+    progress.row();
+  }
+  // A read that broke off must not pass for the end of the table.
+  if (const char *error = DBGetAsyncError(rows.get())) {
+    ReportSqlError(error, query.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ExportTable(sqlite3 *file, const char *table) {
+  TableProgress progress("Exporting", table);
+  std::string error;
+  if (!ExecOnFile(file, "BEGIN", error)) {
+    printf("ERROR: Cannot start transaction: %s", error.c_str());
+    return false;
+  }
+  if (CopyRows(file, table, progress)) {
+    if (ExecOnFile(file, "COMMIT", error)) return true;
+    printf("ERROR: Cannot commit transaction: %s", error.c_str());
+    return false;
+  }
+  if (!ExecOnFile(file, "ROLLBACK", error)) printf("ERROR: Cannot rollback transaction: %s", error.c_str());
+  return false;
+}
+
+bool ApplySchemaScript(sqlite3 *file) {
+  std::string path;
+  if (!FindSchemaScript(path)) {
+    printf("ERROR: unable to determine path to schema file\n");
+    return false;
+  }
+  uint32_t size;
+  std::unique_ptr<char, decltype(&free)> script(LoadFileA(path.c_str(), &size), free);
+  if (script == nullptr) {
+    printf("ERROR: cannot load schema file \"%s\"\n", path.c_str());
+    return false;
+  }
+  std::string error;
+  if (ExecOnFile(file, script.get(), error)) return true;
+  printf("ERROR: unable to apply database schema: %s\n", error.c_str());
+  return false;
+}
+
+bool ExportDataTables(sqlite3 *file) {
+  std::vector<std::string> templates;
+  std::string error;
+  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='IDataTableCreationCommand'", templates,
+                      error)) {
+    printf("ERROR: SQL query failed (%s)\n", error.c_str());
+    return false;
+  }
+  if (templates.empty()) {
+    printf("ERROR: dbschema_sqlite.sql does not define IDataTableCreationCommand\n");
+    return false;
+  }
+  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
+  if (nodes == nullptr) return false;
+  for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
+    int32_t id = DBGetFieldLong(nodes.get(), row, 0);
+    std::string create = FormatNodeTemplate(templates.front(), id);
+    if (!ExecOnFile(file, create.c_str(), error)) {
+      printf("ERROR: SQL query failed: %s (%s)\n", create.c_str(), error.c_str());
+      return false;
+    }
+    if (!ExportTable(file, ("idata_" + std::to_string(id)).c_str())) return false;
+  }
+  return true;
+}
+
+bool ExportDatabase(sqlite3 *file) {
+  if (!ApplySchemaScript(file)) return false;
+  std::vector<std::string> versions;
+  std::string error;
+  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", versions, error)) {
+    printf("ERROR: SQL query failed (%s)\n", error.c_str());
+    return false;
+  }
+  long fileVersion = 0;
+  for (const std::string &v : versions) fileVersion = strtol(v.c_str(), nullptr, 10);
+  if (fileVersion != DBGetSchemaVersion(DbHandle)) {
+    printf("ERROR: Schema version mismatch between dbschema_sqlite.sql and your database. Please check that "
+           "Talvex server installed correctly.\n");
+    return false;
+  }
+  for (const char *const *table = ExportTableList; *table != nullptr; table++)
+    if (!ExportTable(file, *table)) return false;
+  return ExportDataTables(file);
+}
+
+// Replacing the output file must never delete the database being read.
+bool IsConnectedDatabase(const char *path) {
+  if (DBGetEngine(DbHandle) != DB_SYNTAX_SQLITE) return false;
+  std::unique_ptr<db_result_s, ResultFree> list(
+      DBSelect(DbHandle, "SELECT file FROM pragma_database_list WHERE name='main'"));
+  if (list == nullptr || DBGetNumRows(list.get()) == 0) return false;
+  char *connected = DBGetField(list.get(), 0, 0, nullptr, 0);
+  struct stat a, b;
+  bool same = stat(connected, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  free(connected);
+  return same;
+}
+
+bool SyncFile(const char *path) {
+  int fd = open(path, O_RDONLY);
+  bool ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (!ok) printf("ERROR: cannot write output file to disk (%s)\n", strerror(errno));
+  return ok;
+}
+
+}  // namespace
+
+void RunExportCommand(const char *path) {
+  if (!CheckDatabaseReady()) return;
+  if (IsConnectedDatabase(path)) {
+    printf("ERROR: output file is the database being exported\n");
+    return;
+  }
+  unlink(path);
+  sqlite3 *raw = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path, &raw, flags, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(raw);
+    printf("ERROR: unable to open output file\n");
+    return;
+  }
+  std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
+  // A fresh file that is useless until complete needs no sync per
+  // statement of the schema script and per table; one sync at the end
+  // makes it durable.
+  std::string error;
+  ExecOnFile(file.get(), "PRAGMA synchronous=OFF", error);
+  bool ok = ExportDatabase(file.get());
+  file.reset();
+  if (ok) ok = SyncFile(path);
+  printf(ok ? "Database export complete.\n" : "Database export failed.\n");
+}

@@ -1,0 +1,35 @@
+#include "transfer/idata_template.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "external/db/db.h"
+#include "frontend/sql_exec.h"
+
+std::string FormatNodeTemplate(const std::string &text, int32_t nodeId) {
+  const std::string id = std::to_string(nodeId);
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '%' && i + 1 < text.size() && (text[i + 1] == 'd' || text[i + 1] == '%')) {
+      out += text[i + 1] == 'd' ? id : "%";
+      i++;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool SelectMetadataValue(const char *name, std::string &value) {
+  std::string query = std::string("SELECT var_value FROM metadata WHERE var_name='") + name + "'";
+  db_result_t result = SelectSql(query.c_str());
+  if (result == nullptr) return false;
+  bool found = DBGetNumRows(result) > 0;
+  if (found) {
+    char *text = DBGetField(result, 0, 0, nullptr, 0);
+    value = text;
+    free(text);
+  }
+  DBFreeResult(result);
+  return found;
+}

@@ -1,0 +1,9 @@
+// Where the server installation keeps the SQLite form of its schema.
+#pragma once
+
+#include <string>
+
+// <installation>/lib/sql/dbschema_sqlite.sql, where the installation is
+// TALVEX_INSTALL_PATH when set, else the directory above the one that
+// holds this program. False when the program's path is unknown.
+bool FindSchemaScript(std::string &path);
