@@ -1,0 +1,87 @@
+#include <cstdio>
+#include <cstring>
+
+#include "check/check_stage.h"
+#include "frontend/ask.h"
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+
+namespace {
+
+bool VersionIsCurrent() {
+  int version = DBGetSchemaVersion(DbHandle);
+  if (version < kToolSchemaVersion) {
+    printf("Your database has format version %d, this tool is compiled for version %d.\n"
+           "Use \"upgrade\" command to upgrade your database first.\n",
+           version, kToolSchemaVersion);
+    return false;
+  }
+  if (version > kToolSchemaVersion) {
+    printf("Your database has format version %d, this tool is compiled for version %d.\n"
+           "You need to upgrade your server before using this database.\n",
+           version, kToolSchemaVersion);
+    return false;
+  }
+  return true;
+}
+
+// A lock left behind by a crashed server would block the check forever,
+// so the operator may break it here; it is removed outside the check's
+// transaction so that it stays removed whatever happens to the repairs.
+bool LockCleared() {
+  char status[256];
+  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) return true;
+  char info[256];
+  if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
+  if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status, info))
+    return false;
+  if (!ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'")) return false;
+  printf("Database lock removed\n");
+  return true;
+}
+
+void FinishTransaction() {
+  if (ErrorsFound == 0) {
+    printf("Database doesn't contain any errors\n");
+    DBCommit(DbHandle);
+    return;
+  }
+  printf("%d errors was found, %d errors was corrected\n", ErrorsFound, ErrorsFixed);
+  printf(ErrorsFound == ErrorsFixed ? "All errors in database was fixed\n" : "Database still contain errors\n");
+  if (ErrorsFixed <= 0) {
+    DBRollback(DbHandle);
+    return;
+  }
+  if (AskYesNo("Commit changes?")) {
+    printf("Committing changes...\n");
+    if (DBCommit(DbHandle)) printf("Changes was successfully committed to database\n");
+  } else {
+    printf("Rolling back changes...\n");
+    if (DBRollback(DbHandle)) printf("All changes made to database was cancelled\n");
+  }
+}
+
+}  // namespace
+
+void RunCheckCommand() {
+  printf("Checking database (%s collected data):\n", CheckCollectedData ? "including" : "excluding");
+  if (!VersionIsCurrent() || !LockCleared()) {
+    printf("Database check %s\n", "aborted");
+    return;
+  }
+
+  DBBegin(DbHandle);
+  CheckZones();
+  CheckNodes();
+  CheckComponents("interface", "interfaces");
+  CheckComponents("network service", "network_services");
+  CheckClusters();
+  CheckTemplateNodeMapping();
+  CheckObjectProperties();
+  CheckEventPolicy();
+  if (CheckCollectedData) CheckDataTimestamps();
+
+  FinishTransaction();
+  printf("Database check %s\n", "completed");
+}

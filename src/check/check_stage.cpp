@@ -1,0 +1,139 @@
+#include "check/check_stage.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "external/terminal.h"
+#include "external/tv_string.h"
+#include "frontend/ask.h"
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+
+int ErrorsFound = 0;
+int ErrorsFixed = 0;
+
+namespace {
+
+int StageErrorsAtStart = 0;
+int StageFixedAtStart = 0;
+std::string StageTitle;
+
+struct StatusMark {
+  int color;
+  const char *text;
+};
+
+const StatusMark kPassed = {32, "PASSED"};
+const StatusMark kFixed = {33, "FIXED "};
+const StatusMark kError = {31, "ERROR "};
+
+void PrintProgressLine() { WriteToTerminalEx("\33[1m*\33[0m %-67s", StageTitle.c_str()); }
+
+}  // namespace
+
+void BeginCheckStage(const char *title) {
+  StageTitle = title;
+  PrintProgressLine();
+  StageErrorsAtStart = ErrorsFound;
+  StageFixedAtStart = ErrorsFixed;
+}
+
+void EndCheckStage() {
+  const int defects = ErrorsFound - StageErrorsAtStart;
+  const StatusMark *mark = &kPassed;
+  if (defects > 0) {
+    // The questions have overwritten the line.
+    PrintProgressLine();
+    mark = ErrorsFixed - StageFixedAtStart == defects ? &kFixed : &kError;
+    StageErrorsAtStart = ErrorsFound;
+    StageFixedAtStart = ErrorsFixed;
+  }
+  WriteToTerminalEx(" \33[37;1m[\33[%d;1m%s\33[37;1m]\33[0m\n", mark->color, mark->text);
+  fflush(stdout);
+}
+
+bool ReportDefect(const char *format, ...) {
+  ErrorsFound++;
+  String question;
+  va_list args;
+  va_start(args, format);
+  question.addFormattedStringV(format, args);
+  va_end(args);
+  return AskYesNo("%s", question.cstr());
+}
+
+bool ExecRepair(const char *format, ...) {
+  char statement[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(statement, sizeof(statement), format, args);
+  va_end(args);
+  return ExecSql(statement);
+}
+
+uint64_t CurrentTime() { return static_cast<uint64_t>(time(nullptr)); }
+
+RowLookup::RowLookup(const char *format) {
+  // Split the statement at its one placeholder; a quoted one keeps its
+  // quotes in the written text and loses them in the prepared one.
+  const char *mark = strstr(format, "'%s'");
+  size_t skip = 4;
+  if (mark != nullptr) {
+    prefix_.assign(format, static_cast<size_t>(mark - format) + 1);
+    suffix_ = std::string("'") + (mark + skip);
+  } else {
+    mark = strstr(format, "%d");
+    skip = 2;
+    prefix_.assign(format, static_cast<size_t>(mark - format));
+    suffix_ = mark + skip;
+  }
+  prepared_.assign(format, static_cast<size_t>(mark - format));
+  prepared_ += '?';
+  prepared_ += mark + skip;
+}
+
+RowLookup::~RowLookup() {
+  if (statement_ != nullptr) DBFreeStatement(statement_);
+}
+
+db_result_t RowLookup::select(int32_t id) {
+  char value[16];
+  snprintf(value, sizeof(value), "%d", id);
+  return run(value);
+}
+
+db_result_t RowLookup::select(const char *text) { return run(text); }
+
+bool RowLookup::found(int32_t id) {
+  ResultHolder result(select(id));
+  return result.rows() > 0;
+}
+
+db_result_t RowLookup::run(const char *value) {
+  char text[1024];
+  auto write = [&] { snprintf(text, sizeof(text), "%s%s%s", prefix_.c_str(), value, suffix_.c_str()); };
+  if (TraceMode) {
+    write();
+    TraceSql(text);
+  }
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  if (!unpreparable_ && statement_ == nullptr) {
+    statement_ = DBPrepare(DbHandle, prepared_.c_str(), errorText);
+    unpreparable_ = statement_ == nullptr;
+  }
+  db_result_t result;
+  if (unpreparable_) {
+    write();
+    result = DBSelectEx(DbHandle, text, errorText);
+  } else {
+    DBBind(statement_, 1, value);
+    result = DBSelectPrepared(statement_, errorText);
+  }
+  if (result == nullptr) {
+    write();
+    ReportSqlError(errorText, text);
+  }
+  return result;
+}
