@@ -809,6 +809,11 @@ CREATE INDEX idx_alarm_notes_alarm_id ON alarm_notes(alarm_id);
 CREATE INDEX idx_syslog_msg_timestamp ON syslog(msg_timestamp);
 CREATE INDEX idx_snmp_trap_log_trap_timestamp ON snmp_trap_log(trap_timestamp);
 CREATE INDEX idx_address_lists_list_type ON address_lists(list_type);
+CREATE INDEX idx_nsmap_node_id ON nsmap(node_id);
+CREATE INDEX idx_container_members_object_id ON container_members(object_id);
+CREATE INDEX idx_cluster_members_node_id ON cluster_members(node_id);
+CREATE INDEX idx_interfaces_node_id ON interfaces(node_id);
+CREATE INDEX idx_network_services_node_id ON network_services(node_id);
 
 INSERT INTO metadata (var_name,var_value) VALUES ('SchemaVersion','245');
 INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','PGSQL');

@@ -26,6 +26,17 @@ std::string Message(const char *text) {
   return s.empty() ? "unknown PostgreSQL error" : s;
 }
 
+// The server's message without its "LINE n:" context: that context would
+// show the savepoint text sent along with the caller's statement, and the
+// tool prints the statement itself next to the message anyway.
+std::string ResultMessage(const PGresult *r) {
+  const char *primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+  if (primary == nullptr) return Message(PQresultErrorMessage(r));
+  std::string text = primary;
+  if (const char *detail = PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL)) text += std::string(" (") + detail + ")";
+  return text;
+}
+
 bool ResultOk(PGresult *r) {
   ExecStatusType st = PQresultStatus(r);
   return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY ||
@@ -77,7 +88,7 @@ class PgsqlCursor final : public DbCursor {
     done_ = true;
     if (r != nullptr && !ResultOk(r)) {
       failed_ = true;
-      error = Message(PQresultErrorMessage(r));
+      error = ResultMessage(r);
     } else if (r != nullptr) {
       captureNames(r);
     } else {
@@ -190,7 +201,7 @@ class PgsqlCopyLoader final : public DbBulkLoader {
     while (PGresult *r = PQgetResult(conn_)) {
       if (ok && !ResultOk(r)) {
         ok = false;
-        error = Message(PQresultErrorMessage(r));
+        error = ResultMessage(r);
       }
       PQclear(r);
     }
@@ -234,7 +245,7 @@ class PgsqlConnection final : public DbConnection {
     // Surface a failing query here rather than at the first fetch.
     PGresult *first = PQgetResult(conn_);
     if (first == nullptr || !ResultOk(first)) {
-      error = Message(first != nullptr ? PQresultErrorMessage(first) : PQerrorMessage(conn_));
+      error = (first != nullptr ? ResultMessage(first) : Message(PQerrorMessage(conn_)));
       PQclear(first);
       while (PGresult *r = PQgetResult(conn_)) PQclear(r);
       cursor->done_ = true;
@@ -260,7 +271,7 @@ class PgsqlConnection final : public DbConnection {
     if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
     PGresult *r = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
     bool ok = ResultOk(r);
-    if (!ok) error = Message(PQresultErrorMessage(r));
+    if (!ok) error = ResultMessage(r);
     PQclear(r);
     if (inTransaction_) {
       std::string ignored;
@@ -277,7 +288,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, query.c_str());
     ResultGuard g{r};
     if (PQresultStatus(r) != PGRES_COPY_IN) {
-      error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
       return nullptr;
     }
     return std::make_unique<PgsqlCopyLoader>(conn_, columns.size());
@@ -292,7 +303,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, "COMMIT");
     ResultGuard g{r};
     if (!ResultOk(r)) {
-      error = Message(PQresultErrorMessage(r));
+      error = ResultMessage(r);
       return false;
     }
     // COMMIT of an aborted transaction "succeeds" with a ROLLBACK tag.
@@ -312,7 +323,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, query);
     ResultGuard g{r};
     if (ResultOk(r)) return true;
-    error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
     return false;
   }
   void deallocate(const std::string &name) {
@@ -329,7 +340,7 @@ class PgsqlConnection final : public DbConnection {
       PGresult *r = PQexec(conn_, query);
       ResultGuard g{r};
       if (!ResultOk(r)) {
-        error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+        error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
         return false;
       }
       if (result != nullptr) CopyResult(r, *result);
@@ -346,7 +357,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *data = nullptr;
     for (size_t i = 0; i < results.size(); i++) {
       if (!ResultOk(results[i])) {
-        if (ok) error = Message(PQresultErrorMessage(results[i]));
+        if (ok) error = ResultMessage(results[i]);
         ok = false;
       } else if (i > 0 && i + 1 < results.size()) {
         data = results[i];
@@ -403,7 +414,7 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
     PGresult *r = PQexecPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0);
     ResultGuard g{r};
     if (!ResultOk(r)) {
-      error = Message(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
       return false;
     }
     if (result != nullptr) CopyResult(r, *result);
@@ -429,7 +440,7 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
         break;
       }
       if (!ResultOk(r)) {
-        if (ok && PQresultStatus(r) != PGRES_PIPELINE_ABORTED) error = Message(PQresultErrorMessage(r));
+        if (ok && PQresultStatus(r) != PGRES_PIPELINE_ABORTED) error = ResultMessage(r);
         ok = false;
       } else if (step == 1 && result != nullptr) {
         CopyResult(r, *result);
