@@ -19,11 +19,6 @@ struct FreeDeleter {
 };
 using EncodedText = std::unique_ptr<char, FreeDeleter>;
 
-struct ResultDeleter {
-  void operator()(db_result_s *r) const { DBFreeResult(r); }
-};
-using Result = std::unique_ptr<db_result_s, ResultDeleter>;
-
 // The decoded value, or false when the variable cannot be read.
 bool ReadConfigText(const char *name, char *value /* 64 */) {
   value[0] = 0;

@@ -3,6 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "external/db/db.h"
+
+// A buffered result, freed on every path out of its scope.
+struct ResultDeleter {
+  void operator()(db_result_t r) const { DBFreeResult(r); }
+};
+using Result = std::unique_ptr<db_result_s, ResultDeleter>;
 
 // The decoded value of a config variable as a number (base 0: "0x" reads
 // hexadecimal, a leading "0" octal). A missing row, a name of 128
@@ -18,8 +27,9 @@ bool AddConfigVariable(const char *name, const char *value, int isVisible, int n
                        bool updateIfExists);
 
 // Moves a text column from the escaped form to plain storage: "#00"
-// becomes the empty text and every text holding "#" is decoded. Rows are
-// read page by page, so memory does not grow with the table.
+// becomes the empty text and every text holding "#" is decoded. Where the
+// dialect can limit a query's rows they are read page by page, so memory
+// does not grow with the table.
 bool RecodeColumnStrings(const char *table, const char *keyColumn, const char *column);
 
 // Only Oracle keeps NOT NULL on these columns; elsewhere nothing is sent.

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "external/tv_string.h"
@@ -21,11 +20,6 @@ constexpr int kPageRows = 10000;
 // engines' packet and statement limits.
 constexpr int kUpdateRows = 1000;
 constexpr size_t kUpdateBytes = 1 << 20;
-
-struct ResultDeleter {
-  void operator()(db_result_s *r) const { DBFreeResult(r); }
-};
-using Result = std::unique_ptr<db_result_s, ResultDeleter>;
 
 // The page after lastKey (the first page when hasLast is false). Dialects
 // without a known row limit get the whole selection at once.

@@ -1,22 +1,17 @@
 // Steps 228 -> 245: dashboards, the SLM and report tables, 802.1x port
 // state, and plain storage of the action texts.
 #include <cstdio>
-#include <memory>
 
 #include "external/tv_string.h"
 #include "frontend/globals.h"
 #include "frontend/sql_exec.h"
+#include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
 using namespace step;
 
 namespace {
-
-struct ResultDeleter {
-  void operator()(db_result_s *r) const { DBFreeResult(r); }
-};
-using Result = std::unique_ptr<db_result_s, ResultDeleter>;
 
 constexpr const char kCreateSlmChecks[] =
     "CREATE TABLE slm_checks (id integer not null,type integer not null,content $SQL:TEXT null,threshold_id integer "

@@ -59,8 +59,10 @@ void RunUpgradeCommand() {
     bool ok = step->procedure(version, step->to) != 0;
     // Under -X a step whose version write failed still succeeds; with the
     // version unchanged the same step would be chosen again without end,
-    // so such a step counts as failed, before anything is committed.
-    if (ok && DBGetSchemaVersion(DbHandle) <= version) ok = false;
+    // so such a step counts as failed, before anything is committed. The
+    // version read here is the one the commit makes final.
+    int reached = ok ? DBGetSchemaVersion(DbHandle) : version;
+    if (reached <= version) ok = false;
     if (!ok) {
       printf("Rolling back last stage due to upgrade errors...\n");
       DBRollback(DbHandle);
@@ -71,7 +73,7 @@ void RunUpgradeCommand() {
       ReportSqlError(DBGetLastError(DbHandle), "COMMIT");
       break;
     }
-    version = DBGetSchemaVersion(DbHandle);
+    version = reached;
   }
   printf("Database upgrade %s\n", version == kToolSchemaVersion ? "succeeded" : "failed");
 }

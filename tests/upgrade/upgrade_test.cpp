@@ -284,4 +284,22 @@ TEST_P(Upgrade, StepThatCannotWriteItsVersionFailsUnderIgnoreErrors) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, Upgrade, ::testing::ValuesIn(tvtest::AllEngines()));
 
+// A commit the engine refuses leaves the step undone; going on would run
+// the same step again and again. Only PostgreSQL can defer a check to the
+// commit here.
+TEST(UpgradeCommit, RefusedCommitStopsTheUpgrade) {
+  auto db = DatabaseAt("pgsql", 243);
+  if (!db) return;
+  db->execAll({"CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$ "
+               "LANGUAGE plpgsql",
+               "CREATE CONSTRAINT TRIGGER late AFTER INSERT ON event_cfg DEFERRABLE INITIALLY DEFERRED "
+               "FOR EACH ROW EXECUTE FUNCTION refuse()"});
+  std::string out = WithoutBanner(RunUpgrade(*db).out);
+  EXPECT_TRUE(ReportsFailure(out, "COMMIT"));
+  EXPECT_EQ(out.substr(out.find("\nDatabase")), "\nDatabase upgrade failed\n");
+  EXPECT_EQ(out.find("Upgrading from version 244"), std::string::npos) << out;
+  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "243");
+  EXPECT_EQ(db->value("SELECT count(*) FROM event_cfg WHERE event_code>=57 AND event_code<=61"), "0");
+}
+
 }  // namespace
