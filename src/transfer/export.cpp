@@ -1,7 +1,6 @@
 // The export command: the whole database into a new SQLite file built
 // from the server installation's SQLite schema script.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -175,14 +174,12 @@ bool ExportDataTables(sqlite3 *file) {
 
 bool ExportDatabase(sqlite3 *file) {
   if (!ApplySchemaScript(file)) return false;
-  std::vector<std::string> versions;
+  long fileVersion;
   std::string error;
-  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", versions, error)) {
+  if (!ReadFileSchemaVersion(file, fileVersion, error)) {
     printf("ERROR: SQL query failed (%s)\n", error.c_str());
     return false;
   }
-  long fileVersion = 0;
-  for (const std::string &v : versions) fileVersion = strtol(v.c_str(), nullptr, 10);
   if (fileVersion != DBGetSchemaVersion(DbHandle)) {
     printf("ERROR: Schema version mismatch between dbschema_sqlite.sql and your database. Please check that "
            "Talvex server installed correctly.\n");
@@ -191,19 +188,6 @@ bool ExportDatabase(sqlite3 *file) {
   for (const char *const *table = ExportTableList; *table != nullptr; table++)
     if (!ExportTable(file, *table)) return false;
   return ExportDataTables(file);
-}
-
-// Replacing the output file must never delete the database being read.
-bool IsConnectedDatabase(const char *path) {
-  if (DBGetEngine(DbHandle) != DB_SYNTAX_SQLITE) return false;
-  std::unique_ptr<db_result_s, ResultFree> list(
-      DBSelect(DbHandle, "SELECT file FROM pragma_database_list WHERE name='main'"));
-  if (list == nullptr || DBGetNumRows(list.get()) == 0) return false;
-  char *connected = DBGetField(list.get(), 0, 0, nullptr, 0);
-  struct stat a, b;
-  bool same = stat(connected, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-  free(connected);
-  return same;
 }
 
 bool SyncFile(const char *path) {
@@ -218,6 +202,7 @@ bool SyncFile(const char *path) {
 
 void RunExportCommand(const char *path) {
   if (!CheckDatabaseReady()) return;
+  // Replacing the output file must never delete the database being read.
   if (IsConnectedDatabase(path)) {
     printf("ERROR: output file is the database being exported\n");
     return;

@@ -1,6 +1,5 @@
 #include "transfer/export_table_list.h"
 
-// Referenced tables come before the tables that refer to them.
 const char *const ExportTableList[] = {
     "config", "config_clob", "users", "user_groups", "user_group_members", "user_profiles",
     "userdb_custom_attributes", "object_properties", "object_custom_attributes", "zones",

@@ -1,7 +1,6 @@
 // The import command: replaces the content of the connected database
 // with an export file.
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,15 +89,18 @@ bool MakeMysqlStrict() {
   return ExecSql("SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'STRICT_ALL_TABLES')");
 }
 
-bool ImportDatabase(sqlite3 *file) {
-  std::vector<std::string> versions;
+bool ImportDatabase(const char *path, sqlite3 *file) {
+  // The clearing would empty the file before a single row is read from it.
+  if (IsConnectedDatabase(path)) {
+    printf("ERROR: import file is the database being replaced\n");
+    return false;
+  }
+  long version;
   std::string error;
-  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", versions, error)) {
+  if (!ReadFileSchemaVersion(file, version, error)) {
     printf("ERROR: SQL query failed (%s)\n", error.c_str());
     return false;
   }
-  long version = 0;
-  for (const std::string &v : versions) version = strtol(v.c_str(), nullptr, 10);
   if (version != kToolSchemaVersion) {
     printf("ERROR: Import file was created for database format version %d, but this tool was compiled for "
            "database format version %d\n",
@@ -123,7 +125,7 @@ void RunImportCommand(const char *path) {
     return;
   }
   std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
-  bool ok = ImportDatabase(file.get());
+  bool ok = ImportDatabase(path, file.get());
   file.reset();
   printf(ok ? "Database import complete.\n" : "Database import failed.\n");
 }

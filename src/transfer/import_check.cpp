@@ -86,20 +86,30 @@ bool CheckFileColumns(sqlite3 *file, const NameSet &fileTables, const char *tabl
   return true;
 }
 
-// The words of a CREATE TABLE statement: the columns it creates are
-// among them.
-NameSet TemplateWords(const std::string &text) {
-  NameSet words;
+// The columns a CREATE TABLE statement creates: the first word of each
+// item of its column list, other than the table constraints.
+NameSet TemplateColumns(const std::string &text) {
+  static const NameSet kConstraints = {"CONSTRAINT", "PRIMARY", "UNIQUE", "FOREIGN", "CHECK", "KEY", "INDEX"};
+  NameSet columns;
+  size_t open = text.find('(');
+  if (open == std::string::npos) return columns;
+  int depth = 0;
+  bool itemStart = true;
   std::string word;
-  for (char ch : text + " ") {
+  for (size_t i = open + 1; i < text.size() && depth >= 0; i++) {
+    const char ch = text[i];
     if (isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
       word += ch;
-    } else if (!word.empty()) {
-      words.insert(word);
-      word.clear();
+      continue;
     }
+    if (!word.empty() && itemStart && depth == 0 && kConstraints.count(word) == 0) columns.insert(word);
+    if (!word.empty()) itemStart = false;
+    word.clear();
+    if (ch == '(') depth++;
+    if (ch == ')') depth--;
+    if (ch == ',' && depth == 0) itemStart = true;
   }
-  return words;
+  return columns;
 }
 
 bool ParseNodeId(const std::string &text, long &id) {
@@ -122,7 +132,7 @@ bool CheckDataTables(sqlite3 *file, const NameSet &fileTables) {
     printf("ERROR: unable to determine correct query for idata tables creation\n");
     return false;
   }
-  const NameSet created = TemplateWords(tableTemplate);
+  const NameSet created = TemplateColumns(tableTemplate);
   for (const std::string &text : ids) {
     long id;
     if (!ParseNodeId(text, id)) {

@@ -1,7 +1,12 @@
 #include "transfer/sqlite_file.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cstdlib>
 #include <memory>
+
+#include "frontend/globals.h"
 
 bool ExecOnFile(sqlite3 *file, const char *statement, std::string &error) {
   char *message = nullptr;
@@ -47,4 +52,23 @@ bool ReadFileColumn(sqlite3 *file, const char *query, std::vector<std::string> &
   if (rc == SQLITE_DONE) return true;
   error = sqlite3_errmsg(file);
   return false;
+}
+
+bool ReadFileSchemaVersion(sqlite3 *file, long &version, std::string &error) {
+  std::vector<std::string> versions;
+  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", versions, error))
+    return false;
+  version = 0;
+  for (const std::string &v : versions) version = strtol(v.c_str(), nullptr, 10);
+  return true;
+}
+
+bool IsConnectedDatabase(const char *path) {
+  if (DBGetEngine(DbHandle) != DB_SYNTAX_SQLITE) return false;
+  std::unique_ptr<db_result_s, decltype(&DBFreeResult)> list(
+      DBSelect(DbHandle, "SELECT file FROM pragma_database_list WHERE name='main'"), DBFreeResult);
+  if (list == nullptr || DBGetNumRows(list.get()) == 0) return false;
+  std::unique_ptr<char, decltype(&free)> connected(DBGetField(list.get(), 0, 0, nullptr, 0), free);
+  struct stat a, b;
+  return stat(connected.get(), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

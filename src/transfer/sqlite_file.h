@@ -28,3 +28,11 @@ bool ColumnsOfFileQuery(sqlite3 *file, const char *query, std::vector<std::strin
 
 // The first column of every row of a query; NULL reads as "".
 bool ReadFileColumn(sqlite3 *file, const char *query, std::vector<std::string> &values, std::string &error);
+
+// The schema version that the file's metadata records: the leading
+// digits of SchemaVersion, 0 when there are none or the row is missing.
+bool ReadFileSchemaVersion(sqlite3 *file, long &version, std::string &error);
+
+// Whether path names the file of the connected SQLite database, under
+// whatever name or link.
+bool IsConnectedDatabase(const char *path);

@@ -106,6 +106,22 @@ TEST_F(Export, RefusedRowRollsBackItsTableAndMissingNodeTableStops) {
   EXPECT_NE(ReadFile(dir + "/names").find("bad\n"), std::string::npos);
 }
 
+// Under any name, the connected database file is neither replaced by an
+// export nor emptied by an import of itself.
+TEST_F(Export, ConnectedDatabaseFileIsNeverTheOtherFile) {
+  if (!db) return;
+  const std::string own = db->value("SELECT file FROM pragma_database_list WHERE name='main'");
+  const std::string link = dir + "/link.db";
+  std::filesystem::create_symlink(own, link);
+  for (const std::string &path : {own, link}) {
+    EXPECT_EQ(tvtest::Tool(*db, {"export", path}).out, kBanner + "ERROR: output file is the database being exported\n");
+    EXPECT_EQ(tvtest::Tool(*db, {"-f", "import", path}).out,
+              kBanner + "ERROR: import file is the database being replaced\nDatabase import failed.\n");
+  }
+  db->reconnect();
+  EXPECT_NE(db->value("SELECT count(*) FROM config"), "0");
+}
+
 TEST_F(Export, TraceShowsTheSourceQueriesOnly) {
   if (!db) return;
   db->execAll({"INSERT INTO nodes (id,community) VALUES (7,'public')",

@@ -77,6 +77,9 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
       {alteredFile({"DROP TABLE idata_100"}), "ERROR: table idata_100 is missing in import file\n"},
       {alteredFile({"ALTER TABLE idata_100 ADD COLUMN extra integer"}),
        "ERROR: column extra of table idata_100 in import file does not exist in the database\n"},
+      // A word of the creation statement that names no column.
+      {alteredFile({"ALTER TABLE idata_100 ADD COLUMN varchar integer"}),
+       "ERROR: column varchar of table idata_100 in import file does not exist in the database\n"},
   };
   for (const auto &c : cases) {
     tvtest::RunResult r = tvtest::Tool(*db, {"-f", "import", c.path});
@@ -146,6 +149,29 @@ TEST_P(Import, RefusedRowIsReportedAsItsStatementOnEitherRoad) {
     EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='Marker'"), "<none>");
     EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBLockStatus'"), "UNLOCKED");
   }
+}
+
+// The index templates run in suffix order up to the first one missing.
+TEST_P(Import, CollectedDataIndexesComeFromTheTemplatesBeforeTheFirstGap) {
+  if (!db) return;
+  db->execAll({"DELETE FROM metadata WHERE var_name LIKE 'IDataIndexCreationCommand%'",
+               "INSERT INTO metadata (var_name,var_value) VALUES "
+               "('IDataIndexCreationCommand_1','CREATE INDEX idx_b_%d ON idata_%d(idata_timestamp)')",
+               "INSERT INTO metadata (var_name,var_value) VALUES "
+               "('IDataIndexCreationCommand_3','CREATE INDEX idx_d_%d ON idata_%d(idata_value)')"});
+  auto creates = [&] {
+    tvtest::RunResult r = tvtest::Tool(*db, {"-t", "-f", "import", file}, "", {"NO_COLOR=1"});
+    EXPECT_TRUE(r.out.ends_with("Database import complete.\n")) << r.out;
+    std::string found;
+    for (size_t p = 0; (p = r.out.find(">>> CREATE INDEX ", p)) != std::string::npos; p++)
+      found += r.out.substr(p + 4, r.out.find('\n', p) - p - 4) + "\n";
+    return found;
+  };
+  EXPECT_EQ(creates(), "");
+  db->exec("INSERT INTO metadata (var_name,var_value) VALUES "
+           "('IDataIndexCreationCommand_0','CREATE INDEX idx_a_%d ON idata_%d(item_id)')");
+  EXPECT_EQ(creates(), "CREATE INDEX idx_a_100 ON idata_100(item_id)\n"
+                       "CREATE INDEX idx_b_100 ON idata_100(idata_timestamp)\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::ValuesIn(tvtest::AllEngines()));

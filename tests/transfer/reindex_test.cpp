@@ -2,6 +2,9 @@
 // rebuilt, missing ones are created, and nothing reports an error.
 #include <gtest/gtest.h>
 
+#include "frontend/commands.h"
+#include "frontend/globals.h"
+#include "support/recording_db.h"
 #include "transfer_fixture.h"
 
 namespace {
@@ -86,6 +89,81 @@ TEST_P(Reindex, NotReadyDatabaseIsLeftAlone) {
   db->exec("UPDATE config SET var_value='srv' WHERE var_name='DBLockStatus'");
   EXPECT_EQ(tvtest::Tool(*db, {"-t", "reindex"}).out, kBanner + "Database is locked by server srv []\n");
   EXPECT_NE(indexes("syslog"), "");
+}
+
+// The dialects that cannot run here: the statements as sent, for a
+// database with one node whose table has one index.
+TEST(ReindexRecorded, StatementsPerDialect) {
+  const std::string kTemplate = "CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)";
+  const struct {
+    int syntax;
+    std::string dropForm;  // "%i" index, "%t" table
+    std::string listing, listedName;
+  } cases[] = {
+      {DB_SYNTAX_MSSQL, "DROP INDEX %i ON %t",
+       "SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
+       "t.object_id=OBJECT_ID(N'idata_12','U')",
+       "idx_old"},
+      {DB_SYNTAX_ORACLE, "DROP INDEX %i", "SELECT index_name FROM user_indexes WHERE table_name=upper('idata_12')",
+       "IDX_OLD"},
+      {DB_SYNTAX_DB2, "DROP INDEX %i", "", ""},
+  };
+  for (const auto &c : cases) {
+    auto recording = std::make_shared<tvtest::Recording>();
+    recording->answers = {{"'SchemaVersion'", {{"245"}}},
+                          {"FROM nodes", {{"12"}}},
+                          {"'IDataIndexCreationCommand_0'", {{kTemplate}}}};
+    if (!c.listing.empty()) recording->answers.push_back({c.listing, {{c.listedName}}});
+    auto drop = [&](const std::string &index, const std::string &table) {
+      std::string s = c.dropForm;
+      s.replace(s.find("%i"), 2, index);
+      if (size_t t = s.find("%t"); t != std::string::npos) s.replace(t, 2, table);
+      return s;
+    };
+    std::vector<std::string> expected = {"SELECT var_value FROM metadata WHERE var_name='SchemaVersion'",
+                                         "SELECT var_value FROM config WHERE var_name='DBLockStatus'"};
+    const struct {
+      const char *index, *table, *columns;
+    } fixed[] = {{"idx_raw_dci_values_item_id", "raw_dci_values", "item_id"},
+                 {"idx_event_log_event_timestamp", "event_log", "event_timestamp"},
+                 {"idx_thresholds_item_id", "thresholds", "item_id"},
+                 {"idx_thresholds_sequence", "thresholds", "sequence_number"},
+                 {"idx_alarm_notes_alarm_id", "alarm_notes", "alarm_id"},
+                 {"idx_syslog_msg_timestamp", "syslog", "msg_timestamp"},
+                 {"idx_snmp_trap_log_trap_timestamp", "snmp_trap_log", "trap_timestamp"},
+                 {"idx_address_lists_list_type", "address_lists", "list_type"}};
+    for (const auto &f : fixed) {
+      // Oracle already indexes the primary key column of raw_dci_values.
+      if (c.syntax == DB_SYNTAX_ORACLE && std::string(f.table) == "raw_dci_values") continue;
+      expected.push_back(drop(f.index, f.table));
+      expected.push_back(std::string("CREATE INDEX ") + f.index + " ON " + f.table + "(" + f.columns + ")");
+    }
+    expected.push_back("SELECT id FROM nodes");
+    if (!c.listing.empty()) {
+      expected.push_back(c.listing);
+      expected.push_back(drop(c.listedName, "idata_12"));
+    }
+    for (int n = 0; n < 10; n++) {
+      expected.push_back("SELECT var_value FROM metadata WHERE var_name='IDataIndexCreationCommand_" +
+                         std::to_string(n) + "'");
+      if (n == 0) expected.push_back("CREATE INDEX idx_idata_12_id_timestamp ON idata_12(item_id,idata_timestamp)");
+    }
+
+    db_handle_t handle = tvtest::OpenRecordingHandle(c.syntax, recording);
+    const db_handle_t savedHandle = DbHandle;
+    const int savedSyntax = DbSyntax;
+    DbHandle = handle;
+    DbSyntax = c.syntax;
+    testing::internal::CaptureStdout();
+    RunReindexCommand();
+    const std::string out = testing::internal::GetCapturedStdout();
+    DbHandle = savedHandle;
+    DbSyntax = savedSyntax;
+    DBDisconnect(handle);
+    EXPECT_EQ(recording->statements, expected) << c.syntax;
+    EXPECT_TRUE(out.ends_with("Reindexing table idata_12\nDatabase reindexing complete.\n")) << out;
+    EXPECT_EQ(out.find("raw_dci_values") == std::string::npos, c.syntax == DB_SYNTAX_ORACLE) << out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Reindex, ::testing::ValuesIn(tvtest::AllEngines()));
