@@ -62,14 +62,14 @@ void CheckNodes() {
     NodeLookups lookups;
     for (int i = 0; i < nodes.rows(); i++) {
       int32_t id = IdAt(nodes.get(), i, 0);
-      char name[64] = "";
+      char name[kNameBufferSize] = "";
       {
         ResultHolder properties(lookups.properties.select(id));
         // When its properties cannot be read, whether the node is deleted
         // is unknown: it is not offered for deletion on that ground.
         if (!properties) continue;
         if (properties.rows() > 0) {
-          DBGetField(properties.get(), 0, 0, name, sizeof(name));
+          ReadObjectName(properties.get(), 0, 0, name);
           if (DBGetFieldLong(properties.get(), 0, 1) != 0) continue;  // deleted
         } else {
           char lostName[64];

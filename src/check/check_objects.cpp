@@ -14,8 +14,9 @@ constexpr int32_t kDefaultZoneId = 4;
 
 }  // namespace
 
-// The comments column is NOT NULL without a default on every engine, so
-// the row is given an empty comment; without it the repair cannot succeed.
+// On MySQL and MariaDB the comments column is TEXT NOT NULL, which cannot
+// have a default, so without an explicit empty comment the repair always
+// fails there in strict mode; the other engines take the same row.
 bool CreateLostProperties(int32_t id, const char *name) {
   uuid_t guid;
   uuid_generate(guid);
@@ -61,11 +62,11 @@ void CheckComponents(const char *word, const char *table) {
     for (int i = 0; i < components.rows(); i++) {
       int32_t id = IdAt(components.get(), i, 0);
       int32_t nodeId = IdAt(components.get(), i, 1);
-      char name[64] = "";
+      char name[kNameBufferSize] = "";
       {
         ResultHolder own(properties.select(id));
         if (own.rows() > 0) {
-          DBGetField(own.get(), 0, 0, name, sizeof(name));
+          ReadObjectName(own.get(), 0, 0, name);
         } else if (own) {
           char lostName[128];
           snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
@@ -95,9 +96,8 @@ void CheckClusters() {
       int32_t clusterId = IdAt(members.get(), i, 0);
       int32_t nodeId = IdAt(members.get(), i, 1);
       if (node.found(nodeId)) continue;
-      char name[64] = "<unknown>";
-      ResultHolder named(clusterName.select(clusterId));
-      if (named.rows() > 0) DBGetField(named.get(), 0, 0, name, sizeof(name));
+      char name[kNameBufferSize];
+      LookupObjectName(clusterName, clusterId, name);
       if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?", name, clusterId,
                        nodeId) &&
           ExecRepair("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", clusterId, nodeId))

@@ -59,9 +59,8 @@ void CheckTemplateNodeMapping() {
     int32_t templateId = IdAt(mappings.get(), i, 0);
     int32_t nodeId = IdAt(mappings.get(), i, 1);
     if (node.found(nodeId)) continue;
-    char name[64] = "<unknown>";
-    ResultHolder named(templateName.select(templateId));
-    if (named.rows() > 0) DBGetField(named.get(), 0, 0, name, sizeof(name));
+    char name[kNameBufferSize];
+    LookupObjectName(templateName, templateId, name);
     if (ReportDefect("\rTemplate %d [%s] mapped to non-existent node %d. Delete this mapping?", templateId, name,
                      nodeId) &&
         ExecRepair("DELETE FROM dct_node_map WHERE template_id=%d AND node_id=%d", templateId, nodeId))

@@ -36,6 +36,9 @@ void PrintProgressLine() { WriteToTerminalEx("\33[1m*\33[0m %-67s", StageTitle.c
 void BeginCheckStage(const char *title) {
   StageTitle = title;
   PrintProgressLine();
+  // The line has no line feed until its mark, and a check may run for
+  // minutes: it has to show while the check runs.
+  fflush(stdout);
   StageErrorsAtStart = ErrorsFound;
   StageFixedAtStart = ErrorsFixed;
 }
@@ -71,6 +74,26 @@ bool ExecRepair(const char *format, ...) {
   vsnprintf(statement, sizeof(statement), format, args);
   va_end(args);
   return ExecSql(statement);
+}
+
+void ReadObjectName(db_result_t result, int row, int column, char *name) {
+  DBGetField(result, row, column, name, kNameBufferSize);
+  int characters = 0;
+  for (char *p = name; *p != 0; p++) {
+    bool starts = (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+    if (starts && characters++ == kNameLength) {
+      *p = 0;
+      break;
+    }
+  }
+}
+
+void LookupObjectName(RowLookup &lookup, int32_t id, char *name) {
+  ResultHolder named(lookup.select(id));
+  if (named.rows() > 0)
+    ReadObjectName(named.get(), 0, 0, name);
+  else
+    strcpy(name, "<unknown>");
 }
 
 uint64_t CurrentTime() { return static_cast<uint64_t>(time(nullptr)); }

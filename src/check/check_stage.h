@@ -76,6 +76,16 @@ inline int32_t IdAt(db_result_t result, int row, int column) {
   return static_cast<int32_t>(DBGetFieldULong(result, row, column));
 }
 
+// Object names are shown cut to 63 characters, however many bytes each
+// takes, so that a name in a non-Latin script is not cut short.
+constexpr int kNameLength = 63;
+constexpr size_t kNameBufferSize = kNameLength * 4 + 1;
+void ReadObjectName(db_result_t result, int row, int column, char *name /* kNameBufferSize */);
+
+// The name of an object, or "<unknown>" when it has no properties row or
+// the lookup fails.
+void LookupObjectName(RowLookup &lookup, int32_t id, char *name /* kNameBufferSize */);
+
 // The checks, in the order the check command runs them.
 void CheckZones();
 void CheckNodes();

@@ -393,6 +393,43 @@ TEST_P(Check, FailedLookupCountsAsMissingTarget) {
   EXPECT_EQ(db->value("SELECT count(*) FROM policy_action_list"), "0");
 }
 
+// Names in questions are cut at 63 characters, not at 63 bytes.
+TEST_P(Check, NamesAreCutByCharacters) {
+  if (!db) return;
+  auto repeat = [](const std::string &letter, int count) {
+    std::string s;
+    for (int i = 0; i < count; i++) s += letter;
+    return s;
+  };
+  const struct {
+    int cluster;
+    std::string stored, shown;
+    bool sqliteOnly;  // the servers refuse names over 63 characters
+  } cases[] = {
+      {52, repeat("ж", 40), repeat("ж", 40), false},
+      {53, repeat("я", 70), repeat("я", 63), true},
+  };
+  // A server whose databases are not UTF-8 counts varchar lengths in bytes.
+  if (db->engine() == "pgsql" && db->value("SHOW server_encoding") != "UTF8") GTEST_SKIP();
+  std::string keys;
+  for (const auto &c : cases) {
+    if (c.sqliteOnly && db->engine() != "sqlite") continue;
+    object(c.cluster, c.stored);
+    db->exec("INSERT INTO cluster_members (cluster_id,node_id) VALUES (" + std::to_string(c.cluster) +
+             ",900)");
+    keys += "n";
+  }
+  tvtest::RunResult r = run(keys);
+  for (const auto &c : cases) {
+    if (c.sqliteOnly && db->engine() != "sqlite") continue;
+    EXPECT_NE(r.out.find(Ask("Cluster object " + c.shown + " [" + std::to_string(c.cluster) +
+                                 "] refers to non-existing node 900. Dereference?",
+                             false)),
+              std::string::npos)
+        << r.out;
+  }
+}
+
 TEST_P(Check, FutureCollectedDataWithOptionD) {
   if (!db) return;
   const long long future = static_cast<long long>(time(nullptr)) + 86400;
