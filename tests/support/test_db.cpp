@@ -91,6 +91,8 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, st
     DBQuery(admin.handle, drop.c_str());
     std::string create = "CREATE DATABASE " + db->name_;
     if (engine == "mysql") create += " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
+    // Whatever the server's default, the tests store non-ASCII text.
+    if (engine == "pgsql") create += " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0";
     if (!DBQueryEx(admin.handle, create.c_str(), errorText)) {
       error = errorText;
       return nullptr;
