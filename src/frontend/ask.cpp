@@ -68,6 +68,9 @@ int AskDialog(const char *question) {
   if (!HaveDisplay()) return -1;
   const char *argv[] = {"zenity", "--question", "--no-markup", "--title=Talvex Database Manager",
                         "--ok-label=Yes", "--cancel-label=No", "--text", question, nullptr};
+  // An inherited "ignore" for SIGCHLD would reap the dialog behind our
+  // back, and waiting for it would then fail instead of giving the answer.
+  sighandler_t oldChld = signal(SIGCHLD, SIG_DFL);
   pid_t pid;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -75,15 +78,31 @@ int AskDialog(const char *question) {
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   int rc = posix_spawnp(&pid, "zenity", &actions, nullptr, const_cast<char **>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  if (!WIFEXITED(status)) return -1;
+  int status = 0;
+  pid_t waited = -1;
+  if (rc == 0)
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+  signal(SIGCHLD, oldChld);
+  if (waited != pid || !WIFEXITED(status)) return -1;
   switch (WEXITSTATUS(status)) {
     case 0: return 1;
     case 1: return 0;
     default: return -1;  // no display after all, or zenity failed
+  }
+}
+
+// The dialog takes at most this many characters; never half a UTF-8
+// character, which the dialog program would refuse.
+void CutToCharacters(String &text, size_t limit) {
+  const std::string &s = text.str();
+  size_t chars = 0;
+  for (size_t i = 0; i < s.size(); i++) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    if (chars++ == limit) {
+      text.shrink(s.size() - i);
+      return;
+    }
   }
 }
 
@@ -121,7 +140,7 @@ bool AskYesNo(const char *format, ...) {
   question.addFormattedStringV(format, args);
   va_end(args);
   if (GuiMode) {
-    if (question.length() > 4095) question.shrink(question.length() - 4095);
+    CutToCharacters(question, 4095);
     int answer = AskDialog(question);
     if (answer >= 0) return answer == 1;
   }

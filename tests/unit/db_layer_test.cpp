@@ -22,6 +22,13 @@ class DbLayer : public ::testing::TestWithParam<std::string> {
 
 TEST_P(DbLayer, QuotedLiteralsStoreAnyTextExactly) {
   if (!db) return;
+  if (GetParam() == "pgsql") {
+    // A database set to the old backslash escaping must not change what
+    // a quoted literal means.
+    db->exec("ALTER DATABASE " + db->value("SELECT current_database()") + " SET standard_conforming_strings = off");
+    db->reconnect();
+    h = db->handle();
+  }
   db->exec("CREATE TABLE t (id integer not null, v varchar(4000), PRIMARY KEY(id))");
   const std::string texts[] = {"",
                                "it's",
@@ -96,12 +103,22 @@ TEST_P(DbLayer, UnbufferedSelectStreamsRowsAndNames) {
   EXPECT_EQ(rows, 1000);
   EXPECT_EQ(nulls, 100);
 
-  // Leaving a result early must leave the connection usable.
+  // Leaving a result early must leave the connection usable, inside a
+  // transaction too.
   r = DBAsyncSelectEx(h, "SELECT id FROM t", err);
   ASSERT_NE(r, nullptr);
   ASSERT_TRUE(DBFetch(r));
   DBFreeAsyncResult(r);
   EXPECT_EQ(db->value("SELECT count(*) FROM t"), "1000");
+  ASSERT_TRUE(DBBegin(h));
+  EXPECT_TRUE(DBQueryEx(h, "DELETE FROM t WHERE id >= 500", err)) << err;
+  r = DBAsyncSelectEx(h, "SELECT a.id FROM t a, t b", err);
+  ASSERT_NE(r, nullptr) << err;
+  ASSERT_TRUE(DBFetch(r));
+  DBFreeAsyncResult(r);
+  EXPECT_TRUE(DBQueryEx(h, "DELETE FROM t WHERE id >= 400", err)) << err;
+  ASSERT_TRUE(DBCommit(h)) << DBGetLastError(h);
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "400");
 
   EXPECT_EQ(DBAsyncSelectEx(h, "SELECT nothing FROM missing_table", err), nullptr);
   EXPECT_NE(err[0], 0);
@@ -115,6 +132,15 @@ TEST_P(DbLayer, FailedStatementDoesNotPoisonTransaction) {
   EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err)) << err;
   EXPECT_FALSE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err));
   EXPECT_EQ(DBSelectEx(h, "SELECT x FROM no_such_table", err), nullptr);
+  // Texts the parser rejects as a whole.
+  EXPECT_FALSE(DBQueryEx(h, "SELEC 1", err));
+  EXPECT_FALSE(DBQueryEx(h, "INSERT INTO t (id) VALUES ('open)", err));
+  EXPECT_EQ(std::string(err).find("SAVEPOINT"), std::string::npos) << err;
+  EXPECT_EQ(DBSelectEx(h, "SELECT FROM WHERE", err), nullptr);
+  db_result_t r = DBSelectEx(h, "SELECT count(*) FROM t", err);
+  ASSERT_NE(r, nullptr) << err;
+  EXPECT_EQ(DBGetFieldLong(r, 0, 0), 1);
+  DBFreeResult(r);
   db_statement_t s = DBPrepare(h, "INSERT INTO t (id) VALUES (?)", err);
   ASSERT_NE(s, nullptr) << err;
   DBBind(s, 1, static_cast<int64_t>(1));
@@ -155,7 +181,85 @@ TEST_P(DbLayer, DialectRecordAndSchemaVersion) {
   EXPECT_EQ(DBGetSchemaVersion(h), 245);
 }
 
+TEST_P(DbLayer, PreparedStatementsKeepBindingsAndHoldOneStatement) {
+  if (!db) return;
+  db->exec("CREATE TABLE t (id integer, v varchar(20))");
+  char err[DBDRV_MAX_ERROR_TEXT];
+  db_statement_t s = DBPrepare(h, "INSERT INTO t (id,v) VALUES (?,?)", err);
+  ASSERT_NE(s, nullptr) << err;
+  DBBind(s, 2, "kept");
+  for (int64_t id = 1; id <= 3; id++) {
+    DBBind(s, 1, id);
+    ASSERT_TRUE(DBExecute(s, err)) << err;
+  }
+  DBFreeStatement(s);
+  EXPECT_EQ(db->rows("SELECT id,v FROM t ORDER BY id"), "1|kept\n2|kept\n3|kept");
+
+  // A second statement is refused, never silently left out.
+  s = DBPrepare(h, "INSERT INTO t (id,v) VALUES (?,'x'); DELETE FROM t", err);
+  if (s != nullptr) {
+    DBBind(s, 1, static_cast<int64_t>(4));
+    EXPECT_FALSE(DBExecute(s, err));
+    DBFreeStatement(s);
+  }
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "3");
+}
+
+// The server goes away in the middle of the work: every call fails with
+// a message, nothing hangs, and everything is released.
+TEST_P(DbLayer, DeadServerConnectionGivesErrors) {
+  if (!db || GetParam() == "sqlite") return;
+  auto killer = tvtest::OpenOrSkip(GetParam());
+  if (!killer) return;
+  const bool pg = GetParam() == "pgsql";
+  db->exec("CREATE TABLE t (id integer)");
+  db->exec("INSERT INTO t (id) VALUES (1),(2),(3),(4)");
+  std::string id = db->value(pg ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()");
+  char err[DBDRV_MAX_ERROR_TEXT];
+  ASSERT_TRUE(DBBegin(h));
+  db_statement_t s = DBPrepare(h, "INSERT INTO t (id) VALUES (?)", err);
+  ASSERT_NE(s, nullptr) << err;
+  db_async_result_t r = DBAsyncSelectEx(h, "SELECT a.id FROM t a, t b, t c, t d, t e, t f, t g, t k, t m", err);
+  ASSERT_NE(r, nullptr) << err;
+  ASSERT_TRUE(DBFetch(r));
+  killer->exec(pg ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
+  while (DBFetch(r)) {
+  }
+  ASSERT_NE(DBGetAsyncError(r), nullptr);
+  EXPECT_NE(DBGetAsyncError(r)[0], 0);
+  DBFreeAsyncResult(r);
+  err[0] = 0;
+  EXPECT_FALSE(DBQueryEx(h, "INSERT INTO t (id) VALUES (5)", err));
+  EXPECT_NE(err[0], 0);
+  DBBind(s, 1, static_cast<int64_t>(6));
+  err[0] = 0;
+  EXPECT_FALSE(DBExecute(s, err));
+  EXPECT_NE(err[0], 0);
+  DBFreeStatement(s);
+  EXPECT_FALSE(DBCommit(h));
+  EXPECT_NE(DBGetLastError(h)[0], 0);
+  db->reconnect();
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "4");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, DbLayer, ::testing::ValuesIn(tvtest::AllEngines()));
+
+TEST(DbLayerDrivers, MysqlRefusesTheModeThatChangesQuoting) {
+  auto db = tvtest::OpenOrSkip("mysql");
+  if (!db) return;
+  db_driver_t d = DBLoadDriver("mysql", "sql_mode=NO_BACKSLASH_ESCAPES", false, nullptr, nullptr);
+  ASSERT_NE(d, nullptr);
+  const char *user = getenv("TVDBMGR_TEST_USER"), *password = getenv("TVDBMGR_TEST_PASSWORD");
+  const char *host = getenv("TVDBMGR_TEST_MY_HOST");
+  char err[DBDRV_MAX_ERROR_TEXT] = "";
+  db_handle_t h = DBConnect(d, host != nullptr && *host != 0 ? host : "127.0.0.1",
+                            db->value("SELECT database()").c_str(), user != nullptr && *user != 0 ? user : "tvtest",
+                            password != nullptr && *password != 0 ? password : "tvtest", "", err);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_STREQ(err, "sql_mode NO_BACKSLASH_ESCAPES is not supported");
+  if (h != nullptr) DBDisconnect(h);
+  DBUnloadDriver(d);
+}
 
 TEST(DbLayerDrivers, UnknownDriversAndBadParametersAreRefused) {
   EXPECT_EQ(DBLoadDriver("oracle", "", false, nullptr, nullptr), nullptr);

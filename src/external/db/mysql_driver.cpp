@@ -248,5 +248,13 @@ std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::s
   }
   std::string mode = "SET SESSION sql_mode=" + Quote(sqlMode.c_str(), sqlMode.size());
   if (!c->execute(mode.c_str(), error)) return nullptr;
+  // Every quoted literal escapes the backslash; under this mode the
+  // server would keep the escape characters and store altered texts.
+  unsigned status = 0;
+  if (mariadb_get_infov(conn, MARIADB_CONNECTION_SERVER_STATUS, &status) == 0 &&
+      (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0) {
+    error = "sql_mode NO_BACKSLASH_ESCAPES is not supported";
+    return nullptr;
+  }
   return c;
 }

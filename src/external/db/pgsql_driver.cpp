@@ -7,9 +7,15 @@
 // transaction. So inside a transaction every statement runs behind a
 // savepoint sent in the same round trip: released on success, rolled back
 // to on failure, so a failed statement behaves as on the other engines.
+// The three go out as separate messages of one pipeline, never as one
+// text: the parser rejects a text as a whole, so a statement with a
+// syntax error would take the savepoint down with it. Inside a
+// transaction a statement text therefore holds one statement, as on
+// MySQL.
 #include <libpq-fe.h>
 
 #include <cstring>
+#include <functional>
 
 #include "external/db/db_driver.h"
 
@@ -237,7 +243,8 @@ class PgsqlConnection final : public DbConnection {
     if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
     if (!PQsendQuery(conn_, query)) {
       error = Message(PQerrorMessage(conn_));
-      if (inTransaction_) simple(kRelease, error);
+      std::string ignored;
+      if (inTransaction_) simple(kRelease, ignored);
       return nullptr;
     }
     PQsetSingleRowMode(conn_);
@@ -332,45 +339,70 @@ class PgsqlConnection final : public DbConnection {
     if (PQtransactionStatus(conn_) != PQTRANS_INERROR) simple(q.c_str(), ignored);
   }
 
- private:
-  // Runs a query; inside a transaction behind a savepoint in the same
-  // round trip. The result of the query itself goes to result.
-  bool run(const char *query, DbResultData *result, std::string &error) {
-    if (!inTransaction_) {
-      PGresult *r = PQexec(conn_, query);
-      ResultGuard g{r};
-      if (!ResultOk(r)) {
-        error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
-        return false;
-      }
-      if (result != nullptr) CopyResult(r, *result);
-      return true;
-    }
-    std::string text = std::string(kSavepoint) + ";" + query + "\n;" + kRelease;
-    if (!PQsendQuery(conn_, text.c_str())) {
+  // Savepoint, the statement that sendStatement queues, and release in
+  // one round trip; on failure back to the savepoint. The statement's
+  // own result goes to result.
+  bool runIsolated(const std::function<int()> &sendStatement, DbResultData *result, std::string &error) {
+    if (!PQenterPipelineMode(conn_)) {
       error = Message(PQerrorMessage(conn_));
       return false;
     }
-    std::vector<PGresult *> results;
-    while (PGresult *r = PQgetResult(conn_)) results.push_back(r);
-    bool ok = !results.empty();
-    PGresult *data = nullptr;
-    for (size_t i = 0; i < results.size(); i++) {
-      if (!ResultOk(results[i])) {
-        if (ok) error = ResultMessage(results[i]);
-        ok = false;
-      } else if (i > 0 && i + 1 < results.size()) {
-        data = results[i];
+    bool sent = PQsendQueryParams(conn_, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                sendStatement() && PQsendQueryParams(conn_, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                PQpipelineSync(conn_);
+    bool ok = sent;
+    if (!sent) error = Message(PQerrorMessage(conn_));
+    if (sent) {
+      for (int step = 0; step < 3; step++) {
+        PGresult *r = PQgetResult(conn_);
+        if (r == nullptr) {
+          ok = false;
+          error = Message(PQerrorMessage(conn_));
+          break;
+        }
+        if (!ResultOk(r)) {
+          if (ok && PQresultStatus(r) != PGRES_PIPELINE_ABORTED) error = ResultMessage(r);
+          ok = false;
+        } else if (step == 1 && result != nullptr) {
+          CopyResult(r, *result);
+        }
+        PQclear(r);
+        while (PGresult *extra = PQgetResult(conn_)) PQclear(extra);  // the end of this query
+      }
+      // The sync marker.
+      while (PGresult *r = PQgetResult(conn_)) {
+        bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+        PQclear(r);
+        if (sync) break;
       }
     }
-    if (results.empty()) error = Message(PQerrorMessage(conn_));
-    if (ok && result != nullptr && data != nullptr) CopyResult(data, *result);
-    for (PGresult *r : results) PQclear(r);
+    if (!PQexitPipelineMode(conn_) && ok) {
+      ok = false;
+      error = Message(PQerrorMessage(conn_));
+    }
     if (!ok) {
       std::string ignored;
       simple(kUndo, ignored);
     }
     return ok;
+  }
+
+ private:
+  // Runs a query; inside a transaction behind a savepoint in the same
+  // round trip. The result of the query itself goes to result.
+  bool run(const char *query, DbResultData *result, std::string &error) {
+    if (inTransaction_)
+      return runIsolated(
+          [&] { return PQsendQueryParams(conn_, query, 0, nullptr, nullptr, nullptr, nullptr, 0); }, result,
+          error);
+    PGresult *r = PQexec(conn_, query);
+    ResultGuard g{r};
+    if (!ResultOk(r)) {
+      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
+      return false;
+    }
+    if (result != nullptr) CopyResult(r, *result);
+    return true;
   }
 
   PGconn *conn_;
@@ -420,47 +452,9 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
     if (result != nullptr) CopyResult(r, *result);
     return true;
   }
-  // Savepoint, statement and release in one round trip.
-  if (!PQenterPipelineMode(conn_)) {
-    error = Message(PQerrorMessage(conn_));
-    return false;
-  }
-  bool sent = PQsendQueryParams(conn_, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-              PQsendQueryPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0) &&
-              PQsendQueryParams(conn_, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-              PQpipelineSync(conn_);
-  bool ok = sent;
-  if (!sent) error = Message(PQerrorMessage(conn_));
-  if (sent) {
-    for (int step = 0; step < 3; step++) {
-      PGresult *r = PQgetResult(conn_);
-      if (r == nullptr) {
-        ok = false;
-        error = Message(PQerrorMessage(conn_));
-        break;
-      }
-      if (!ResultOk(r)) {
-        if (ok && PQresultStatus(r) != PGRES_PIPELINE_ABORTED) error = ResultMessage(r);
-        ok = false;
-      } else if (step == 1 && result != nullptr) {
-        CopyResult(r, *result);
-      }
-      PQclear(r);
-      while (PGresult *extra = PQgetResult(conn_)) PQclear(extra);  // the end of this query
-    }
-    // The sync marker.
-    while (PGresult *r = PQgetResult(conn_)) {
-      bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
-      PQclear(r);
-      if (sync) break;
-    }
-  }
-  PQexitPipelineMode(conn_);
-  if (!ok) {
-    std::string ignored;
-    owner_->simple(kUndo, ignored);
-  }
-  return ok;
+  return owner_->runIsolated(
+      [&] { return PQsendQueryPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0); },
+      result, error);
 }
 
 void IgnoreNotice(void *, const char *) {}
@@ -495,6 +489,10 @@ std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::s
   }
   PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
   auto c = std::make_unique<PgsqlConnection>(conn);
+  // Quoted literals double the quote and leave backslashes alone, which is
+  // safe only while backslashes are plain characters: a database or role
+  // set to the old escaping must not turn a stored text into SQL.
+  if (!c->execute("SET standard_conforming_strings TO on", error)) return nullptr;
   if (!params.schema.empty()) {
     char *ident = PQescapeIdentifier(conn, params.schema.c_str(), params.schema.size());
     std::string q = std::string("SET search_path TO ") + (ident != nullptr ? ident : "\"\"");

@@ -44,8 +44,8 @@ class SqliteStatement final : public DbStatement {
   bool finish(int rc, std::string &error) {
     bool ok = rc == SQLITE_DONE;
     if (!ok) error = sqlite3_errmsg(db_);
+    // Bound values stay for the next execution, as on the other engines.
     sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
     return ok;
   }
   sqlite3 *db_;
@@ -113,12 +113,26 @@ class SqliteConnection final : public DbConnection {
 
  private:
   // A text holding only white space compiles to no statement; it is run
-  // as a statement that returns nothing.
+  // as a statement that returns nothing. A second statement after the
+  // first is refused rather than silently left out.
   sqlite3_stmt *compile(const char *query, std::string &error) {
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, query, -1, &stmt, nullptr) != SQLITE_OK) {
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(db_, query, -1, &stmt, &tail) != SQLITE_OK) {
       error = sqlite3_errmsg(db_);
       return nullptr;
+    }
+    if (stmt != nullptr && tail != nullptr && *tail != 0) {
+      sqlite3_stmt *next = nullptr;
+      int rc = sqlite3_prepare_v2(db_, tail, -1, &next, nullptr);
+      bool more = rc != SQLITE_OK || next != nullptr;
+      if (rc != SQLITE_OK) error = sqlite3_errmsg(db_);
+      sqlite3_finalize(next);
+      if (more) {
+        sqlite3_finalize(stmt);
+        if (rc == SQLITE_OK) error = "only one statement is allowed here";
+        return nullptr;
+      }
     }
     if (stmt == nullptr && sqlite3_prepare_v2(db_, "SELECT 1 WHERE 0", -1, &stmt, nullptr) != SQLITE_OK) {
       error = sqlite3_errmsg(db_);
