@@ -6,39 +6,16 @@
 #include "frontend/commands.h"
 #include "frontend/globals.h"
 #include "frontend/sql_exec.h"
+#include "maintenance/unlock.h"
 
 namespace {
-
-bool VersionIsCurrent() {
-  int version = DBGetSchemaVersion(DbHandle);
-  if (version < kToolSchemaVersion) {
-    printf("Your database has format version %d, this tool is compiled for version %d.\n"
-           "Use \"upgrade\" command to upgrade your database first.\n",
-           version, kToolSchemaVersion);
-    return false;
-  }
-  if (version > kToolSchemaVersion) {
-    printf("Your database has format version %d, this tool is compiled for version %d.\n"
-           "You need to upgrade your server before using this database.\n",
-           version, kToolSchemaVersion);
-    return false;
-  }
-  return true;
-}
 
 // A lock left behind by a crashed server would block the check forever,
 // so the operator may break it here; it is removed outside the check's
 // transaction so that it stays removed whatever happens to the repairs.
 bool LockCleared() {
-  char status[256];
-  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) return true;
-  char info[256];
-  if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
-  if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status, info))
-    return false;
-  if (!ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'")) return false;
-  printf("Database lock removed\n");
-  return true;
+  UnlockOutcome outcome = OfferUnlock();
+  return outcome == UnlockOutcome::kNotLocked || outcome == UnlockOutcome::kRemoved;
 }
 
 void FinishTransaction() {
@@ -66,7 +43,7 @@ void FinishTransaction() {
 
 void RunCheckCommand() {
   printf("Checking database (%s collected data):\n", CheckCollectedData ? "including" : "excluding");
-  if (!VersionIsCurrent() || !LockCleared()) {
+  if (!CheckSchemaVersionIsCurrent() || !LockCleared()) {
     printf("Database check %s\n", "aborted");
     return;
   }

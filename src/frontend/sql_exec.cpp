@@ -45,7 +45,7 @@ bool ReadLockVariable(const char *name, char *value) {
   return found;
 }
 
-bool CheckDatabaseReady() {
+bool CheckSchemaVersionIsCurrent() {
   int version = DBGetSchemaVersion(DbHandle);
   if (version < kToolSchemaVersion) {
     printf("Your database has format version %d, this tool is compiled for version %d.\n"
@@ -59,6 +59,11 @@ bool CheckDatabaseReady() {
            version, kToolSchemaVersion);
     return false;
   }
+  return true;
+}
+
+bool CheckDatabaseReady() {
+  if (!CheckSchemaVersionIsCurrent()) return false;
   char status[256];
   if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) return true;
   char info[256];

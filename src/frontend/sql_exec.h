@@ -13,6 +13,9 @@ db_result_t SelectSql(const char *query);
 // themselves.
 void TraceSql(const char *statement);
 void ReportSqlError(const char *errorText, const char *statement);
+// Returns true when the database is at the tool's schema version;
+// otherwise prints what the operator has to upgrade and returns false.
+bool CheckSchemaVersionIsCurrent();
 // Returns true when the database is at the tool's version and not locked;
 // otherwise prints why and returns false.
 bool CheckDatabaseReady();

@@ -234,18 +234,6 @@ int64_t DBGetFieldInt64(db_result_t result, int row, int column) {
   return value != nullptr ? strtoll(value, nullptr, 10) : 0;
 }
 
-uint64_t DBGetFieldUInt64(db_result_t result, int row, int column) {
-  size_t length;
-  const char *value = Cell(result, row, column, &length);
-  return value != nullptr ? strtoull(value, nullptr, 10) : 0;
-}
-
-double DBGetFieldDouble(db_result_t result, int row, int column) {
-  size_t length;
-  const char *value = Cell(result, row, column, &length);
-  return value != nullptr ? strtod(value, nullptr) : 0;
-}
-
 uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column) {
   size_t length;
   const char *value = Cell(result, row, column, &length);
@@ -258,10 +246,6 @@ uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column) {
 }
 
 void DBFreeResult(db_result_t result) { delete result; }
-
-db_async_result_t DBAsyncSelect(db_handle_t hdb, const char *query) {
-  return DBAsyncSelectEx(hdb, query, nullptr);
-}
 
 db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText) {
   std::string error;
@@ -304,13 +288,9 @@ const char *DBGetFieldAsyncData(db_async_result_t result, int column, size_t *le
 }
 
 int32_t DBGetFieldAsyncLong(db_async_result_t result, int column) {
-  return static_cast<int32_t>(DBGetFieldAsyncInt64(result, column));
-}
-
-int64_t DBGetFieldAsyncInt64(db_async_result_t result, int column) {
   size_t length;
   const char *value = result->cursor->value(column, &length);
-  return value != nullptr ? strtoll(value, nullptr, 10) : 0;
+  return value != nullptr ? static_cast<int32_t>(strtoll(value, nullptr, 10)) : 0;
 }
 
 void DBFreeAsyncResult(db_async_result_t result) { delete result; }

@@ -66,8 +66,6 @@ bool DBIsFieldNull(db_result_t result, int row, int column);
 int32_t DBGetFieldLong(db_result_t result, int row, int column);
 uint32_t DBGetFieldULong(db_result_t result, int row, int column);
 int64_t DBGetFieldInt64(db_result_t result, int row, int column);
-uint64_t DBGetFieldUInt64(db_result_t result, int row, int column);
-double DBGetFieldDouble(db_result_t result, int row, int column);
 // Dotted IPv4 text as a host-order number; 0 when the text is not one.
 uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column);
 void DBFreeResult(db_result_t result);
@@ -75,7 +73,6 @@ void DBFreeResult(db_result_t result);
 // Unbuffered results: rows are read one at a time, memory stays flat.
 // While one is open no other statement may run on the same connection.
 db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText);
-db_async_result_t DBAsyncSelect(db_handle_t hdb, const char *query);
 // True while a row is current. A read error ends the rows and is kept in
 // DBGetAsyncError.
 bool DBFetch(db_async_result_t result);
@@ -89,7 +86,6 @@ char *DBGetFieldAsync(db_async_result_t result, int column, char *buffer, size_t
 // for NULL. length receives the byte count.
 const char *DBGetFieldAsyncData(db_async_result_t result, int column, size_t *length);
 int32_t DBGetFieldAsyncLong(db_async_result_t result, int column);
-int64_t DBGetFieldAsyncInt64(db_async_result_t result, int column);
 void DBFreeAsyncResult(db_async_result_t result);
 
 // Prepared statements with "?" placeholders (outside quoted literals).
