@@ -75,16 +75,19 @@ std::unique_ptr<tvtest::TestDatabase> DatabaseAt(const std::string &engine, int 
 }
 
 std::string SchemaColumns(tvtest::TestDatabase &db) {
+  // Types and nullability too: the steps must build what the init scripts
+  // declare, not only the same names.
   std::string query;
   if (db.engine() == "sqlite")
-    query = "SELECT lower(m.name)||'.'||lower(p.name) FROM sqlite_master m JOIN pragma_table_info(m.name) p "
-            "WHERE m.type='table' ORDER BY 1";
+    query = "SELECT lower(m.name)||'.'||lower(p.name)||' '||lower(p.type)||' '||p.\"notnull\" "
+            "FROM sqlite_master m JOIN pragma_table_info(m.name) p WHERE m.type='table' ORDER BY 1";
   else if (db.engine() == "pgsql")
-    query = "SELECT lower(table_name)||'.'||lower(column_name) FROM information_schema.columns "
+    query = "SELECT lower(table_name)||'.'||lower(column_name)||' '||data_type||' '||"
+            "coalesce(character_maximum_length::text,'')||' '||is_nullable FROM information_schema.columns "
             "WHERE table_schema=current_schema() ORDER BY 1";
   else
-    query = "SELECT concat(lower(table_name),'.',lower(column_name)) AS c FROM information_schema.columns "
-            "WHERE table_schema=database() ORDER BY 1";
+    query = "SELECT concat(lower(table_name),'.',lower(column_name),' ',column_type,' ',is_nullable) AS c "
+            "FROM information_schema.columns WHERE table_schema=database() ORDER BY 1";
   return db.rows(query);
 }
 
