@@ -55,7 +55,8 @@ Run RunTool(const std::vector<std::string> &args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   Run run;
   auto start = std::chrono::steady_clock::now();
   pid_t pid;
@@ -79,8 +80,8 @@ Run RunTool(const std::vector<std::string> &args) {
 db_handle_t Connect(const std::string &engine, const std::string &database, db_driver_t &driver) {
   driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
   char error[DBDRV_MAX_ERROR_TEXT] = "";
-  db_handle_t h = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest", "",
-                            error);
+  db_handle_t h = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest",
+                            "tvtest", "", error);
   if (h == nullptr) {
     fprintf(stderr, "%s: %s\n", engine.c_str(), error);
     DBUnloadDriver(driver);
@@ -126,8 +127,9 @@ void Seed(db_handle_t h, int nodes) {
   DBBegin(h);
   DBQuery(h, "INSERT INTO subnets (id,ip_addr) VALUES (100,'10.0.0.0')");
   {
-    BulkInsert props(h, "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,"
-                        "inherit_access_rights,comments)");
+    BulkInsert props(h,
+                     "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,"
+                     "inherit_access_rights,comments)");
     BulkInsert nodeRows(h, "INSERT INTO nodes (id,primary_ip,community)");
     BulkInsert links(h, "INSERT INTO nsmap (subnet_id,node_id)");
     BulkInsert interfaces(h, "INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask)");
@@ -192,9 +194,9 @@ void Bench(const std::string &engine, int nodes, bool nodeIndexes) {
   Run check = RunTool({"-c", config, "check"});
   bool clean = check.out.find("Database doesn't contain any errors") != std::string::npos;
   const double lookups = 6.0 * nodes;  // per node: properties, subnet link; per interface: two
-  printf("%-7s %-13s nodes %7d  seed %6.1f s  check %8.2f s  %8.0f lookups/s  peak %6ld KiB  %s\n", engine.c_str(),
-         nodeIndexes ? "node indexes" : "schema as is", nodes, seedSeconds, check.seconds, lookups / check.seconds,
-         check.peakKb, clean ? "clean" : "NOT CLEAN");
+  printf("%-7s %-13s nodes %7d  seed %6.1f s  check %8.2f s  %8.0f lookups/s  peak %6ld KiB  %s\n",
+         engine.c_str(), nodeIndexes ? "node indexes" : "schema as is", nodes, seedSeconds, check.seconds,
+         lookups / check.seconds, check.peakKb, clean ? "clean" : "NOT CLEAN");
   if (!clean) fprintf(stderr, "%s", check.out.c_str());
   fflush(stdout);
 

@@ -68,7 +68,8 @@ bool Run(db_handle_t db, const std::string &label, int syntax, long rows) {
       "CREATE TABLE actions (action_id integer not null,action_data varchar(255),PRIMARY KEY(action_id))",
       "INSERT INTO actions (action_id,action_data) SELECT n,CASE WHEN n%2=0 THEN "
       "'Line one#0D#0Aline two #22quoted#22 100#25 done' ELSE 'a plain text without escapes' END FROM "
-      "(SELECT a.d+10*b.d+100*c.d+1000*e.d+10000*f.d+100000*g.d+1000000*h.d AS n FROM digits a,digits b,digits "
+      "(SELECT a.d+10*b.d+100*c.d+1000*e.d+10000*f.d+100000*g.d+1000000*h.d AS n FROM digits a,digits "
+      "b,digits "
       "c,digits e,digits f,digits g,digits h) t WHERE n<" +
           std::to_string(rows)};
   for (const std::string &s : setup)
@@ -82,8 +83,7 @@ bool Run(db_handle_t db, const std::string &label, int syntax, long rows) {
   long after = PeakKb();
   std::string recoded = Value(db, "SELECT count(*) FROM actions WHERE action_data LIKE '%\"quoted\"%'");
   printf("%-14s rows %ld, recoded %s, %.2f s, %.0f rows/s, peak RSS %ld KB before, %ld KB after%s\n",
-         label.c_str(), rows, recoded.c_str(), seconds, rows / seconds, before, after,
-         ok ? "" : " (FAILED)");
+         label.c_str(), rows, recoded.c_str(), seconds, rows / seconds, before, after, ok ? "" : " (FAILED)");
   return ok && recoded == std::to_string(rows / 2 + rows % 2);
 }
 

@@ -25,7 +25,8 @@ void FinishTransaction() {
     return;
   }
   printf("%d errors was found, %d errors was corrected\n", ErrorsFound, ErrorsFixed);
-  printf(ErrorsFound == ErrorsFixed ? "All errors in database was fixed\n" : "Database still contain errors\n");
+  printf(ErrorsFound == ErrorsFixed ? "All errors in database was fixed\n"
+                                    : "Database still contain errors\n");
   if (ErrorsFixed <= 0) {
     DBRollback(DbHandle);
     return;

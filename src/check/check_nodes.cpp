@@ -32,8 +32,8 @@ bool LinkNodeToSubnet(NodeLookups &lookups, int32_t node, const char *name) {
     ResultHolder subnet(lookups.subnets.select(networkText));
     if (subnet.rows() == 0) continue;
     int32_t subnetId = IdAt(subnet.get(), 0, 0);
-    if (ReportDefect("\rUnlinked node object %d (\"%s\") can be linked to subnet %d (%s). Link?", node, name, subnetId,
-                     networkText) &&
+    if (ReportDefect("\rUnlinked node object %d (\"%s\") can be linked to subnet %d (%s). Link?", node, name,
+                     subnetId, networkText) &&
         ExecRepair("INSERT INTO nsmap (subnet_id,node_id) VALUES (%d,%d)", subnetId, node)) {
       ErrorsFixed++;
       return true;
@@ -74,7 +74,8 @@ void CheckNodes() {
         } else {
           char lostName[64];
           snprintf(lostName, sizeof(lostName), "lost_node_%d", id);
-          if (ReportDefect("\rMissing node object %d properties. Create?", id) && CreateLostProperties(id, lostName))
+          if (ReportDefect("\rMissing node object %d properties. Create?", id) &&
+              CreateLostProperties(id, lostName))
             ErrorsFixed++;
         }
       }
@@ -82,7 +83,8 @@ void CheckNodes() {
       if (!links || links.rows() > 0) continue;
       if (NodeHasParent(lookups, id)) continue;
       if (DBGetFieldIPAddr(nodes.get(), i, 1) != 0 && LinkNodeToSubnet(lookups, id, name)) continue;
-      if (ReportDefect("\rUnlinked node object %d (\"%s\"). Delete it?", id, name) && DeleteNode(id)) ErrorsFixed++;
+      if (ReportDefect("\rUnlinked node object %d (\"%s\"). Delete it?", id, name) && DeleteNode(id))
+        ErrorsFixed++;
     }
   }
   EndCheckStage();

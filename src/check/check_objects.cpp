@@ -1,7 +1,7 @@
 // Zones, interfaces, network services, cluster members and timestamps of
 // the object tree.
-#include <cstdio>
 #include <uuid/uuid.h>
+#include <cstdio>
 
 #include "check/check_stage.h"
 #include "external/runtime.h"
@@ -70,7 +70,8 @@ void CheckComponents(const char *word, const char *table) {
         } else if (own) {
           char lostName[128];
           snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
-          if (ReportDefect("\rMissing %s object %d properties. Create?", word, id) && CreateLostProperties(id, lostName))
+          if (ReportDefect("\rMissing %s object %d properties. Create?", word, id) &&
+              CreateLostProperties(id, lostName))
             ErrorsFixed++;
         }
       }
@@ -98,8 +99,8 @@ void CheckClusters() {
       if (node.found(nodeId)) continue;
       char name[kNameBufferSize];
       LookupObjectName(clusterName, clusterId, name);
-      if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?", name, clusterId,
-                       nodeId) &&
+      if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?", name,
+                       clusterId, nodeId) &&
           ExecRepair("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", clusterId, nodeId))
         ErrorsFixed++;
     }

@@ -29,8 +29,8 @@ void CheckPolicyEvents() {
     bool isGroup = (code & kEventGroupFlag) != 0;
     int32_t value = static_cast<int32_t>(code);
     if ((isGroup ? group : event).found(value)) continue;
-    if (ReportDefect("\rInvalid event%s ID 0x%08X referenced in policy. Delete this reference?", isGroup ? " group" : "",
-                     code) &&
+    if (ReportDefect("\rInvalid event%s ID 0x%08X referenced in policy. Delete this reference?",
+                     isGroup ? " group" : "", code) &&
         ExecRepair("DELETE FROM policy_event_list WHERE event_code=%d", value))
       ErrorsFixed++;
   }
@@ -61,8 +61,8 @@ void CheckTemplateNodeMapping() {
     if (node.found(nodeId)) continue;
     char name[kNameBufferSize];
     LookupObjectName(templateName, templateId, name);
-    if (ReportDefect("\rTemplate %d [%s] mapped to non-existent node %d. Delete this mapping?", templateId, name,
-                     nodeId) &&
+    if (ReportDefect("\rTemplate %d [%s] mapped to non-existent node %d. Delete this mapping?", templateId,
+                     name, nodeId) &&
         ExecRepair("DELETE FROM dct_node_map WHERE template_id=%d AND node_id=%d", templateId, nodeId))
       ErrorsFixed++;
   }

@@ -1,7 +1,7 @@
 #include "external/password.h"
 
-#include <cstring>
 #include <sodium.h>
+#include <cstring>
 #include <vector>
 
 namespace {

@@ -1,13 +1,13 @@
 #include "external/runtime.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 char *LoadFileA(const char *path, uint32_t *size) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);

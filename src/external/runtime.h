@@ -2,8 +2,8 @@
 // buffer is released by the caller with free().
 #pragma once
 
-#include <cstdint>
 #include <uuid/uuid.h>
+#include <cstdint>
 
 // Reads a whole file. Returns a new buffer with a terminating zero byte
 // (size excludes it), or null when the file cannot be read.

@@ -1,15 +1,15 @@
 #include "frontend/ask.h"
 
-#include <cerrno>
-#include <cstdarg>
-#include <csignal>
 #include <fcntl.h>
-#include <cstdio>
-#include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 
 #include "external/tv_string.h"
 #include "frontend/globals.h"
@@ -66,8 +66,10 @@ bool HaveDisplay() {
 // dialog could be shown.
 int AskDialog(const char *question) {
   if (!HaveDisplay()) return -1;
-  const char *argv[] = {"zenity", "--question", "--no-markup", "--title=Talvex Database Manager",
-                        "--ok-label=Yes", "--cancel-label=No", "--text", question, nullptr};
+  const char *argv[] = {
+      "zenity",         "--question",        "--no-markup", "--title=Talvex Database Manager",
+      "--ok-label=Yes", "--cancel-label=No", "--text",      question,
+      nullptr};
   // An inherited "ignore" for SIGCHLD would reap the dialog behind our
   // back, and waiting for it would then fail instead of giving the answer.
   sighandler_t oldChld = signal(SIGCHLD, SIG_DFL);

@@ -19,12 +19,12 @@ struct TypeMacros {
 };
 
 const TypeMacros TypeMacroTable[6] = {
-    {"text", "text", "bigint"},                     // MySQL
-    {"text", "varchar(4000)", "bigint"},            // PostgreSQL
-    {"text", "varchar(4000)", "bigint"},            // Microsoft SQL Server
-    {"clob", "varchar(4000)", "number(20)"},        // Oracle
-    {"varchar", "varchar(4000)", "number(20)"},     // SQLite
-    {"long varchar", "varchar(4000)", "bigint"},    // DB2
+    {"text", "text", "bigint"},                   // MySQL
+    {"text", "varchar(4000)", "bigint"},          // PostgreSQL
+    {"text", "varchar(4000)", "bigint"},          // Microsoft SQL Server
+    {"clob", "varchar(4000)", "number(20)"},      // Oracle
+    {"varchar", "varchar(4000)", "number(20)"},   // SQLite
+    {"long varchar", "varchar(4000)", "bigint"},  // DB2
 };
 
 struct FreeDeleter {

@@ -1,9 +1,9 @@
 #include "frontend/driver.h"
 
+#include <getopt.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <getopt.h>
 
 #include "external/config.h"
 #include "external/password.h"
@@ -89,8 +89,8 @@ bool CommandTakesFile(const char *command) {
 }
 
 bool IsCommand(const char *word) {
-  static const char *const kCommands[] = {"batch", "check", "export", "import", "init", "reindex",
-                                          "unlock", "upgrade"};
+  static const char *const kCommands[] = {"batch", "check",   "export", "import",
+                                          "init",  "reindex", "unlock", "upgrade"};
   for (const char *c : kCommands)
     if (strcmp(word, c) == 0) return true;
   return false;

@@ -48,15 +48,17 @@ bool ReadLockVariable(const char *name, char *value) {
 bool CheckSchemaVersionIsCurrent() {
   int version = DBGetSchemaVersion(DbHandle);
   if (version < kToolSchemaVersion) {
-    printf("Your database has format version %d, this tool is compiled for version %d.\n"
-           "Use \"upgrade\" command to upgrade your database first.\n",
-           version, kToolSchemaVersion);
+    printf(
+        "Your database has format version %d, this tool is compiled for version %d.\n"
+        "Use \"upgrade\" command to upgrade your database first.\n",
+        version, kToolSchemaVersion);
     return false;
   }
   if (version > kToolSchemaVersion) {
-    printf("Your database has format version %d, this tool is compiled for version %d.\n"
-           "You need to upgrade your server before using this database.\n",
-           version, kToolSchemaVersion);
+    printf(
+        "Your database has format version %d, this tool is compiled for version %d.\n"
+        "You need to upgrade your server before using this database.\n",
+        version, kToolSchemaVersion);
     return false;
   }
   return true;

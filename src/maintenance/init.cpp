@@ -1,5 +1,5 @@
-#include <cstdio>
 #include <uuid/uuid.h>
+#include <cstdio>
 
 #include "external/runtime.h"
 #include "frontend/commands.h"

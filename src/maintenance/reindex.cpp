@@ -61,12 +61,14 @@ std::string IndexListQuery(const char *table, int &nameColumn) {
       nameColumn = 2;  // Key_name
       return std::string("SHOW INDEX FROM ") + table;
     case DB_SYNTAX_PGSQL:
-      return std::string("SELECT ci.relname FROM pg_index i,pg_class ci,pg_class ct WHERE i.indexrelid=ci.oid AND "
-                         "i.indrelid=ct.oid AND ct.relname='") +
+      return std::string(
+                 "SELECT ci.relname FROM pg_index i,pg_class ci,pg_class ct WHERE i.indexrelid=ci.oid AND "
+                 "i.indrelid=ct.oid AND ct.relname='") +
              table + "'";
     case DB_SYNTAX_MSSQL:
-      return std::string("SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
-                         "t.object_id=OBJECT_ID(N'") +
+      return std::string(
+                 "SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
+                 "t.object_id=OBJECT_ID(N'") +
              table + "','U')";
     case DB_SYNTAX_ORACLE:
       return std::string("SELECT index_name FROM user_indexes WHERE table_name=upper('") + table + "')";

@@ -9,12 +9,14 @@
 
 UnlockOutcome OfferUnlock() {
   char status[256];
-  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) return UnlockOutcome::kNotLocked;
+  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0)
+    return UnlockOutcome::kNotLocked;
   char info[256];
   if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
   if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status, info))
     return UnlockOutcome::kDeclined;
-  if (!ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'")) return UnlockOutcome::kFailed;
+  if (!ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'"))
+    return UnlockOutcome::kFailed;
   printf("Database lock removed\n");
   return UnlockOutcome::kRemoved;
 }

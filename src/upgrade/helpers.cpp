@@ -73,8 +73,8 @@ bool AddConfigVariable(const char *name, const char *value, int isVisible, int n
     statement.addFormattedString("UPDATE config SET var_value='%s' WHERE var_name='%s'", encoded.get(), name);
   else
     statement.addFormattedString(
-        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('%s','%s',%d,%d)", name,
-        encoded.get(), isVisible, needServerRestart);
+        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('%s','%s',%d,%d)",
+        name, encoded.get(), isVisible, needServerRestart);
   return ExecSql(statement);
 }
 

@@ -36,8 +36,8 @@ std::string PageQuery(const char *table, const char *keyColumn, const char *colu
       q.addFormattedString(" ORDER BY %s LIMIT %d", keyColumn, kPageRows);
       break;
     case DB_SYNTAX_MSSQL:
-      q.addFormattedString("SELECT TOP %d %s,%s FROM %s WHERE %s LIKE '%%#%%'", kPageRows, keyColumn, column, table,
-                           column);
+      q.addFormattedString("SELECT TOP %d %s,%s FROM %s WHERE %s LIKE '%%#%%'", kPageRows, keyColumn, column,
+                           table, column);
       if (hasLast) q.addFormattedString(" AND %s>%lld", keyColumn, static_cast<long long>(lastKey));
       q.addFormattedString(" ORDER BY %s", keyColumn);
       break;
@@ -95,8 +95,8 @@ class UpdateWriter {
     if (rows_ == 0) return true;
     String statement;
     if (DbSyntax == DB_SYNTAX_MYSQL)
-      statement.addFormattedString("UPDATE %s JOIN (%s) AS v ON %s.%s=v.k SET %s.%s=v.c", table_, values_.c_str(),
-                                   table_, keyColumn_, table_, column_);
+      statement.addFormattedString("UPDATE %s JOIN (%s) AS v ON %s.%s=v.k SET %s.%s=v.c", table_,
+                                   values_.c_str(), table_, keyColumn_, table_, column_);
     else
       statement.addFormattedString("WITH v(k,c) AS (VALUES %s) UPDATE %s SET %s=v.c FROM v WHERE %s.%s=v.k",
                                    values_.c_str(), table_, column_, table_, keyColumn_);
@@ -117,14 +117,13 @@ bool RecodeColumnStrings(const char *table, const char *keyColumn, const char *c
   String clear;
   switch (DbSyntax) {
     case DB_SYNTAX_MSSQL:
-      clear.addFormattedString("UPDATE %s SET %s='' WHERE CAST(%s AS nvarchar(4000))=N'#00'", table, column, column);
+      clear.addFormattedString("UPDATE %s SET %s='' WHERE CAST(%s AS nvarchar(4000))=N'#00'", table, column,
+                               column);
       break;
     case DB_SYNTAX_ORACLE:
       clear.addFormattedString("UPDATE %s SET %s='' WHERE to_char(%s)='#00'", table, column, column);
       break;
-    default:
-      clear.addFormattedString("UPDATE %s SET %s='' WHERE %s='#00'", table, column, column);
-      break;
+    default: clear.addFormattedString("UPDATE %s SET %s='' WHERE %s='#00'", table, column, column); break;
   }
   if (!ExecSql(clear)) return false;
 

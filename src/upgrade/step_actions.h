@@ -50,8 +50,8 @@ struct Conversion {
   bool (*run)();
 };
 
-using Action =
-    std::variant<Batch, CreateTable, Statement, ConfigVariable, EventTemplate, NullableColumn, RecodedColumn, Conversion>;
+using Action = std::variant<Batch, CreateTable, Statement, ConfigVariable, EventTemplate, NullableColumn,
+                            RecodedColumn, Conversion>;
 
 }  // namespace step
 

@@ -37,9 +37,10 @@ void RunUpgradeCommand() {
     return;
   }
   if (version > kToolSchemaVersion) {
-    printf("Your database has format version %d, this tool is compiled for version %d.\n"
-           "You need to upgrade your server before using this database.\n",
-           version, kToolSchemaVersion);
+    printf(
+        "Your database has format version %d, this tool is compiled for version %d.\n"
+        "You need to upgrade your server before using this database.\n",
+        version, kToolSchemaVersion);
     return;
   }
   if (IsLocked()) {

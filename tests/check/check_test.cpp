@@ -23,10 +23,10 @@ std::string Ask(const std::string &question, bool yes) {
 }
 
 const char *const kTitles[] = {
-    "Checking zone objects...",          "Checking node objects...",
-    "Checking interface objects...",     "Checking network service objects...",
-    "Checking cluster objects...",       "Checking template to node mapping...",
-    "Checking object properties...",     "Checking event processing policy...",
+    "Checking zone objects...",      "Checking node objects...",
+    "Checking interface objects...", "Checking network service objects...",
+    "Checking cluster objects...",   "Checking template to node mapping...",
+    "Checking object properties...", "Checking event processing policy...",
 };
 
 std::string AllPassed() {
@@ -54,10 +54,11 @@ class Check : public ::testing::TestWithParam<std::string> {
   }
 
   void object(int id, const std::string &name, int deleted = 0, int lastModified = 1262304000) {
-    db->exec("INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,"
-             "inherit_access_rights,comments) VALUES (" +
-             std::to_string(id) + ",'" + name + "',0," + std::to_string(deleted) + "," +
-             std::to_string(lastModified) + ",1,'')");
+    db->exec(
+        "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,"
+        "inherit_access_rights,comments) VALUES (" +
+        std::to_string(id) + ",'" + name + "',0," + std::to_string(deleted) + "," +
+        std::to_string(lastModified) + ",1,'')");
   }
   void node(int id, const std::string &primaryIp) {
     db->exec("INSERT INTO nodes (id,primary_ip,community) VALUES (" + std::to_string(id) + ",'" + primaryIp +
@@ -75,7 +76,7 @@ class Check : public ::testing::TestWithParam<std::string> {
   // same kinds.
   void seedDefects() {
     db->exec("DELETE FROM object_properties WHERE object_id=4");  // the default zone needs none
-    db->exec("INSERT INTO zones (id,zone_guid) VALUES (5,5)");     // no properties
+    db->exec("INSERT INTO zones (id,zone_guid) VALUES (5,5)");    // no properties
 
     subnet(100, "10.0.0.0");
     subnet(101, "10.1.1.0");
@@ -98,7 +99,7 @@ class Check : public ::testing::TestWithParam<std::string> {
 
     // Inserted in id order, which is also node order: the checks read
     // without ORDER BY, and engines return either order.
-    iface(119, 10, "10.0.0.5", "255.255.255.0");  // no properties
+    iface(119, 10, "10.0.0.5", "255.255.255.0");     // no properties
     iface(120, 12, "192.168.5.7", "255.255.255.0");  // unlinked once node 12 is deleted
     object(120, "eth-orphan");
     iface(121, 14, "192.168.6.7", "255.255.255.0");  // node flagged deleted
@@ -106,7 +107,7 @@ class Check : public ::testing::TestWithParam<std::string> {
     iface(130, 13, "10.1.1.5", "255.255.255.0");
     object(130, "eth-link");
 
-    db->exec("INSERT INTO network_services (id,node_id,poller_node_id) VALUES (140,10,0)");  // no properties
+    db->exec("INSERT INTO network_services (id,node_id,poller_node_id) VALUES (140,10,0)");   // no properties
     db->exec("INSERT INTO network_services (id,node_id,poller_node_id) VALUES (141,997,0)");  // node gone
     object(141, "svc-gone");
 
@@ -114,13 +115,15 @@ class Check : public ::testing::TestWithParam<std::string> {
     object(50, "cl");
     db->exec("INSERT INTO cluster_members (cluster_id,node_id) VALUES (50,16)");
     db->exec("INSERT INTO cluster_members (cluster_id,node_id) VALUES (50,999)");
-    db->exec("INSERT INTO cluster_members (cluster_id,node_id) VALUES (51,998)");  // cluster without properties
+    db->exec(
+        "INSERT INTO cluster_members (cluster_id,node_id) VALUES (51,998)");  // cluster without properties
 
     db->exec("INSERT INTO templates (id) VALUES (60)");
     object(60, "tmpl");
     db->exec("INSERT INTO dct_node_map (template_id,node_id) VALUES (60,10)");
     db->exec("INSERT INTO dct_node_map (template_id,node_id) VALUES (60,996)");
-    db->exec("INSERT INTO dct_node_map (template_id,node_id) VALUES (61,995)");  // template without properties
+    db->exec(
+        "INSERT INTO dct_node_map (template_id,node_id) VALUES (61,995)");  // template without properties
 
     object(70, "stale", 0, 0);
 
@@ -185,30 +188,31 @@ TEST_P(Check, AllYesRepairsEverythingAndCommits) {
   tvtest::RunResult r = run(std::string(40, 'y'));
   auto y = [](const std::string &q) { return Ask(q, true); };
   std::string expected =
-      kHeader +
-      Line(kTitles[0]) + y("Missing zone object 5 properties. Create?") + Line(kTitles[0]) + Mark("FIXED ") +
-      Line(kTitles[1]) + y("Missing node object 11 properties. Create?") +
-      y("Unlinked node object 11 (\"\"). Delete it?") + y("Unlinked node object 12 (\"orphan\"). Delete it?") +
-      y("Unlinked node object 13 (\"linkable\") can be linked to subnet 101 (10.1.1.0). Link?") + Line(kTitles[1]) +
-      Mark("FIXED ") +
-      Line(kTitles[2]) + y("Missing interface object 119 properties. Create?") +
+      kHeader + Line(kTitles[0]) + y("Missing zone object 5 properties. Create?") + Line(kTitles[0]) +
+      Mark("FIXED ") + Line(kTitles[1]) + y("Missing node object 11 properties. Create?") +
+      y("Unlinked node object 11 (\"\"). Delete it?") +
+      y("Unlinked node object 12 (\"orphan\"). Delete it?") +
+      y("Unlinked node object 13 (\"linkable\") can be linked to subnet 101 (10.1.1.0). Link?") +
+      Line(kTitles[1]) + Mark("FIXED ") + Line(kTitles[2]) +
+      y("Missing interface object 119 properties. Create?") +
       y("Unlinked interface object 120 (\"eth-orphan\"). Delete it?") +
       y("Unlinked interface object 121 (\"eth-dead\"). Delete it?") + Line(kTitles[2]) + Mark("FIXED ") +
       Line(kTitles[3]) + y("Missing network service object 140 properties. Create?") +
-      y("Unlinked network service object 141 (\"svc-gone\"). Delete it?") + Line(kTitles[3]) + Mark("FIXED ") +
-      Line(kTitles[4]) + y("Cluster object cl [50] refers to non-existing node 999. Dereference?") +
+      y("Unlinked network service object 141 (\"svc-gone\"). Delete it?") + Line(kTitles[3]) +
+      Mark("FIXED ") + Line(kTitles[4]) +
+      y("Cluster object cl [50] refers to non-existing node 999. Dereference?") +
       y("Cluster object <unknown> [51] refers to non-existing node 998. Dereference?") + Line(kTitles[4]) +
-      Mark("FIXED ") +
-      Line(kTitles[5]) + y("Template 60 [tmpl] mapped to non-existent node 996. Delete this mapping?") +
+      Mark("FIXED ") + Line(kTitles[5]) +
+      y("Template 60 [tmpl] mapped to non-existent node 996. Delete this mapping?") +
       y("Template 61 [<unknown>] mapped to non-existent node 995. Delete this mapping?") + Line(kTitles[5]) +
-      Mark("FIXED ") +
-      Line(kTitles[6]) + y("Object 70 [stale] has invalid timestamp. Fix it?") + Line(kTitles[6]) + Mark("FIXED ") +
-      Line(kTitles[7]) + y("Invalid object ID 994 used in policy. Delete it from policy?") +
+      Mark("FIXED ") + Line(kTitles[6]) + y("Object 70 [stale] has invalid timestamp. Fix it?") +
+      Line(kTitles[6]) + Mark("FIXED ") + Line(kTitles[7]) +
+      y("Invalid object ID 994 used in policy. Delete it from policy?") +
       y("Invalid object ID 994 used in policy. Delete it from policy?") +
       y("Invalid event ID 0x000186A0 referenced in policy. Delete this reference?") +
       y("Invalid event group ID 0x80000005 referenced in policy. Delete this reference?") +
-      y("Invalid action ID 8 referenced in policy. Delete this reference?") + Line(kTitles[7]) + Mark("FIXED ") +
-      "20 errors was found, 20 errors was corrected\nAll errors in database was fixed\n" +
+      y("Invalid action ID 8 referenced in policy. Delete this reference?") + Line(kTitles[7]) +
+      Mark("FIXED ") + "20 errors was found, 20 errors was corrected\nAll errors in database was fixed\n" +
       "Commit changes? (Y/N) Y\nCommitting changes...\nChanges was successfully committed to database\n"
       "Database check completed\n";
   EXPECT_EQ(r.out, expected);
@@ -219,10 +223,12 @@ TEST_P(Check, AllYesRepairsEverythingAndCommits) {
             "5|lost_zone_5|5|0|1|00000000|00000000-0000-0000-0000-000000000000\n"
             "119|lost_interface_119|5|0|1|00000000|00000000-0000-0000-0000-000000000000\n"
             "140|lost_network service_140|5|0|1|00000000|00000000-0000-0000-0000-000000000000");
-  EXPECT_EQ(db->value("SELECT count(DISTINCT guid) FROM object_properties WHERE object_id IN (5,119,140)"), "3");
+  EXPECT_EQ(db->value("SELECT count(DISTINCT guid) FROM object_properties WHERE object_id IN (5,119,140)"),
+            "3");
   const long long now = static_cast<long long>(time(nullptr));
   for (const char *id : {"5", "70"}) {
-    long long stamp = std::stoll(db->value(std::string("SELECT last_modified FROM object_properties WHERE object_id=") + id));
+    long long stamp = std::stoll(
+        db->value(std::string("SELECT last_modified FROM object_properties WHERE object_id=") + id));
     EXPECT_LE(stamp, now);
     EXPECT_GT(stamp, now - 600);
   }
@@ -239,7 +245,8 @@ TEST_P(Check, AllYesRepairsEverythingAndCommits) {
   EXPECT_EQ(db->rows("SELECT action_id FROM policy_action_list"), "7");
 
   // Nothing is left to repair.
-  EXPECT_EQ(run("").out, kHeader + AllPassed() + "Database doesn't contain any errors\nDatabase check completed\n");
+  EXPECT_EQ(run("").out,
+            kHeader + AllPassed() + "Database doesn't contain any errors\nDatabase check completed\n");
 }
 
 TEST_P(Check, AllNoChangesNothingAndRollsBackWithoutAsking) {
@@ -247,16 +254,17 @@ TEST_P(Check, AllNoChangesNothingAndRollsBackWithoutAsking) {
   seedDefects();
   const std::string before = snapshot();
   tvtest::RunResult r = run(std::string(40, 'n'));
-  const std::string tail =
-      Line(kTitles[7]) + Mark("ERROR ") +
-      "19 errors was found, 0 errors was corrected\nDatabase still contain errors\nDatabase check completed\n";
+  const std::string tail = Line(kTitles[7]) + Mark("ERROR ") +
+                           "19 errors was found, 0 errors was corrected\nDatabase still contain "
+                           "errors\nDatabase check completed\n";
   ASSERT_GE(r.out.size(), tail.size()) << r.out;
   EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   // The link offer and the delete question for node 13, counted once.
-  EXPECT_NE(r.out.find(Ask("Unlinked node object 13 (\"linkable\") can be linked to subnet 101 (10.1.1.0). Link?",
-                           false) +
-                       Ask("Unlinked node object 13 (\"linkable\"). Delete it?", false)),
-            std::string::npos);
+  EXPECT_NE(
+      r.out.find(
+          Ask("Unlinked node object 13 (\"linkable\") can be linked to subnet 101 (10.1.1.0). Link?", false) +
+          Ask("Unlinked node object 13 (\"linkable\"). Delete it?", false)),
+      std::string::npos);
   // Node 12 was kept, so its interface is no defect.
   EXPECT_EQ(r.out.find("interface object 120"), std::string::npos);
   EXPECT_EQ(r.out.find("Commit changes?"), std::string::npos);
@@ -272,14 +280,17 @@ TEST_P(Check, MixedAnswersAskWhetherToCommit) {
   // Yes to the zone, no to the 19 questions after it, then the commit question.
   for (bool commit : {false, true}) {
     tvtest::RunResult r = run("y" + std::string(19, 'n') + (commit ? "y" : "n"));
-    const std::string summary = "19 errors was found, 1 errors was corrected\nDatabase still contain errors\n";
-    const std::string ending =
-        commit ? "Commit changes? (Y/N) Y\nCommitting changes...\nChanges was successfully committed to database\n"
-               : "Commit changes? (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n";
+    const std::string summary =
+        "19 errors was found, 1 errors was corrected\nDatabase still contain errors\n";
+    const std::string ending = commit ? "Commit changes? (Y/N) Y\nCommitting changes...\nChanges was "
+                                        "successfully committed to database\n"
+                                      : "Commit changes? (Y/N) N\nRolling back changes...\nAll changes made "
+                                        "to database was cancelled\n";
     EXPECT_NE(r.out.find(Line(kTitles[0]) + Mark("FIXED ")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(Line(kTitles[1]) + Mark("ERROR ")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(summary + ending + "Database check completed\n"), std::string::npos) << r.out;
-    EXPECT_EQ(db->value("SELECT name FROM object_properties WHERE object_id=5"), commit ? "lost_zone_5" : "<none>");
+    EXPECT_EQ(db->value("SELECT name FROM object_properties WHERE object_id=5"),
+              commit ? "lost_zone_5" : "<none>");
   }
   EXPECT_EQ(db->value("SELECT count(*) FROM object_properties WHERE object_id IN (11,119,140)"), "0");
 }
@@ -302,17 +313,18 @@ TEST_P(Check, LinkOffersCountOnceWhetherTakenOrDeclined) {
   iface(311, 31, "10.2.7.7", "255.255.0.0");
   object(311, "if3");
   tvtest::RunResult r = run("nynnn");
-  EXPECT_EQ(r.out,
-            kHeader + Passed(kTitles[0]) + Line(kTitles[1]) +
-                Ask("Unlinked node object 30 (\"two-nets\") can be linked to subnet 102 (10.2.0.0). Link?", false) +
-                Ask("Unlinked node object 30 (\"two-nets\") can be linked to subnet 103 (10.3.0.0). Link?", true) +
-                Ask("Unlinked node object 31 (\"stubborn\") can be linked to subnet 102 (10.2.0.0). Link?", false) +
-                Ask("Unlinked node object 31 (\"stubborn\"). Delete it?", false) + Line(kTitles[1]) +
-                Mark("ERROR ") + Passed(kTitles[2]) + Passed(kTitles[3]) + Passed(kTitles[4]) +
-                Passed(kTitles[5]) + Passed(kTitles[6]) + Passed(kTitles[7]) +
-                "2 errors was found, 1 errors was corrected\nDatabase still contain errors\n"
-                "Commit changes? (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n"
-                "Database check completed\n");
+  EXPECT_EQ(
+      r.out,
+      kHeader + Passed(kTitles[0]) + Line(kTitles[1]) +
+          Ask("Unlinked node object 30 (\"two-nets\") can be linked to subnet 102 (10.2.0.0). Link?", false) +
+          Ask("Unlinked node object 30 (\"two-nets\") can be linked to subnet 103 (10.3.0.0). Link?", true) +
+          Ask("Unlinked node object 31 (\"stubborn\") can be linked to subnet 102 (10.2.0.0). Link?", false) +
+          Ask("Unlinked node object 31 (\"stubborn\"). Delete it?", false) + Line(kTitles[1]) +
+          Mark("ERROR ") + Passed(kTitles[2]) + Passed(kTitles[3]) + Passed(kTitles[4]) + Passed(kTitles[5]) +
+          Passed(kTitles[6]) + Passed(kTitles[7]) +
+          "2 errors was found, 1 errors was corrected\nDatabase still contain errors\n"
+          "Commit changes? (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n"
+          "Database check completed\n");
   EXPECT_EQ(db->value("SELECT count(*) FROM nsmap"), "0");
 }
 
@@ -322,7 +334,9 @@ void BlockDeletes(tvtest::TestDatabase &db, const std::string &table) {
     db.exec("CREATE TRIGGER keep_" + table + " BEFORE DELETE ON " + table +
             " BEGIN SELECT RAISE(ABORT, 'kept'); END");
   } else if (db.engine() == "pgsql") {
-    db.exec("CREATE FUNCTION keep_rows() RETURNS trigger AS $$BEGIN RAISE EXCEPTION 'kept'; END$$ LANGUAGE plpgsql");
+    db.exec(
+        "CREATE FUNCTION keep_rows() RETURNS trigger AS $$BEGIN RAISE EXCEPTION 'kept'; END$$ LANGUAGE "
+        "plpgsql");
     db.exec("CREATE TRIGGER keep_" + table + " BEFORE DELETE ON " + table +
             " FOR EACH ROW EXECUTE FUNCTION keep_rows()");
   } else {
@@ -348,15 +362,16 @@ TEST_P(Check, FailedRepairIsReportedAndMarksTheCheckAsError) {
   auto mark = [](const std::string &color, const std::string &text) {
     return " \33[37;1m[\33[" + color + ";1m" + text + "\33[37;1m]\33[0m\n";
   };
-  EXPECT_EQ(r.out.rfind(kHeader + line(kTitles[0]) + Ask("Missing zone object 5 properties. Create?", true) +
-                            line(kTitles[0]) + mark("33", "FIXED ") + line(kTitles[1]) +
-                            Ask("Unlinked node object 20 (\"blocked\"). Delete it?", true) + "SQL query failed (",
-                        0),
-            0u)
+  EXPECT_EQ(
+      r.out.rfind(kHeader + line(kTitles[0]) + Ask("Missing zone object 5 properties. Create?", true) +
+                      line(kTitles[0]) + mark("33", "FIXED ") + line(kTitles[1]) +
+                      Ask("Unlinked node object 20 (\"blocked\"). Delete it?", true) + "SQL query failed (",
+                  0),
+      0u)
       << r.out;
   // Only the nodes statement ran: the node keeps its acl and properties.
-  EXPECT_NE(r.out.find("):\n\33[33;1mDELETE FROM nodes WHERE id=20\33[0m\n" + line(kTitles[1]) + mark("31", "ERROR ") +
-                       line(kTitles[2]) + mark("32", "PASSED")),
+  EXPECT_NE(r.out.find("):\n\33[33;1mDELETE FROM nodes WHERE id=20\33[0m\n" + line(kTitles[1]) +
+                       mark("31", "ERROR ") + line(kTitles[2]) + mark("32", "PASSED")),
             std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("DELETE FROM acl"), std::string::npos);
@@ -387,7 +402,8 @@ TEST_P(Check, FailedLookupCountsAsMissingTarget) {
                        echo),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find(">>> SELECT name,is_deleted FROM object_properties WHERE object_id=4\n"), std::string::npos);
+  EXPECT_NE(r.out.find(">>> SELECT name,is_deleted FROM object_properties WHERE object_id=4\n"),
+            std::string::npos);
   EXPECT_NE(r.out.find("1 errors was found, 1 errors was corrected\nAll errors in database was fixed\n"),
             std::string::npos);
   EXPECT_EQ(db->value("SELECT count(*) FROM policy_action_list"), "0");
@@ -437,7 +453,9 @@ TEST_P(Check, FutureCollectedDataWithOptionD) {
   node(41, "0.0.0.0");  // its collected-data table is missing
   object(41, "no-table");
   db->exec("INSERT INTO container_members (container_id,object_id) VALUES (1,41)");
-  db->exec("CREATE TABLE idata_40 (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))");
+  db->exec(
+      "CREATE TABLE idata_40 (item_id integer not null,idata_timestamp integer not null,idata_value "
+      "varchar(255))");
   db->exec("INSERT INTO idata_40 VALUES (1,1000,'old')");
   db->exec("INSERT INTO idata_40 VALUES (1," + std::to_string(future) + ",'a')");
   db->exec("INSERT INTO idata_40 VALUES (2," + std::to_string(future + 5) + ",'b')");
@@ -446,26 +464,29 @@ TEST_P(Check, FutureCollectedDataWithOptionD) {
   db->exec("INSERT INTO raw_dci_values (item_id,last_poll_time) VALUES (3," + std::to_string(future) + ")");
 
   // Without -d nothing of this is looked at.
-  EXPECT_EQ(run("").out, kHeader + AllPassed() + "Database doesn't contain any errors\nDatabase check completed\n");
+  EXPECT_EQ(run("").out,
+            kHeader + AllPassed() + "Database doesn't contain any errors\nDatabase check completed\n");
 
   tvtest::RunResult r = run("", {"-d", "-f"});
   const std::string title = "Checking collected data...";
   // Node 40 is asked about; node 41 is reported and skipped.
-  const size_t line = r.out.find(
-      Line(title) + Ask("Found collected data for node [40] with timestamp in the future. Delete them?", true) +
-      "SQL query failed (");
+  const size_t line =
+      r.out.find(Line(title) +
+                 Ask("Found collected data for node [40] with timestamp in the future. Delete them?", true) +
+                 "SQL query failed (");
   ASSERT_NE(line, std::string::npos) << r.out;
   const size_t report = r.out.find("):\nSELECT count(*) FROM idata_41 WHERE idata_timestamp>", line);
   ASSERT_NE(report, std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\n" + Ask("Found DCIs with last poll timestamp in the future. Fix it?", true) + Line(title) +
-                           Mark("FIXED ") + "2 errors was found, 2 errors was corrected\n",
+  EXPECT_NE(r.out.find("\n" + Ask("Found DCIs with last poll timestamp in the future. Fix it?", true) +
+                           Line(title) + Mark("FIXED ") + "2 errors was found, 2 errors was corrected\n",
                        report),
             std::string::npos)
       << r.out;
   EXPECT_EQ(db->rows("SELECT item_id,idata_timestamp FROM idata_40"), "1|1000");
   const long long now = static_cast<long long>(time(nullptr));
   for (const char *item : {"2", "3"}) {
-    long long polled = std::stoll(db->value(std::string("SELECT last_poll_time FROM raw_dci_values WHERE item_id=") + item));
+    long long polled =
+        std::stoll(db->value(std::string("SELECT last_poll_time FROM raw_dci_values WHERE item_id=") + item));
     EXPECT_LE(polled, now);
     EXPECT_GT(polled, now - 600);
   }
@@ -479,10 +500,12 @@ TEST_P(Check, VersionAndLockDecideWhetherToStart) {
     const char *version;
     std::string message;
   } versions[] = {
-      {"244", "Your database has format version 244, this tool is compiled for version 245.\n"
-              "Use \"upgrade\" command to upgrade your database first.\n"},
-      {"246", "Your database has format version 246, this tool is compiled for version 245.\n"
-              "You need to upgrade your server before using this database.\n"},
+      {"244",
+       "Your database has format version 244, this tool is compiled for version 245.\n"
+       "Use \"upgrade\" command to upgrade your database first.\n"},
+      {"246",
+       "Your database has format version 246, this tool is compiled for version 245.\n"
+       "You need to upgrade your server before using this database.\n"},
   };
   db->exec("INSERT INTO zones (id,zone_guid) VALUES (5,5)");  // would be a defect
   for (const auto &v : versions) {
@@ -495,7 +518,8 @@ TEST_P(Check, VersionAndLockDecideWhetherToStart) {
   // A lock that differs from UNLOCKED only in case is a lock; declined, the
   // check does not start and the lock stays.
   db->exec("UPDATE config SET var_value='unlocked' WHERE var_name='DBLockStatus'");
-  const std::string lockQuestion = "Database is locked by server unlocked []\nDo you wish to force database unlock? (Y/N) ";
+  const std::string lockQuestion =
+      "Database is locked by server unlocked []\nDo you wish to force database unlock? (Y/N) ";
   EXPECT_EQ(run("n").out, kHeader + lockQuestion + "N\n" + aborted);
   EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBLockStatus'"), "unlocked");
 

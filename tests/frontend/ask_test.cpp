@@ -19,8 +19,8 @@ namespace {
 TEST(AskDialog, LongQuestionIsCutOnACharacterBoundary) {
   std::string dir = tvtest::TempDir();
   // Writes the question text (the last argument) and answers yes.
-  tvtest::WriteFile(dir + "/zenity", "#!/bin/sh\nfor a in \"$@\"; do t=\"$a\"; done\nprintf '%s' \"$t\" > " + dir +
-                                         "/text\nexit 0\n");
+  tvtest::WriteFile(dir + "/zenity", "#!/bin/sh\nfor a in \"$@\"; do t=\"$a\"; done\nprintf '%s' \"$t\" > " +
+                                         dir + "/text\nexit 0\n");
   chmod((dir + "/zenity").c_str(), 0755);
   const char *oldPath = getenv("PATH");
   const std::string savedPath = oldPath != nullptr ? oldPath : "";

@@ -59,10 +59,11 @@ class Batch : public ::testing::TestWithParam<std::string> {
 TEST_P(Batch, BatchTextStopsAtFirstFailureUnlessIgnoringErrors) {
   if (!db) return;
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(ExecSqlBatch("CREATE TABLE b1 (id integer, v $SQL:TEXT, n $SQL:INT64)\n"
-                            "INSERT INTO missing_table VALUES (1)\n"
-                            "CREATE TABLE b2 (id integer)\n"
-                            "<END>"));
+  EXPECT_FALSE(
+      ExecSqlBatch("CREATE TABLE b1 (id integer, v $SQL:TEXT, n $SQL:INT64)\n"
+                   "INSERT INTO missing_table VALUES (1)\n"
+                   "CREATE TABLE b2 (id integer)\n"
+                   "<END>"));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.rfind("SQL query failed (", 0), 0u) << out;
   EXPECT_NE(out.find("):\n\33[33;1mINSERT INTO missing_table VALUES (1)\33[0m\n"), std::string::npos);
@@ -71,8 +72,9 @@ TEST_P(Batch, BatchTextStopsAtFirstFailureUnlessIgnoringErrors) {
 
   IgnoreSqlErrors = 1;
   testing::internal::CaptureStdout();
-  EXPECT_TRUE(ExecSqlBatch("INSERT INTO missing_table VALUES (1)\nCREATE TABLE b2 (id integer)\n<END>\n"
-                           "CREATE TABLE b3 (id integer)\n"));
+  EXPECT_TRUE(
+      ExecSqlBatch("INSERT INTO missing_table VALUES (1)\nCREATE TABLE b2 (id integer)\n<END>\n"
+                   "CREATE TABLE b3 (id integer)\n"));
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(db->value("SELECT count(*) FROM b2"), "0");
   EXPECT_NE(db->value("SELECT count(*) FROM b3").find("<error"), std::string::npos);  // after "<END>"
@@ -89,8 +91,10 @@ TEST_P(Batch, CommandFileSplitsAtSemicolonsOutsideQuotes) {
   EXPECT_EQ(db->rows("SELECT id,v FROM t ORDER BY id"), "1|a;b\n2|it's; \"quoted\"");
 
   // The second statement fails: the first ran, the third never does.
-  r = runFile("INSERT INTO t (id,v) VALUES (3,'x');\nINSERT INTO nowhere VALUES (1);\nINSERT INTO t (id,v) VALUES (4,'y');",
-              {"-t"});
+  r = runFile(
+      "INSERT INTO t (id,v) VALUES (3,'x');\nINSERT INTO nowhere VALUES (1);\nINSERT INTO t (id,v) VALUES "
+      "(4,'y');",
+      {"-t"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(db->value("SELECT count(*) FROM t WHERE id>=3"), "1");
   EXPECT_NE(r.out.find("\33[1m>>> \33[32;1mINSERT INTO t (id,v) VALUES (3,'x')\33[0m\n"
@@ -129,9 +133,10 @@ TEST_P(Batch, CreateTableGetsTheMysqlEngineOption) {
   EXPECT_TRUE(CreateTableSql("CREATE TABLE m2 (id integer not null, PRIMARY KEY(id))"));
   if (GetParam() == "mysql") {
     db->reconnect();
-    EXPECT_EQ(db->rows("SELECT table_name, engine FROM information_schema.tables WHERE table_schema=database() "
-                       "AND table_name IN ('m1','m2') ORDER BY table_name"),
-              "m1|MyISAM\nm2|InnoDB");
+    EXPECT_EQ(
+        db->rows("SELECT table_name, engine FROM information_schema.tables WHERE table_schema=database() "
+                 "AND table_name IN ('m1','m2') ORDER BY table_name"),
+        "m1|MyISAM\nm2|InnoDB");
   }
   EXPECT_EQ(db->value("SELECT count(*) FROM m1"), "0");
 }
@@ -143,7 +148,8 @@ TEST(BatchLargeFile, HundredMegabyteStatementRunsWhole) {
   if (!db) return;
   db->createVariableTables(245);
   std::string dir = tvtest::TempDir();
-  std::string text = "CREATE TABLE big (v text);\nINSERT INTO big VALUES ('" + std::string(100 << 20, 'x') + "')";
+  std::string text =
+      "CREATE TABLE big (v text);\nINSERT INTO big VALUES ('" + std::string(100 << 20, 'x') + "')";
   tvtest::WriteFile(dir + "/big.sql", text);
   tvtest::RunResult r = tvtest::RunTool({"-c", db->configPath(), "batch", dir + "/big.sql"});
   EXPECT_EQ(r.out, kBanner);

@@ -78,14 +78,19 @@ TEST(CommandLine, ConfigurationAndConnectionFailures) {
     std::string out;
   } cases[] = {
       {dir + "/missing.conf", 2, "Error loading configuration file\n"},
-      {conf("noeq.conf", "DBDriver = sqlite\nthis line has no equal sign\n"), 2, "Error loading configuration file\n"},
-      {conf("baddrv.conf", "DBDriver = informix\n"), 3, "Unable to load and initialize database driver \"informix\"\n"},
+      {conf("noeq.conf", "DBDriver = sqlite\nthis line has no equal sign\n"), 2,
+       "Error loading configuration file\n"},
+      {conf("baddrv.conf", "DBDriver = informix\n"), 3,
+       "Unable to load and initialize database driver \"informix\"\n"},
       {conf("empty.conf", "# nothing\n"), 3, "Unable to load and initialize database driver \"\"\n"},
       {conf("badfile.conf", "DBDriver = sqlite\nDBName = " + dir + "/no/such/dir/x.db\n"), 4,
-       "Unable to connect to database " + dir + "/no/such/dir/x.db@127.0.0.1 as talvex: unable to open database file\n"},
+       "Unable to connect to database " + dir +
+           "/no/such/dir/x.db@127.0.0.1 as talvex: unable to open database file\n"},
       {conf("notdb.conf", "DBDriver = sqlite\nDBName = " + conf("junk.db", std::string(4096, 'x')) + "\n"), 4,
        "Unable to connect to database " + dir + "/junk.db@127.0.0.1 as talvex: file is not a database\n"},
-      {conf("noserver.conf", "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBDrvParams = port=1 connect_timeout=2\n"), 4, ""},
+      {conf("noserver.conf",
+            "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBDrvParams = port=1 connect_timeout=2\n"),
+       4, ""},
       {conf("nomy.conf", "DBDriver = mysql\nDBDrvParams = port=1;connect_timeout=2\n"), 4, ""},
       {conf("nosyntax.conf", "DBDriver = sqlite\nDBName = " + dir + "/fresh.db\n"), 5,
        "Unable to determine database syntax\n"},
@@ -94,7 +99,8 @@ TEST(CommandLine, ConfigurationAndConnectionFailures) {
     tvtest::RunResult r = tvtest::RunTool({"-c", c.config, "unlock"});
     EXPECT_EQ(r.exitCode, c.code) << c.config << "\n" << r.out;
     if (c.out.empty())
-      EXPECT_EQ(r.out.rfind(kBanner + "Unable to connect to database talvex_db@127.0.0.1 as talvex: ", 0), 0u) << r.out;
+      EXPECT_EQ(r.out.rfind(kBanner + "Unable to connect to database talvex_db@127.0.0.1 as talvex: ", 0), 0u)
+          << r.out;
     else
       EXPECT_EQ(r.out, kBanner + c.out) << c.config;
   }
@@ -134,7 +140,8 @@ TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
       while (std::getline(in, line))
         if (line.rfind("DBName", 0) == 0) own = line;
     }
-    tvtest::WriteFile(dir + "/wrong.conf", base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = nope\n");
+    tvtest::WriteFile(dir + "/wrong.conf",
+                      base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = nope\n");
     tvtest::RunResult r = tvtest::RunTool({"-c", dir + "/wrong.conf", "unlock"});
     EXPECT_EQ(r.exitCode, 4) << engine;
     EXPECT_NE(r.out.find("as tvtest: "), std::string::npos) << r.out;
@@ -145,8 +152,9 @@ TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
     pclose(p);
     std::string encrypted = line;
     encrypted.pop_back();
-    tvtest::WriteFile(dir + "/enc.conf", base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBEncryptedPassword = " +
-                                             encrypted + "\n");
+    tvtest::WriteFile(
+        dir + "/enc.conf",
+        base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBEncryptedPassword = " + encrypted + "\n");
     r = tvtest::RunTool({"-c", dir + "/enc.conf", "unlock"});
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_EQ(r.out, kBanner + "Database is not locked\n");

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "support/test_db.h"
 
@@ -15,7 +15,8 @@ namespace {
 using Schema = std::map<std::string, std::set<std::string>>;
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(tolower(c)); });
   return s;
 }
 
@@ -25,9 +26,11 @@ Schema ReadSchema(tvtest::TestDatabase &db) {
     listing = db.rows(
         "SELECT m.name, p.name FROM sqlite_master m JOIN pragma_table_info(m.name) p WHERE m.type='table'");
   else if (db.engine() == "pgsql")
-    listing = db.rows("SELECT table_name, column_name FROM information_schema.columns WHERE table_schema='public'");
+    listing =
+        db.rows("SELECT table_name, column_name FROM information_schema.columns WHERE table_schema='public'");
   else
-    listing = db.rows("SELECT table_name, column_name FROM information_schema.columns WHERE table_schema=database()");
+    listing = db.rows(
+        "SELECT table_name, column_name FROM information_schema.columns WHERE table_schema=database()");
   Schema schema;
   size_t pos = 0;
   while (pos < listing.size()) {

@@ -30,8 +30,10 @@ class Init : public ::testing::TestWithParam<std::string> {
 };
 
 const char kScript[] =
-    "CREATE TABLE users (id integer not null, name varchar(63), guid varchar(36) not null, PRIMARY KEY(id));\n"
-    "CREATE TABLE user_groups (id integer not null, name varchar(63), guid varchar(36) not null, PRIMARY KEY(id));\n"
+    "CREATE TABLE users (id integer not null, name varchar(63), guid varchar(36) not null, PRIMARY "
+    "KEY(id));\n"
+    "CREATE TABLE user_groups (id integer not null, name varchar(63), guid varchar(36) not null, PRIMARY "
+    "KEY(id));\n"
     "INSERT INTO users (id,name,guid) VALUES (0,'admin','');\n"
     "INSERT INTO user_groups (id,name,guid) VALUES (-2147483648,'Everyone','');\n";
 
@@ -42,11 +44,11 @@ TEST_P(Init, FillsTheDatabaseAndGivesNewGuids) {
   std::string plain = std::regex_replace(r.out, std::regex("\33\\[[0-9;]*m"), "");
   EXPECT_EQ(plain.rfind(kBanner + "Initializing database...\n>>> CREATE TABLE users", 0), 0u) << plain;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(
-      plain, m,
-      std::regex(">>> UPDATE users SET guid='([0-9a-f-]{36})' WHERE id=0\n"
-                 ">>> UPDATE user_groups SET guid='([0-9a-f-]{36})' WHERE id=-2147483648\n"
-                 "Database initialized successfully\n$")))
+  ASSERT_TRUE(
+      std::regex_search(plain, m,
+                        std::regex(">>> UPDATE users SET guid='([0-9a-f-]{36})' WHERE id=0\n"
+                                   ">>> UPDATE user_groups SET guid='([0-9a-f-]{36})' WHERE id=-2147483648\n"
+                                   "Database initialized successfully\n$")))
       << plain;
   EXPECT_NE(m[1].str(), m[2].str());
   EXPECT_EQ(db->value("SELECT guid FROM users WHERE id=0"), m[1].str());
@@ -58,7 +60,8 @@ TEST_P(Init, Failures) {
   // Nothing to run.
   EXPECT_EQ(init("\n  \n").out, kBanner + "Initializing database...\nDatabase initialization failed\n");
   // The script stops at its first failure; what ran before stays.
-  tvtest::RunResult r = init("CREATE TABLE a (id integer);\nCREATE TABLE a (id integer);\nCREATE TABLE b (id integer);");
+  tvtest::RunResult r =
+      init("CREATE TABLE a (id integer);\nCREATE TABLE a (id integer);\nCREATE TABLE b (id integer);");
   EXPECT_EQ(r.out.rfind(kBanner + "Initializing database...\nSQL query failed (", 0), 0u) << r.out;
   EXPECT_EQ(r.out.substr(r.out.size() - 31), "Database initialization failed\n");
   EXPECT_EQ(db->value("SELECT count(*) FROM a"), "0");

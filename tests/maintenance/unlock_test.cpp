@@ -25,8 +25,9 @@ class Unlock : public ::testing::TestWithParam<std::string> {
     db->exec("UPDATE config SET var_value='" + encodedStatus + "' WHERE var_name='DBLockStatus'");
     db->exec("DELETE FROM config WHERE var_name='DBLockInfo'");
     if (withInfo)
-      db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-               "('DBLockInfo','srv#3Anode1 #22main#22',0,0)");
+      db->exec(
+          "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+          "('DBLockInfo','srv#3Anode1 #22main#22',0,0)");
   }
   std::string status() { return db->value("SELECT var_value FROM config WHERE var_name='DBLockStatus'"); }
   tvtest::RunResult run(const std::vector<std::string> &options, const std::string &keys,
@@ -39,7 +40,8 @@ class Unlock : public ::testing::TestWithParam<std::string> {
 };
 
 const std::string kQuestion =
-    "Database is locked by server talvexd#1 [srv:node1 \"main\"]\nDo you wish to force database unlock? (Y/N) ";
+    "Database is locked by server talvexd#1 [srv:node1 \"main\"]\nDo you wish to force database unlock? "
+    "(Y/N) ";
 
 TEST_P(Unlock, AnswersDecideAndTheLockInfoStays) {
   if (!db) return;
@@ -49,9 +51,9 @@ TEST_P(Unlock, AnswersDecideAndTheLockInfoStays) {
     bool removed;
     std::string tail;
   } cases[] = {
-      {{}, "xN", false, "N\n"},            // other keys leave no trace
+      {{}, "xN", false, "N\n"},  // other keys leave no trace
       {{}, "q\r\nn", false, "N\n"},
-      {{}, "", false, "N\n"},              // end of input answers no
+      {{}, "", false, "N\n"},  // end of input answers no
       {{}, "zzz", false, "N\n"},
       {{}, "y", true, "Y\nDatabase lock removed\n"},
       {{"-f"}, "", true, "Y\nDatabase lock removed\n"},
@@ -62,7 +64,8 @@ TEST_P(Unlock, AnswersDecideAndTheLockInfoStays) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, kBanner + kQuestion + c.tail) << "keys: " << c.keys;
     EXPECT_EQ(status(), c.removed ? "UNLOCKED" : "talvexd#231") << "keys: " << c.keys;
-    EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBLockInfo'"), "srv#3Anode1 #22main#22");
+    EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBLockInfo'"),
+              "srv#3Anode1 #22main#22");
   }
 }
 
@@ -70,18 +73,23 @@ TEST_P(Unlock, WhatCountsAsLocked) {
   if (!db) return;
   EXPECT_EQ(run({}, "").out, kBanner + "Database is not locked\n");
   lock("unlocked", false);  // lower case is somebody's identity
-  EXPECT_EQ(run({}, "n").out,
-            kBanner + "Database is locked by server unlocked []\nDo you wish to force database unlock? (Y/N) N\n");
+  EXPECT_EQ(
+      run({}, "n").out,
+      kBanner + "Database is locked by server unlocked []\nDo you wish to force database unlock? (Y/N) N\n");
   lock("UNLOCKED ");
   EXPECT_NE(run({}, "n").out.find("locked by server UNLOCKED  ["), std::string::npos);
   db->exec("DELETE FROM config WHERE var_name='DBLockStatus'");
   EXPECT_EQ(run({}, "").out, kBanner + "Database is not locked\n");
   // Any schema version can be unlocked.
   db->exec("UPDATE metadata SET var_value='100' WHERE var_name='SchemaVersion'");
-  db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DBLockStatus','x',0,0)");
-  EXPECT_EQ(run({"-f"}, "").out,
-            kBanner + "Database is locked by server x [srv:node1 \"main\"]\nDo you wish to force database unlock? (Y/N) "
-                      "Y\nDatabase lock removed\n");
+  db->exec(
+      "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+      "('DBLockStatus','x',0,0)");
+  EXPECT_EQ(
+      run({"-f"}, "").out,
+      kBanner +
+          "Database is locked by server x [srv:node1 \"main\"]\nDo you wish to force database unlock? (Y/N) "
+          "Y\nDatabase lock removed\n");
 }
 
 TEST_P(Unlock, TraceGuiModeAndFailedUpdate) {
@@ -95,8 +103,9 @@ TEST_P(Unlock, TraceGuiModeAndFailedUpdate) {
   // -G without a display falls back to the console.
   lock("s1");
   r = run({"-G"}, "n");
-  EXPECT_EQ(r.out, kBanner + "Database is locked by server s1 [srv:node1 \"main\"]\n"
-                             "Do you wish to force database unlock? (Y/N) N\n");
+  EXPECT_EQ(r.out, kBanner +
+                       "Database is locked by server s1 [srv:node1 \"main\"]\n"
+                       "Do you wish to force database unlock? (Y/N) N\n");
 
   r = run({"-t", "-f"}, "");
   EXPECT_NE(r.out.find("Y\n\33[1m>>> \33[32;1mUPDATE config SET var_value='UNLOCKED' where "
@@ -105,7 +114,8 @@ TEST_P(Unlock, TraceGuiModeAndFailedUpdate) {
       << r.out;
   lock("s1");
   r = run({"-t", "-f"}, "", {"NO_COLOR=1"});
-  EXPECT_NE(r.out.find("Y\n>>> UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'\nDatabase lock removed\n"),
+  EXPECT_NE(r.out.find("Y\n>>> UPDATE config SET var_value='UNLOCKED' where "
+                       "var_name='DBLockStatus'\nDatabase lock removed\n"),
             std::string::npos)
       << r.out;
 
@@ -125,8 +135,9 @@ TEST_P(Unlock, TraceGuiModeAndFailedUpdate) {
                         0),
             0u)
       << r.out;
-  EXPECT_NE(r.out.find("):\n\33[33;1mUPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'\33[0m\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("):\n\33[33;1mUPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'\33[0m\n"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("Database lock removed"), std::string::npos);
   EXPECT_EQ(status(), "s1");
@@ -150,9 +161,10 @@ TEST_P(Unlock, GuiModeAsksInADesktopDialog) {
   std::ifstream in(dir + "/args");
   std::stringstream args;
   args << in.rdbuf();
-  EXPECT_EQ(args.str(),
-            "--question\n--no-markup\n--title=Talvex Database Manager\n--ok-label=Yes\n--cancel-label=No\n--text\n"
-            "Database is locked by server s1 [srv:node1 \"main\"]\nDo you wish to force database unlock?\n");
+  EXPECT_EQ(
+      args.str(),
+      "--question\n--no-markup\n--title=Talvex Database Manager\n--ok-label=Yes\n--cancel-label=No\n--text\n"
+      "Database is locked by server s1 [srv:node1 \"main\"]\nDo you wish to force database unlock?\n");
   std::filesystem::remove_all(dir);
 }
 

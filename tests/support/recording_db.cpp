@@ -39,7 +39,8 @@ class RecordingConnection final : public DbConnection {
  private:
   bool record(const char *statement, std::string &error) {
     recording_->statements.emplace_back(statement);
-    if (!recording_->failWhen.empty() && recording_->statements.back().find(recording_->failWhen) != std::string::npos) {
+    if (!recording_->failWhen.empty() &&
+        recording_->statements.back().find(recording_->failWhen) != std::string::npos) {
       error = "recorded failure";
       return false;
     }

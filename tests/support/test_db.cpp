@@ -28,7 +28,8 @@ std::string Env(const char *name, const char *fallback) {
 bool ServersRequired() { return Env("TVDBMGR_REQUIRE_SERVERS", "0") == "1"; }
 
 std::string ServerOf(const std::string &engine) {
-  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1") : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
+  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1")
+                           : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
 }
 
 std::string ReadAll(const std::string &path) {
@@ -112,8 +113,8 @@ bool TestDatabase::connect(std::string &error) {
   driver_ = DBLoadDriver(engine_.c_str(), "", false, nullptr, nullptr);
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(), name_.c_str(),
-                      Env("TVDBMGR_TEST_USER", "tvtest").c_str(), Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(),
-                      "", errorText);
+                      Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
+                      Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
   if (handle_ == nullptr) error = errorText;
   return handle_ != nullptr;
 }
@@ -202,15 +203,16 @@ void TestDatabase::makeCurrent() {
 
 void TestDatabase::createVariableTables(int schemaVersion) {
   const char *syntaxName = engine_ == "pgsql" ? "PGSQL" : engine_ == "mysql" ? "MYSQL" : "SQLITE";
-  execAll({"CREATE TABLE config (var_name varchar(63) not null, var_value varchar(2000), "
-           "is_visible integer default 1, need_server_restart integer default 0, PRIMARY KEY(var_name))",
-           "CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,"
-           "PRIMARY KEY(var_name))",
-           std::string("INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','") + syntaxName + "')",
-           "INSERT INTO metadata (var_name,var_value) VALUES ('SchemaVersion','" + std::to_string(schemaVersion) +
-               "')",
-           "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-           "('DBLockStatus','UNLOCKED',0,0)"});
+  execAll(
+      {"CREATE TABLE config (var_name varchar(63) not null, var_value varchar(2000), "
+       "is_visible integer default 1, need_server_restart integer default 0, PRIMARY KEY(var_name))",
+       "CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,"
+       "PRIMARY KEY(var_name))",
+       std::string("INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','") + syntaxName + "')",
+       "INSERT INTO metadata (var_name,var_value) VALUES ('SchemaVersion','" + std::to_string(schemaVersion) +
+           "')",
+       "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+       "('DBLockStatus','UNLOCKED',0,0)"});
 }
 
 bool TestDatabase::initSchema() {
@@ -250,8 +252,8 @@ RunResult RunTool(const std::vector<std::string> &args, const std::string &input
     return false;
   };
   for (char **e = environ; *e != nullptr; e++)
-    if (strncmp(*e, "NO_COLOR=", 9) != 0 && strncmp(*e, "TALVEX_", 7) != 0 && strncmp(*e, "DISPLAY=", 8) != 0 &&
-        strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0 && !overridden(*e))
+    if (strncmp(*e, "NO_COLOR=", 9) != 0 && strncmp(*e, "TALVEX_", 7) != 0 &&
+        strncmp(*e, "DISPLAY=", 8) != 0 && strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0 && !overridden(*e))
       envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
   std::vector<char *> envp;

@@ -64,8 +64,8 @@ class TestDatabase {
   TestDatabase() = default;
   bool connect(std::string &error);
   std::string engine_;
-  std::string name_;        // database name or file path
-  std::string directory_;   // temporary directory of this database
+  std::string name_;       // database name or file path
+  std::string directory_;  // temporary directory of this database
   std::string configPath_;
   db_driver_t driver_ = nullptr;
   db_handle_t handle_ = nullptr;

@@ -32,9 +32,10 @@ bool Load(const std::string &content, Settings &s, std::string *error = nullptr)
 
 TEST(ConfigFile, ReadsKeysOfTheServerSection) {
   Settings s;
-  ASSERT_TRUE(Load("# comment\n\nDBDriver = pgsql\n[server]\n  dblogin=operator  \nLogFile = x\n"
-                   "[other]\nDBName = not_this\n",
-                   s));
+  ASSERT_TRUE(
+      Load("# comment\n\nDBDriver = pgsql\n[server]\n  dblogin=operator  \nLogFile = x\n"
+           "[other]\nDBName = not_this\n",
+           s));
   EXPECT_STREQ(s.driver, "pgsql");
   EXPECT_STREQ(s.login, "operato");  // cut to the buffer, as the server does
   EXPECT_STREQ(s.name, "talvex_db");

@@ -25,7 +25,8 @@ TEST_P(DbLayer, QuotedLiteralsStoreAnyTextExactly) {
   if (GetParam() == "pgsql") {
     // A database set to the old backslash escaping must not change what
     // a quoted literal means.
-    db->exec("ALTER DATABASE " + db->value("SELECT current_database()") + " SET standard_conforming_strings = off");
+    db->exec("ALTER DATABASE " + db->value("SELECT current_database()") +
+             " SET standard_conforming_strings = off");
     db->reconnect();
     h = db->handle();
   }
@@ -162,16 +163,19 @@ TEST_P(DbLayer, DialectRecordAndSchemaVersion) {
   if (!db) return;
   EXPECT_EQ(DBGetSyntax(h), DB_SYNTAX_UNKNOWN);
   EXPECT_EQ(DBGetSchemaVersion(h), 0);
-  db->exec("CREATE TABLE config (var_name varchar(63) not null, var_value varchar(255), PRIMARY KEY(var_name))");
+  db->exec(
+      "CREATE TABLE config (var_name varchar(63) not null, var_value varchar(255), PRIMARY KEY(var_name))");
   db->exec("INSERT INTO config (var_name,var_value) VALUES ('DBSyntax','ORACLE'),('DBFormatVersion','86')");
   EXPECT_EQ(DBGetSyntax(h), DB_SYNTAX_ORACLE);
   EXPECT_EQ(DBGetSchemaVersion(h), 86);
-  db->exec("CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,PRIMARY KEY(var_name))");
+  db->exec(
+      "CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,PRIMARY "
+      "KEY(var_name))");
   const struct {
     const char *value;
     int code;
-  } cases[] = {{"MYSQL", 0}, {"PGSQL", 1}, {"MSSQL", 2}, {"ORACLE", 3}, {"SQLITE", 4}, {"DB2", 5},
-               {"sqlite", -1}, {"INFORMIX", -1}};
+  } cases[] = {{"MYSQL", 0},  {"PGSQL", 1}, {"MSSQL", 2},   {"ORACLE", 3},
+               {"SQLITE", 4}, {"DB2", 5},   {"sqlite", -1}, {"INFORMIX", -1}};
   for (const auto &c : cases) {
     db->exec("DELETE FROM metadata");
     db->exec(std::string("INSERT INTO metadata (var_name,var_value) VALUES ('Syntax','") + c.value +
@@ -219,7 +223,8 @@ TEST_P(DbLayer, DeadServerConnectionGivesErrors) {
   ASSERT_TRUE(DBBegin(h));
   db_statement_t s = DBPrepare(h, "INSERT INTO t (id) VALUES (?)", err);
   ASSERT_NE(s, nullptr) << err;
-  db_async_result_t r = DBAsyncSelectEx(h, "SELECT a.id FROM t a, t b, t c, t d, t e, t f, t g, t k, t m", err);
+  db_async_result_t r =
+      DBAsyncSelectEx(h, "SELECT a.id FROM t a, t b, t c, t d, t e, t f, t g, t k, t m", err);
   ASSERT_NE(r, nullptr) << err;
   ASSERT_TRUE(DBFetch(r));
   killer->exec(pg ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
@@ -252,9 +257,10 @@ TEST(DbLayerDrivers, MysqlRefusesTheModeThatChangesQuoting) {
   const char *user = getenv("TVDBMGR_TEST_USER"), *password = getenv("TVDBMGR_TEST_PASSWORD");
   const char *host = getenv("TVDBMGR_TEST_MY_HOST");
   char err[DBDRV_MAX_ERROR_TEXT] = "";
-  db_handle_t h = DBConnect(d, host != nullptr && *host != 0 ? host : "127.0.0.1",
-                            db->value("SELECT database()").c_str(), user != nullptr && *user != 0 ? user : "tvtest",
-                            password != nullptr && *password != 0 ? password : "tvtest", "", err);
+  db_handle_t h =
+      DBConnect(d, host != nullptr && *host != 0 ? host : "127.0.0.1", db->value("SELECT database()").c_str(),
+                user != nullptr && *user != 0 ? user : "tvtest",
+                password != nullptr && *password != 0 ? password : "tvtest", "", err);
   EXPECT_EQ(h, nullptr);
   EXPECT_STREQ(err, "sql_mode NO_BACKSLASH_ESCAPES is not supported");
   if (h != nullptr) DBDisconnect(h);

@@ -48,14 +48,17 @@ TEST_F(RecordedDialect, OnlyOracleMakesColumnsNullable) {
   }
   use(DB_SYNTAX_ORACLE);
   EXPECT_TRUE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
-  EXPECT_EQ(recording->statements,
-            Statements{"DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
-                       "IMMEDIATE 'ALTER TABLE actions MODIFY rcpt_addr null'; EXCEPTION WHEN already_null THEN null; "
-                       "END;"});
+  EXPECT_EQ(
+      recording->statements,
+      Statements{
+          "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
+          "IMMEDIATE 'ALTER TABLE actions MODIFY rcpt_addr null'; EXCEPTION WHEN already_null THEN null; "
+          "END;"});
   recording->failWhen = "MODIFY";
   testing::internal::CaptureStdout();
   EXPECT_FALSE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed (recorded failure)"), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed (recorded failure)"),
+            std::string::npos);
 }
 
 TEST_F(RecordedDialect, RecodingStatementsPerDialect) {
@@ -67,18 +70,22 @@ TEST_F(RecordedDialect, RecodingStatementsPerDialect) {
       {DB_SYNTAX_MSSQL,
        {"UPDATE actions SET rcpt_addr='' WHERE CAST(rcpt_addr AS nvarchar(4000))=N'#00'",
         "SELECT TOP 10000 action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%' ORDER BY action_id",
-        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7", "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
+        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7",
+        "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
         "UPDATE actions SET rcpt_addr='no escapes#' WHERE action_id=12"}},
       {DB_SYNTAX_ORACLE,
        {"UPDATE actions SET rcpt_addr='' WHERE to_char(rcpt_addr)='#00'",
-        "SELECT action_id,rcpt_addr FROM (SELECT action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%' ORDER BY "
+        "SELECT action_id,rcpt_addr FROM (SELECT action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%' "
+        "ORDER BY "
         "action_id) WHERE ROWNUM<=10000",
-        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7", "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
+        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7",
+        "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
         "UPDATE actions SET rcpt_addr='no escapes#' WHERE action_id=12"}},
       {DB_SYNTAX_DB2,
        {"UPDATE actions SET rcpt_addr='' WHERE rcpt_addr='#00'",
         "SELECT action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%'",
-        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7", "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
+        "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7",
+        "UPDATE actions SET rcpt_addr='it''s' WHERE action_id=9",
         "UPDATE actions SET rcpt_addr='no escapes#' WHERE action_id=12"}},
   };
   for (const auto &c : cases) {
@@ -98,7 +105,8 @@ TEST_F(RecordedDialect, RecodingReadsThePageAfterTheLastKey) {
   EXPECT_TRUE(RecodeColumnStrings("actions", "action_id", "rcpt_addr"));
   EXPECT_EQ(recording->statements.size(), 3u);
   EXPECT_EQ(recording->statements.back(),
-            "SELECT TOP 10000 action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%' AND action_id>10000 ORDER BY "
+            "SELECT TOP 10000 action_id,rcpt_addr FROM actions WHERE rcpt_addr LIKE '%#%' AND "
+            "action_id>10000 ORDER BY "
             "action_id");
 }
 
@@ -118,8 +126,9 @@ TEST_F(RecordedDialect, OracleStep244MakesActionTextsNullableThenRecodes) {
   use(DB_SYNTAX_ORACLE);
   EXPECT_EQ(UpgradeFromV244(244, 245), 1);
   auto nullable = [](const char *column) {
-    return std::string("DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
-                       "IMMEDIATE 'ALTER TABLE actions MODIFY ") +
+    return std::string(
+               "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
+               "IMMEDIATE 'ALTER TABLE actions MODIFY ") +
            column + " null'; EXCEPTION WHEN already_null THEN null; END;";
   };
   auto recode = [](const char *column) {

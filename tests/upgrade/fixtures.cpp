@@ -13,7 +13,8 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
   static const std::map<int, std::vector<std::string>> steps = {
       {244, {"ALTER TABLE nodes DROP COLUMN runtime_flags"}},
       {243,
-       {"ALTER TABLE interfaces DROP COLUMN dot1x_pae_state", "ALTER TABLE interfaces DROP COLUMN dot1x_backend_state",
+       {"ALTER TABLE interfaces DROP COLUMN dot1x_pae_state",
+        "ALTER TABLE interfaces DROP COLUMN dot1x_backend_state",
         "DELETE FROM event_cfg WHERE event_code>=57 AND event_code<=61"}},
       {242,
        {"ALTER TABLE items DROP COLUMN flags", "ALTER TABLE items DROP COLUMN snmp_raw_value_type",
@@ -22,14 +23,18 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
        {"ALTER TABLE dashboards DROP COLUMN options",
         "CREATE TABLE business_service_templates (service_id integer not null,template_id integer not null,"
         "PRIMARY KEY(service_id,template_id))"}},
-      {240, {"ALTER TABLE slm_checks DROP COLUMN template_id", "ALTER TABLE slm_checks DROP COLUMN current_ticket"}},
+      {240,
+       {"ALTER TABLE slm_checks DROP COLUMN template_id",
+        "ALTER TABLE slm_checks DROP COLUMN current_ticket"}},
       {239, {"ALTER TABLE raw_dci_values DROP COLUMN transformed_value"}},
       {238, {"DELETE FROM event_cfg WHERE event_code=56"}},
       {237,
-       {"DROP TABLE slm_service_history", "CREATE TABLE slm_check_templates (id integer not null,PRIMARY KEY(id))",
+       {"DROP TABLE slm_service_history",
+        "CREATE TABLE slm_check_templates (id integer not null,PRIMARY KEY(id))",
         "CREATE TABLE node_link_checks (id integer not null,PRIMARY KEY(id))"}},
       {236,
-       {"ALTER TABLE business_services ADD name varchar(63)", "ALTER TABLE business_services ADD parent_id integer",
+       {"ALTER TABLE business_services ADD name varchar(63)",
+        "ALTER TABLE business_services ADD parent_id integer",
         "ALTER TABLE business_services ADD status integer", "ALTER TABLE slm_checks ADD name varchar(63)"}},
       {235, {"DROP TABLE report_results"}},
       {234, {"DROP TABLE reports"}},
@@ -39,8 +44,9 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
         "(18,'SYS_THRESHOLD_REARMED',0,1,'Threshold rearmed','old text')"}},
       {232,
        {"DROP TABLE business_services", "DROP TABLE business_service_templates", "DROP TABLE node_links",
-        "DROP TABLE slm_agreements", "DROP TABLE organizations", "DROP TABLE persons", "DROP TABLE slm_checks",
-        "DROP TABLE slm_tickets", "DROP TABLE slm_check_templates", "DROP TABLE node_link_checks"}},
+        "DROP TABLE slm_agreements", "DROP TABLE organizations", "DROP TABLE persons",
+        "DROP TABLE slm_checks", "DROP TABLE slm_tickets", "DROP TABLE slm_check_templates",
+        "DROP TABLE node_link_checks"}},
       {231,
        {"ALTER TABLE object_properties DROP COLUMN submap_id", "CREATE TABLE maps (map_id integer not null)",
         "CREATE TABLE map_access_lists (map_id integer not null,user_id integer not null)",
@@ -49,8 +55,9 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
         "CREATE TABLE submap_links (map_id integer not null,submap_id integer not null)"}},
       {230, {"ALTER TABLE nodes DROP COLUMN bridge_base_addr"}},
       {229,
-       {"ALTER TABLE network_maps DROP COLUMN bg_latitude", "ALTER TABLE network_maps DROP COLUMN bg_longitude",
-        "ALTER TABLE network_maps DROP COLUMN bg_zoom", "ALTER TABLE dashboard_elements DROP COLUMN layout_data",
+       {"ALTER TABLE network_maps DROP COLUMN bg_latitude",
+        "ALTER TABLE network_maps DROP COLUMN bg_longitude", "ALTER TABLE network_maps DROP COLUMN bg_zoom",
+        "ALTER TABLE dashboard_elements DROP COLUMN layout_data",
         "ALTER TABLE dashboard_elements ADD horizontal_span integer",
         "ALTER TABLE dashboard_elements ADD vertical_span integer",
         "ALTER TABLE dashboard_elements ADD horizontal_alignment integer",
@@ -79,15 +86,18 @@ std::string SchemaColumns(tvtest::TestDatabase &db) {
   // declare, not only the same names.
   std::string query;
   if (db.engine() == "sqlite")
-    query = "SELECT lower(m.name)||'.'||lower(p.name)||' '||lower(p.type)||' '||p.\"notnull\" "
-            "FROM sqlite_master m JOIN pragma_table_info(m.name) p WHERE m.type='table' ORDER BY 1";
+    query =
+        "SELECT lower(m.name)||'.'||lower(p.name)||' '||lower(p.type)||' '||p.\"notnull\" "
+        "FROM sqlite_master m JOIN pragma_table_info(m.name) p WHERE m.type='table' ORDER BY 1";
   else if (db.engine() == "pgsql")
-    query = "SELECT lower(table_name)||'.'||lower(column_name)||' '||data_type||' '||"
-            "coalesce(character_maximum_length::text,'')||' '||is_nullable FROM information_schema.columns "
-            "WHERE table_schema=current_schema() ORDER BY 1";
+    query =
+        "SELECT lower(table_name)||'.'||lower(column_name)||' '||data_type||' '||"
+        "coalesce(character_maximum_length::text,'')||' '||is_nullable FROM information_schema.columns "
+        "WHERE table_schema=current_schema() ORDER BY 1";
   else
-    query = "SELECT concat(lower(table_name),'.',lower(column_name),' ',column_type,' ',is_nullable) AS c "
-            "FROM information_schema.columns WHERE table_schema=database() ORDER BY 1";
+    query =
+        "SELECT concat(lower(table_name),'.',lower(column_name),' ',column_type,' ',is_nullable) AS c "
+        "FROM information_schema.columns WHERE table_schema=database() ORDER BY 1";
   return db.rows(query);
 }
 

@@ -23,8 +23,8 @@ class StepHelpers : public ::testing::TestWithParam<std::string> {
     IgnoreSqlErrors = 0;
   }
   void setVariable(const std::string &name, const std::string &stored, int visible = 1, int restart = 0) {
-    db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('" + name + "','" +
-             stored + "'," + std::to_string(visible) + "," + std::to_string(restart) + ")");
+    db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('" + name +
+             "','" + stored + "'," + std::to_string(visible) + "," + std::to_string(restart) + ")");
   }
   std::unique_ptr<tvtest::TestDatabase> db;
 };
@@ -36,8 +36,13 @@ TEST_P(StepHelpers, ReadConfigVariableParsesLikeTheServer) {
     int32_t value;
     uint32_t unsignedValue;
   } cases[] = {
-      {"0x10", 16, 16},  {"010", 8, 8},     {"abc", 0, 0},          {"#00", 0, 0},
-      {"-7", -7, 4294967289u}, {"42abc", 42, 42}, {"99999999999", INT32_MAX, UINT32_MAX},
+      {"0x10", 16, 16},
+      {"010", 8, 8},
+      {"abc", 0, 0},
+      {"#00", 0, 0},
+      {"-7", -7, 4294967289u},
+      {"42abc", 42, 42},
+      {"99999999999", INT32_MAX, UINT32_MAX},
       {"-99999999999", INT32_MIN, UINT32_MAX},
   };
   int n = 0;
@@ -62,20 +67,23 @@ TEST_P(StepHelpers, AddConfigVariableKeepsWhatExists) {
   EXPECT_TRUE(AddConfigVariable("Kept", "new", 1, 0, false));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // not even the existence query is echoed
   TraceMode = 0;
-  EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Kept'"), "old|0|1");
+  EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Kept'"),
+            "old|0|1");
 
   EXPECT_TRUE(AddConfigVariable("Kept", "it's 100%", 1, 0, true));
   EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Kept'"),
             "it#27s 100#25|0|1");
 
   EXPECT_TRUE(AddConfigVariable("Fresh", "", 1, 1, false));
-  EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Fresh'"), "#00|1|1");
+  EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Fresh'"),
+            "#00|1|1");
 }
 
 TEST_P(StepHelpers, EventTemplateIsStoredEncoded) {
   if (!db) return;
-  db->exec("CREATE TABLE event_cfg (event_code integer not null,event_name varchar(63) not null,severity integer,"
-           "flags integer,message varchar(255),description varchar(4000),PRIMARY KEY(event_code))");
+  db->exec(
+      "CREATE TABLE event_cfg (event_code integer not null,event_name varchar(63) not null,severity integer,"
+      "flags integer,message varchar(255),description varchar(4000),PRIMARY KEY(event_code))");
   EXPECT_TRUE(AddEventTemplate(77, "SYS_TEST", 2, 1, "Port %2 it's", "Line\r\nnext"));
   EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg"),
             "77|SYS_TEST|2|1|Port #252 it#27s|Line#0D#0Anext");
@@ -102,7 +110,8 @@ TEST_P(StepHelpers, RecodeColumnStringsOverSeveralPages) {
                "CREATE TABLE recoded (k integer not null,v varchar(100))"});
   const std::string rows =
       "INSERT INTO recoded (k,v) SELECT a.d+10*b.d+100*c.d+1000*e.d+10000*f.d,"
-      "CASE WHEN a.d IN (0,2,4,6,8) THEN 'x#2341' WHEN a.d=1 THEN '#00' WHEN a.d=3 THEN NULL ELSE 'plain' END "
+      "CASE WHEN a.d IN (0,2,4,6,8) THEN 'x#2341' WHEN a.d=1 THEN '#00' WHEN a.d=3 THEN NULL ELSE 'plain' "
+      "END "
       "FROM digits a,digits b,digits c,digits e,digits f WHERE f.d<3";
   db->execAll({rows, rows, "INSERT INTO recoded (k,v) VALUES (9998,'x#2341')"});
   ASSERT_TRUE(RecodeColumnStrings("recoded", "k", "v"));

@@ -45,16 +45,19 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
     ASSERT_NE(SchemaColumns(*db), fresh) << version;
     tvtest::RunResult r = RunUpgrade(*db);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(WithoutBanner(r.out), "Upgrading database...\n" + StepLines(version) + "Database upgrade succeeded\n")
+    EXPECT_EQ(WithoutBanner(r.out),
+              "Upgrading database...\n" + StepLines(version) + "Database upgrade succeeded\n")
         << "from " << version;
     EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
     EXPECT_EQ(SchemaColumns(*db), fresh) << "from " << version;
     if (version <= 233) {
       EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='JobHistoryRetentionTime'"), "90");
-      EXPECT_EQ(Decoded(db->value("SELECT description FROM event_cfg WHERE event_code=18")),
-                "Generated when threshold check is rearmed for specific data collection item.\r\nParameters:\r\n"
-                "   1) Parameter name\r\n   2) Item description\r\n   3) Data collection item ID\r\n   4) Instance\r\n"
-                "   5) Threshold value\r\n   6) Actual value");
+      EXPECT_EQ(
+          Decoded(db->value("SELECT description FROM event_cfg WHERE event_code=18")),
+          "Generated when threshold check is rearmed for specific data collection item.\r\nParameters:\r\n"
+          "   1) Parameter name\r\n   2) Item description\r\n   3) Data collection item ID\r\n   4) "
+          "Instance\r\n"
+          "   5) Threshold value\r\n   6) Actual value");
     }
   }
 }
@@ -62,23 +65,27 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
 TEST_P(Upgrade, DashboardLayoutsBecomeXml) {
   auto db = DatabaseAt(GetParam(), 229);
   if (!db) return;
-  db->execAll({"INSERT INTO dashboards (id,num_columns) VALUES (5,2)",
-               "INSERT INTO dashboard_elements (dashboard_id,element_id,element_type,element_data,horizontal_span,"
-               "vertical_span,horizontal_alignment,vertical_alignment) VALUES (5,0,1,'x',2,1,0,3)",
-               "INSERT INTO dashboard_elements (dashboard_id,element_id,element_type,element_data,horizontal_span,"
-               "vertical_span,horizontal_alignment,vertical_alignment) VALUES (5,1,1,'y',-1,12,1,1)",
-               "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-               "('JobHistoryRetentionTime','keep',0,1)"});
+  db->execAll(
+      {"INSERT INTO dashboards (id,num_columns) VALUES (5,2)",
+       "INSERT INTO dashboard_elements (dashboard_id,element_id,element_type,element_data,horizontal_span,"
+       "vertical_span,horizontal_alignment,vertical_alignment) VALUES (5,0,1,'x',2,1,0,3)",
+       "INSERT INTO dashboard_elements (dashboard_id,element_id,element_type,element_data,horizontal_span,"
+       "vertical_span,horizontal_alignment,vertical_alignment) VALUES (5,1,1,'y',-1,12,1,1)",
+       "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+       "('JobHistoryRetentionTime','keep',0,1)"});
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out).substr(0, 62),
             "Upgrading database...\nUpgrading from version 229 to 230\nUpgrad");
-  EXPECT_EQ(db->rows("SELECT element_id,layout_data,element_data FROM dashboard_elements ORDER BY element_id"),
-            "0|<layout><horizontalSpan>2</horizontalSpan><verticalSpan>1</verticalSpan><horizontalAlignment>0"
-            "</horizontalAlignment><verticalAlignment>3</verticalAlignment></layout>|x\n"
-            "1|<layout><horizontalSpan>-1</horizontalSpan><verticalSpan>12</verticalSpan><horizontalAlignment>1"
-            "</horizontalAlignment><verticalAlignment>1</verticalAlignment></layout>|y");
+  EXPECT_EQ(
+      db->rows("SELECT element_id,layout_data,element_data FROM dashboard_elements ORDER BY element_id"),
+      "0|<layout><horizontalSpan>2</horizontalSpan><verticalSpan>1</verticalSpan><horizontalAlignment>0"
+      "</horizontalAlignment><verticalAlignment>3</verticalAlignment></layout>|x\n"
+      "1|<layout><horizontalSpan>-1</horizontalSpan><verticalSpan>12</verticalSpan><horizontalAlignment>1"
+      "</horizontalAlignment><verticalAlignment>1</verticalAlignment></layout>|y");
   EXPECT_EQ(db->value("SELECT options FROM dashboards"), "0");
-  EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='TileServerURL'"), "http://tile.openstreetmap.org/");
-  EXPECT_EQ(db->rows("SELECT var_value,is_visible FROM config WHERE var_name='JobHistoryRetentionTime'"), "keep|0");
+  EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='TileServerURL'"),
+            "http://tile.openstreetmap.org/");
+  EXPECT_EQ(db->rows("SELECT var_value,is_visible FROM config WHERE var_name='JobHistoryRetentionTime'"),
+            "keep|0");
 }
 
 TEST_P(Upgrade, DataOfTheSimpleSteps) {
@@ -108,18 +115,24 @@ TEST_P(Upgrade, EventTemplatesDecodeToTheirTexts) {
        "Generated when primary IP address changed (usually because of primary name change or DNS change).\r\n"
        "Parameters:\r\n   1) New IP address\r\n   2) Old IP address\r\n   3) Primary host name"},
       {57, "SYS_8021X_PAE_STATE_CHANGED|0|1", "Port %6 PAE state changed from %4 to %2",
-       "Generated when switch port PAE state changed.\r\nParameters:\r\n   1) New PAE state code\r\n   2) New PAE "
-       "state as text\r\n   3) Old PAE state code\r\n   4) Old PAE state as text\r\n   5) Interface index\r\n   6) "
+       "Generated when switch port PAE state changed.\r\nParameters:\r\n   1) New PAE state code\r\n   2) "
+       "New PAE "
+       "state as text\r\n   3) Old PAE state code\r\n   4) Old PAE state as text\r\n   5) Interface "
+       "index\r\n   6) "
        "Interface name"},
-      {58, "SYS_8021X_BACKEND_STATE_CHANGED|0|1", "Port %6 backend authentication state changed from %4 to %2",
-       "Generated when switch port backend authentication state changed.\r\nParameters:\r\n   1) New backend state "
-       "code\r\n   2) New backend state as text\r\n   3) Old backend state code\r\n   4) Old backend state as "
+      {58, "SYS_8021X_BACKEND_STATE_CHANGED|0|1",
+       "Port %6 backend authentication state changed from %4 to %2",
+       "Generated when switch port backend authentication state changed.\r\nParameters:\r\n   1) New backend "
+       "state "
+       "code\r\n   2) New backend state as text\r\n   3) Old backend state code\r\n   4) Old backend state "
+       "as "
        "text\r\n   5) Interface index\r\n   6) Interface name"},
       {59, "SYS_8021X_PAE_FORCE_UNAUTH|3|1", "Port %2 switched to force unauthorize state",
        "Generated when switch port PAE state changed to FORCE UNAUTHORIZE.\r\nParameters:\r\n   1) Interface "
        "index\r\n   2) Interface name"},
       {60, "SYS_8021X_AUTH_FAILED|3|1", "802.1x authentication failed on port %2",
-       "Generated when switch port backend authentication state changed to FAIL.\r\nParameters:\r\n   1) Interface "
+       "Generated when switch port backend authentication state changed to FAIL.\r\nParameters:\r\n   1) "
+       "Interface "
        "index\r\n   2) Interface name"},
       {61, "SYS_8021X_AUTH_TIMEOUT|3|1", "802.1x authentication time out on port %2",
        "Generated when switch port backend authentication state changed to TIMEOUT.\r\nParameters:\r\n   1) "
@@ -136,12 +149,13 @@ TEST_P(Upgrade, EventTemplatesDecodeToTheirTexts) {
 TEST_P(Upgrade, ActionTextsAreStoredPlain) {
   auto db = DatabaseAt(GetParam(), 244);
   if (!db) return;
-  db->execAll({"INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
-               "(1,'a#0D#0Ab','#00','plain text')",
-               "INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
-               "(2,'it#27s 100#25','x#5Cy #22q#22','')",
-               "INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
-               "(3,'#2341','caf#E9','ab#zz#4')"});
+  db->execAll(
+      {"INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
+       "(1,'a#0D#0Ab','#00','plain text')",
+       "INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
+       "(2,'it#27s 100#25','x#5Cy #22q#22','')",
+       "INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
+       "(3,'#2341','caf#E9','ab#zz#4')"});
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
             "Upgrading database...\nUpgrading from version 244 to 245\nDatabase upgrade succeeded\n");
   EXPECT_EQ(db->rows("SELECT action_id,rcpt_addr,email_subject,action_data FROM actions ORDER BY action_id"),
@@ -174,7 +188,8 @@ TEST_P(Upgrade, WhereTheUpgradeDoesNotStart) {
     db->exec(std::string("UPDATE config SET var_value='") + c.lockStatus + "' WHERE var_name='DBLockStatus'");
     tvtest::RunResult r = RunUpgrade(*db);
     EXPECT_EQ(WithoutBanner(r.out), "Upgrading database...\n" + c.out) << c.version << " " << c.lockStatus;
-    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), std::to_string(c.version));
+    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+              std::to_string(c.version));
   }
 }
 
@@ -205,23 +220,28 @@ TEST_P(Upgrade, FailedStepRollsBackAndTheNextRunResumes) {
             "Upgrading database...\nUpgrading from version 238 to 239\nUpgrading from version 239 to 240\n"
             "Upgrading from version 240 to 241\n");
   EXPECT_TRUE(ReportsFailure(out, "ALTER TABLE slm_checks ADD template_id integer"));
-  EXPECT_EQ(out.substr(out.find("\nRolling")), "\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n");
+  EXPECT_EQ(out.substr(out.find("\nRolling")),
+            "\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n");
   EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "240");
   EXPECT_EQ(db->value("SELECT event_name FROM event_cfg WHERE event_code=56"), "SYS_IP_ADDRESS_CHANGED");
 
-  db->exec("CREATE TABLE slm_checks (id integer not null,type integer not null,content varchar(255) null,"
-           "threshold_id integer not null,reason varchar(255) null,is_template integer not null,PRIMARY KEY(id))");
-  EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out), "Upgrading database...\n" + StepLines(240) + "Database upgrade succeeded\n");
+  db->exec(
+      "CREATE TABLE slm_checks (id integer not null,type integer not null,content varchar(255) null,"
+      "threshold_id integer not null,reason varchar(255) null,is_template integer not null,PRIMARY KEY(id))");
+  EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
+            "Upgrading database...\n" + StepLines(240) + "Database upgrade succeeded\n");
 }
 
 TEST_P(Upgrade, RollbackUndoesTheWholeStep) {
   if (GetParam() == "mysql") GTEST_SKIP() << "MySQL commits each ALTER TABLE at once";
   auto db = DatabaseAt(GetParam(), 243);
   if (!db) return;
-  db->exec("INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-           "(60,'TAKEN',0,0,'m','d')");
+  db->exec(
+      "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
+      "(60,'TAKEN',0,0,'m','d')");
   std::string out = WithoutBanner(RunUpgrade(*db).out);
-  EXPECT_NE(out.find("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"), std::string::npos)
+  EXPECT_NE(out.find("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"),
+            std::string::npos)
       << out;
   EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "243");
   EXPECT_EQ(db->value("SELECT count(*) FROM event_cfg WHERE event_code>=57 AND event_code<=61"), "1");
@@ -253,14 +273,17 @@ TEST_P(Upgrade, FailedTileServerInsertDoesNotStopTheStep) {
   auto db = DatabaseAt(GetParam(), 229);
   if (!db) return;
   if (GetParam() == "sqlite")
-    db->exec("CREATE TRIGGER no_tiles BEFORE INSERT ON config WHEN NEW.var_name='TileServerURL' "
-             "BEGIN SELECT RAISE(ABORT,'no tiles'); END");
+    db->exec(
+        "CREATE TRIGGER no_tiles BEFORE INSERT ON config WHEN NEW.var_name='TileServerURL' "
+        "BEGIN SELECT RAISE(ABORT,'no tiles'); END");
   else
     db->exec("ALTER TABLE config ADD CONSTRAINT no_tiles CHECK (var_name<>'TileServerURL')");
   std::string out = WithoutBanner(RunUpgrade(*db).out);
-  EXPECT_TRUE(ReportsFailure(out, "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-                                  "('TileServerURL','http://tile.openstreetmap.org/',1,0)"));
-  EXPECT_EQ(out.substr(out.rfind("Upgrading from")), "Upgrading from version 244 to 245\nDatabase upgrade succeeded\n");
+  EXPECT_TRUE(ReportsFailure(out,
+                             "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+                             "('TileServerURL','http://tile.openstreetmap.org/',1,0)"));
+  EXPECT_EQ(out.substr(out.rfind("Upgrading from")),
+            "Upgrading from version 244 to 245\nDatabase upgrade succeeded\n");
 }
 
 // A version that cannot be written would select the same step for ever.
@@ -270,15 +293,18 @@ TEST_P(Upgrade, StepThatCannotWriteItsVersionFailsUnderIgnoreErrors) {
   if (GetParam() == "sqlite")
     db->exec("CREATE TRIGGER frozen BEFORE UPDATE ON metadata BEGIN SELECT RAISE(ABORT,'frozen'); END");
   else if (GetParam() == "pgsql")
-    db->execAll({"CREATE FUNCTION frozen() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'frozen'; END $$ "
-                 "LANGUAGE plpgsql",
-                 "CREATE TRIGGER frozen BEFORE UPDATE ON metadata FOR EACH ROW EXECUTE FUNCTION frozen()"});
+    db->execAll(
+        {"CREATE FUNCTION frozen() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'frozen'; END $$ "
+         "LANGUAGE plpgsql",
+         "CREATE TRIGGER frozen BEFORE UPDATE ON metadata FOR EACH ROW EXECUTE FUNCTION frozen()"});
   else
-    db->exec("CREATE TRIGGER frozen BEFORE UPDATE ON metadata FOR EACH ROW "
-             "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='frozen'");
+    db->exec(
+        "CREATE TRIGGER frozen BEFORE UPDATE ON metadata FOR EACH ROW "
+        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='frozen'");
   std::string out = WithoutBanner(RunUpgrade(*db, {"-X"}).out);
   EXPECT_TRUE(ReportsFailure(out, "UPDATE metadata SET var_value='245' WHERE var_name='SchemaVersion'"));
-  EXPECT_EQ(out.substr(out.find("\nRolling")), "\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n");
+  EXPECT_EQ(out.substr(out.find("\nRolling")),
+            "\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n");
   EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "244");
 }
 
@@ -290,10 +316,11 @@ INSTANTIATE_TEST_SUITE_P(Engines, Upgrade, ::testing::ValuesIn(tvtest::AllEngine
 TEST(UpgradeCommit, RefusedCommitStopsTheUpgrade) {
   auto db = DatabaseAt("pgsql", 243);
   if (!db) return;
-  db->execAll({"CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$ "
-               "LANGUAGE plpgsql",
-               "CREATE CONSTRAINT TRIGGER late AFTER INSERT ON event_cfg DEFERRABLE INITIALLY DEFERRED "
-               "FOR EACH ROW EXECUTE FUNCTION refuse()"});
+  db->execAll(
+      {"CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$ "
+       "LANGUAGE plpgsql",
+       "CREATE CONSTRAINT TRIGGER late AFTER INSERT ON event_cfg DEFERRABLE INITIALLY DEFERRED "
+       "FOR EACH ROW EXECUTE FUNCTION refuse()"});
   std::string out = WithoutBanner(RunUpgrade(*db).out);
   EXPECT_TRUE(ReportsFailure(out, "COMMIT"));
   EXPECT_EQ(out.substr(out.find("\nDatabase")), "\nDatabase upgrade failed\n");

@@ -186,7 +186,8 @@ class MysqlConnection final : public DbConnection {
   std::unique_ptr<DbStatement> prepare(const char *query, std::string &) override {
     return std::make_unique<MysqlStatement>(this, SplitAtPlaceholders(query));
   }
-  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table, const std::vector<std::string> &columns,
+  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table,
+                                               const std::vector<std::string> &columns,
                                                std::string &) override {
     std::string head = "INSERT INTO " + table + " (";
     for (size_t i = 0; i < columns.size(); i++) head += (i > 0 ? "," : "") + columns[i];

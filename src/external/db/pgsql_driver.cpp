@@ -39,7 +39,8 @@ std::string ResultMessage(const PGresult *r) {
   const char *primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
   if (primary == nullptr) return Message(PQresultErrorMessage(r));
   std::string text = primary;
-  if (const char *detail = PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL)) text += std::string(" (") + detail + ")";
+  if (const char *detail = PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL))
+    text += std::string(" (") + detail + ")";
   return text;
 }
 
@@ -116,6 +117,7 @@ class PgsqlCursor final : public DbCursor {
     *length = static_cast<size_t>(PQgetlength(row_, 0, column));
     return PQgetvalue(row_, 0, column);
   }
+
  private:
   void captureNames(PGresult *r = nullptr) {
     if (!names_.empty()) return;
@@ -139,7 +141,10 @@ class PgsqlCursor final : public DbCursor {
 class PgsqlStatement final : public DbStatement {
  public:
   PgsqlStatement(PgsqlConnection *owner, PGconn *conn, std::string name, int params)
-      : owner_(owner), conn_(conn), name_(std::move(name)), values_(static_cast<size_t>(params)),
+      : owner_(owner),
+        conn_(conn),
+        name_(std::move(name)),
+        values_(static_cast<size_t>(params)),
         isNull_(static_cast<size_t>(params), true) {}
   ~PgsqlStatement() override;
   bool bind(int pos, const char *value, size_t length) override {
@@ -287,7 +292,8 @@ class PgsqlConnection final : public DbConnection {
     if (!ok) return nullptr;
     return std::make_unique<PgsqlStatement>(this, conn_, name, static_cast<int>(pieces.size() - 1));
   }
-  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table, const std::vector<std::string> &columns,
+  std::unique_ptr<DbBulkLoader> openBulkLoader(const std::string &table,
+                                               const std::vector<std::string> &columns,
                                                std::string &error) override {
     std::string query = "COPY " + table + " (";
     for (size_t i = 0; i < columns.size(); i++) query += (i > 0 ? "," : "") + columns[i];
@@ -347,9 +353,9 @@ class PgsqlConnection final : public DbConnection {
       error = Message(PQerrorMessage(conn_));
       return false;
     }
-    bool sent = PQsendQueryParams(conn_, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                sendStatement() && PQsendQueryParams(conn_, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                PQpipelineSync(conn_);
+    bool sent =
+        PQsendQueryParams(conn_, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) && sendStatement() &&
+        PQsendQueryParams(conn_, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) && PQpipelineSync(conn_);
     bool ok = sent;
     if (!sent) error = Message(PQerrorMessage(conn_));
     if (sent) {
