@@ -18,6 +18,7 @@
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
 #include "transfer/schema_script.h"
+#include "transfer/source_rows.h"
 #include "transfer/sqlite_file.h"
 #include "transfer/table_progress.h"
 
@@ -43,70 +44,134 @@ std::string RowStatement(const std::string &head, db_async_result_t rows, int co
       continue;
     }
     statement += '\'';
-    for (size_t i = 0; i < length; i++) statement += value[i] == '\'' ? std::string("''") : std::string(1, value[i]);
+    for (size_t i = 0; i < length; i++)
+      statement += value[i] == '\'' ? std::string("''") : std::string(1, value[i]);
     statement += '\'';
   }
   return statement + ")";
 }
 
-// Rows go through one prepared INSERT: the same values and the same
-// column affinity as a quoted literal per value, without parsing a
-// statement per row. The INSERT is compiled at the first row, so a table
-// without rows never needs it.
+// One table on its way from the source query into the file.
+struct TableCopy {
+  sqlite3 *file;
+  db_async_result_t rows;
+  int columns;
+  std::string into;     // "INSERT INTO <table> (<columns>)"
+  std::string marks{};  // "?,?,...": one per column
+  std::vector<bool> numeric{};
+  TableProgress &progress;
+};
+
+void ReportRefusedRow(const TableCopy &copy) {
+  printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(copy.file),
+         RowStatement(copy.into + " VALUES (", copy.rows, copy.columns).c_str());
+}
+
+// The rows from the current one on, one INSERT ... SELECT for all.
+bool InsertAllRows(TableCopy &copy) {
+  SourceRows source{copy.rows, copy.columns, copy.numeric, copy.progress};
+  SourceRowsTable sourceTable(copy.file, source);
+  std::string error;
+  if (!sourceTable.ready(error)) {
+    printf("ERROR: SQLite query failed: %s\n", error.c_str());
+    return false;
+  }
+  std::string query = copy.into + " SELECT * FROM " + kSourceRowsTable;
+  sqlite3_stmt *raw = nullptr;
+  if (sqlite3_prepare_v2(copy.file, query.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    ReportRefusedRow(copy);
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> insert(raw);
+  if (sqlite3_step(raw) == SQLITE_DONE) return true;
+  // A failure after the last row belongs to no row of its own.
+  if (source.ended)
+    printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(copy.file), query.c_str());
+  else
+    ReportRefusedRow(copy);
+  return false;
+}
+
+// The rows from the current one on, one prepared INSERT each.
+bool InsertRowByRow(TableCopy &copy) {
+  sqlite3_stmt *raw = nullptr;
+  if (sqlite3_prepare_v2(copy.file, (copy.into + " VALUES (" + copy.marks + ")").c_str(), -1, &raw,
+                         nullptr) != SQLITE_OK) {
+    ReportRefusedRow(copy);
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> insert(raw);
+  do {
+    for (int c = 0; c < copy.columns; c++) {
+      int64_t integer;
+      if (copy.numeric[c] && DBGetFieldAsyncInteger(copy.rows, c, &integer)) {
+        sqlite3_bind_int64(raw, c + 1, integer);
+        continue;
+      }
+      size_t length;
+      const char *value = DBGetFieldAsyncData(copy.rows, c, &length);
+      // The value stays valid until the next fetch, after the step.
+      if (value == nullptr)
+        sqlite3_bind_null(raw, c + 1);
+      else
+        sqlite3_bind_text64(raw, c + 1, value, length, SQLITE_STATIC, SQLITE_UTF8);
+    }
+    if (sqlite3_step(raw) != SQLITE_DONE) {
+      ReportRefusedRow(copy);
+      return false;
+    }
+    sqlite3_reset(raw);
+    copy.progress.row();
+  } while (DBFetch(copy.rows));
+  return true;
+}
+
+// The rows get the same values and the same column affinity as a quoted
+// literal per value would give them. The INSERT is compiled at the
+// first row, so a table without rows never needs it.
 bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
   std::string query = std::string("SELECT * FROM ") + table;
   TraceSql(query.c_str());
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  std::unique_ptr<db_async_result_s, AsyncResultFree> rows(DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
+  std::unique_ptr<db_async_result_s, AsyncResultFree> rows(
+      DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
   if (rows == nullptr) {
     ReportSqlError(errorText, query.c_str());
     return false;
   }
-  const int columns = DBGetColumnCountAsync(rows.get());
-  std::string head = std::string("INSERT INTO ") + table + " (";
-  std::string marks;
-  for (int c = 0; c < columns; c++) {
+  TableCopy copy{.file = file,
+                 .rows = rows.get(),
+                 .columns = DBGetColumnCountAsync(rows.get()),
+                 .into = std::string("INSERT INTO ") + table + " (",
+                 .progress = progress};
+  std::vector<std::string> names;
+  for (int c = 0; c < copy.columns; c++) {
     char name[256];
     DBGetColumnNameAsync(rows.get(), c, name, sizeof(name));
     if (!IsPlainIdentifier(name)) {
       printf("ERROR: column \"%s\" of table %s cannot be named in a statement\n", name, table);
       return false;
     }
-    head += std::string(c > 0 ? "," : "") + name;
-    marks += c > 0 ? ",?" : "?";
+    copy.into += std::string(c > 0 ? "," : "") + name;
+    copy.marks += c > 0 ? ",?" : "?";
+    names.emplace_back(name);
   }
-  head += ") VALUES (";
-  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> insert;
-  while (DBFetch(rows.get())) {
-    if (insert == nullptr) {
-      sqlite3_stmt *raw = nullptr;
-      if (sqlite3_prepare_v2(file, (head + marks + ")").c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-        printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(file),
-               RowStatement(head, rows.get(), columns).c_str());
-        return false;
-      }
-      insert.reset(raw);
-    }
-    for (int c = 0; c < columns; c++) {
-      size_t length;
-      const char *value = DBGetFieldAsyncData(rows.get(), c, &length);
-      // The value stays valid until the next fetch, after the step.
-      if (value == nullptr)
-        sqlite3_bind_null(insert.get(), c + 1);
-      else
-        sqlite3_bind_text64(insert.get(), c + 1, value, length, SQLITE_STATIC, SQLITE_UTF8);
-    }
-    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-      printf("ERROR: SQLite query failed: %s\n   Query: %s\n", sqlite3_errmsg(file),
-             RowStatement(head, rows.get(), columns).c_str());
-      return false;
-    }
-    sqlite3_reset(insert.get());
-    progress.row();
+  copy.into += ")";
+  // Where the file's column turns a decimal text into an integer anyway,
+  // an integer the source holds as one goes over as one: the same stored
+  // value without converting it to text and back. All rows go in one
+  // statement unless a refused row could then not be named.
+  std::string error;
+  bool rowByRow = false;
+  if (!NumericAffinityColumns(file, table, names, copy.numeric, error) ||
+      !NeedsStatementPerRow(file, table, rowByRow, error)) {
+    printf("ERROR: SQLite query failed: %s\n", error.c_str());
+    return false;
   }
+  if (DBFetch(rows.get()) && !(rowByRow ? InsertRowByRow(copy) : InsertAllRows(copy))) return false;
   // A read that broke off must not pass for the end of the table.
-  if (const char *error = DBGetAsyncError(rows.get())) {
-    ReportSqlError(error, query.c_str());
+  if (const char *readError = DBGetAsyncError(rows.get())) {
+    ReportSqlError(readError, query.c_str());
     return false;
   }
   return true;
@@ -149,8 +214,8 @@ bool ApplySchemaScript(sqlite3 *file) {
 bool ExportDataTables(sqlite3 *file) {
   std::vector<std::string> templates;
   std::string error;
-  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='IDataTableCreationCommand'", templates,
-                      error)) {
+  if (!ReadFileColumn(file, "SELECT var_value FROM metadata WHERE var_name='IDataTableCreationCommand'",
+                      templates, error)) {
     printf("ERROR: SQL query failed (%s)\n", error.c_str());
     return false;
   }
@@ -181,8 +246,9 @@ bool ExportDatabase(sqlite3 *file) {
     return false;
   }
   if (fileVersion != DBGetSchemaVersion(DbHandle)) {
-    printf("ERROR: Schema version mismatch between dbschema_sqlite.sql and your database. Please check that "
-           "Talvex server installed correctly.\n");
+    printf(
+        "ERROR: Schema version mismatch between dbschema_sqlite.sql and your database. Please check that "
+        "Talvex server installed correctly.\n");
     return false;
   }
   for (const char *const *table = ExportTableList; *table != nullptr; table++)

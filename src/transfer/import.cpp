@@ -39,7 +39,8 @@ bool ClearTables() {
 
 bool WipeDatabase() {
   WriteToTerminal("\n\n\33[1mWARNING!!!\33[0m\n");
-  if (!AskYesNo("This operation will clear all configuration and collected data from database.\nAre you sure?"))
+  if (!AskYesNo(
+          "This operation will clear all configuration and collected data from database.\nAre you sure?"))
     return false;
   if (!DBBegin(DbHandle)) {
     printf("ERROR: cannot start transaction\n");
@@ -102,9 +103,10 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
     return false;
   }
   if (version != kToolSchemaVersion) {
-    printf("ERROR: Import file was created for database format version %d, but this tool was compiled for "
-           "database format version %d\n",
-           static_cast<int>(version), kToolSchemaVersion);
+    printf(
+        "ERROR: Import file was created for database format version %d, but this tool was compiled for "
+        "database format version %d\n",
+        static_cast<int>(version), kToolSchemaVersion);
     return false;
   }
   if (!CheckDatabaseReady() || !CheckImportFile(file) || !MakeMysqlStrict() || !WipeDatabase()) return false;

@@ -4,8 +4,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -22,7 +22,9 @@
 namespace {
 
 struct CaseInsensitiveLess {
-  bool operator()(const std::string &a, const std::string &b) const { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+  bool operator()(const std::string &a, const std::string &b) const {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  }
 };
 // Unquoted identifiers mean the same in any case on every engine.
 using NameSet = std::set<std::string, CaseInsensitiveLess>;
@@ -35,8 +37,9 @@ bool CheckFileIntact(sqlite3 *file) {
   bool read = ReadFileColumn(file, "PRAGMA quick_check", verdict, error);
   if (read && !verdict.empty() && verdict.front() == "ok") return true;
   // The check may name the damage before it trips over it.
-  printf("ERROR: import file is damaged (%s)\n",
-         !verdict.empty() ? verdict.front().c_str() : read ? "no verdict" : error.c_str());
+  printf("ERROR: import file is damaged (%s)\n", !verdict.empty() ? verdict.front().c_str()
+                                                 : read           ? "no verdict"
+                                                                  : error.c_str());
   return false;
 }
 
@@ -75,11 +78,13 @@ bool CheckFileColumns(sqlite3 *file, const NameSet &fileTables, const char *tabl
   }
   for (const std::string &column : columns) {
     if (!IsPlainIdentifier(column.c_str())) {
-      printf("ERROR: column \"%s\" of table %s in import file is not a valid column name\n", column.c_str(), table);
+      printf("ERROR: column \"%s\" of table %s in import file is not a valid column name\n", column.c_str(),
+             table);
       return false;
     }
     if (target.count(column) == 0) {
-      printf("ERROR: column %s of table %s in import file does not exist in the database\n", column.c_str(), table);
+      printf("ERROR: column %s of table %s in import file does not exist in the database\n", column.c_str(),
+             table);
       return false;
     }
   }

@@ -1,5 +1,6 @@
 #include "transfer/sqlite_file.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -37,6 +38,65 @@ bool ColumnsOfFileQuery(sqlite3 *file, const char *query, std::vector<std::strin
   return true;
 }
 
+namespace {
+
+// SQLite's rules for the affinity of a declared type, in their order.
+bool IsNumericAffinity(const char *declared) {
+  std::string type;
+  for (const char *p = declared; *p != 0; p++)
+    type += static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+  if (type.find("INT") != std::string::npos) return true;
+  for (const char *text : {"CHAR", "CLOB", "TEXT", "BLOB", "REAL", "FLOA", "DOUB"})
+    if (type.find(text) != std::string::npos) return false;
+  return !type.empty();
+}
+
+}  // namespace
+
+bool NumericAffinityColumns(sqlite3 *file, const char *table, const std::vector<std::string> &names,
+                            std::vector<bool> &numeric, std::string &error) {
+  sqlite3_stmt *raw = nullptr;
+  if (sqlite3_prepare_v2(file, "SELECT name,type FROM pragma_table_info(?)", -1, &raw, nullptr) !=
+      SQLITE_OK) {
+    error = sqlite3_errmsg(file);
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> stmt(raw);
+  sqlite3_bind_text(raw, 1, table, -1, SQLITE_STATIC);
+  numeric.assign(names.size(), false);
+  int rc;
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    const char *name = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
+    const char *type = reinterpret_cast<const char *>(sqlite3_column_text(raw, 1));
+    for (size_t i = 0; i < names.size(); i++)
+      if (name != nullptr && strcasecmp(names[i].c_str(), name) == 0)
+        numeric[i] = IsNumericAffinity(type ? type : "");
+  }
+  if (rc == SQLITE_DONE) return true;
+  error = sqlite3_errmsg(file);
+  return false;
+}
+
+bool NeedsStatementPerRow(sqlite3 *file, const char *table, bool &needed, std::string &error) {
+  sqlite3_stmt *raw = nullptr;
+  const char *query =
+      "SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type='trigger' AND tbl_name=?1 COLLATE NOCASE "
+      "UNION ALL SELECT 1 FROM sqlite_temp_master WHERE type='trigger' AND tbl_name=?1 COLLATE NOCASE) "
+      "OR (SELECT foreign_keys FROM pragma_foreign_keys)";
+  if (sqlite3_prepare_v2(file, query, -1, &raw, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(file);
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> stmt(raw);
+  sqlite3_bind_text(raw, 1, table, -1, SQLITE_STATIC);
+  if (sqlite3_step(raw) != SQLITE_ROW) {
+    error = sqlite3_errmsg(file);
+    return false;
+  }
+  needed = sqlite3_column_int(raw, 0) != 0;
+  return true;
+}
+
 bool ReadFileColumn(sqlite3 *file, const char *query, std::vector<std::string> &values, std::string &error) {
   sqlite3_stmt *raw = nullptr;
   if (sqlite3_prepare_v2(file, query, -1, &raw, nullptr) != SQLITE_OK) {
@@ -70,5 +130,6 @@ bool IsConnectedDatabase(const char *path) {
   if (list == nullptr || DBGetNumRows(list.get()) == 0) return false;
   std::unique_ptr<char, decltype(&free)> connected(DBGetField(list.get(), 0, 0, nullptr, 0), free);
   struct stat a, b;
-  return stat(connected.get(), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return stat(connected.get(), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
 }

@@ -26,6 +26,18 @@ bool IsPlainIdentifier(const char *name);
 bool ColumnsOfFileQuery(sqlite3 *file, const char *query, std::vector<std::string> &columns,
                         std::string &error);
 
+// For each of names, whether the column of that name in the file's table
+// has INTEGER or NUMERIC affinity: there an integer bound as such is
+// stored exactly as its decimal text would be. Unknown names say no.
+bool NumericAffinityColumns(sqlite3 *file, const char *table, const std::vector<std::string> &names,
+                            std::vector<bool> &numeric, std::string &error);
+
+// Whether the rows of an INSERT into the file's table must go one per
+// statement for a refused row to be known: INSERT ... SELECT reads all
+// its rows before the first insert when the table has triggers, and
+// checks foreign keys only after the last one.
+bool NeedsStatementPerRow(sqlite3 *file, const char *table, bool &needed, std::string &error);
+
 // The first column of every row of a query; NULL reads as "".
 bool ReadFileColumn(sqlite3 *file, const char *query, std::vector<std::string> &values, std::string &error);
 

@@ -12,7 +12,8 @@ namespace {
 
 const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
 const std::string kWarning =
-    "\n\n\33[1mWARNING!!!\33[0m\nThis operation will clear all configuration and collected data from database.\n"
+    "\n\n\33[1mWARNING!!!\33[0m\nThis operation will clear all configuration and collected data from "
+    "database.\n"
     "Are you sure? (Y/N) ";
 
 class Import : public ::testing::TestWithParam<std::string> {
@@ -25,7 +26,9 @@ class Import : public ::testing::TestWithParam<std::string> {
       db.reset();
       return;
     }
-    db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('Marker','kept',1,0)");
+    db->exec(
+        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+        "('Marker','kept',1,0)");
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
   bool untouched() { return db->value("SELECT var_value FROM config WHERE var_name='Marker'") == "kept"; }
@@ -57,7 +60,8 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
     out << std::string(100, '\xff');
   }
   std::string text = dir + "/notes.txt";
-  tvtest::WriteFile(text, "not a database, just some text that is long enough to look like a header of a file");
+  tvtest::WriteFile(text,
+                    "not a database, just some text that is long enough to look like a header of a file");
   const struct {
     std::string path, message;
   } cases[] = {
@@ -66,13 +70,16 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
       {half, "ERROR: SQL query failed (database disk image is malformed)\n"},
       {garbled, "ERROR: import file is damaged (*** in database main ***\nPage "},
       {alteredFile({"UPDATE metadata SET var_value='244' WHERE var_name='SchemaVersion'"}),
-       "ERROR: Import file was created for database format version 244, but this tool was compiled for database "
+       "ERROR: Import file was created for database format version 244, but this tool was compiled for "
+       "database "
        "format version 245\n"},
-      {alteredFile({"DROP TABLE usm_credentials"}), "ERROR: table usm_credentials is missing in import file\n"},
+      {alteredFile({"DROP TABLE usm_credentials"}),
+       "ERROR: table usm_credentials is missing in import file\n"},
       {alteredFile({"ALTER TABLE zones ADD COLUMN shoe_size integer"}),
        "ERROR: column shoe_size of table zones in import file does not exist in the database\n"},
       {alteredFile({"ALTER TABLE zones ADD COLUMN \\\"x) VALUES (1); DROP TABLE nodes; --\\\" integer"}),
-       "ERROR: column \"x) VALUES (1); DROP TABLE nodes; --\" of table zones in import file is not a valid column "
+       "ERROR: column \"x) VALUES (1); DROP TABLE nodes; --\" of table zones in import file is not a valid "
+       "column "
        "name\n"},
       {alteredFile({"DROP TABLE idata_100"}), "ERROR: table idata_100 is missing in import file\n"},
       {alteredFile({"ALTER TABLE idata_100 ADD COLUMN extra integer"}),
@@ -99,8 +106,9 @@ TEST_P(Import, DeclinedLockedOrUnpreparedDatabaseStaysAsItWas) {
 
   db->exec("DELETE FROM metadata WHERE var_name='IDataTableCreationCommand'");
   r = tvtest::Tool(*db, {"-f", "import", file});
-  EXPECT_EQ(r.out, kBanner + "ERROR: unable to determine correct query for idata tables creation\n"
-                             "Database import failed.\n");
+  EXPECT_EQ(r.out, kBanner +
+                       "ERROR: unable to determine correct query for idata tables creation\n"
+                       "Database import failed.\n");
   EXPECT_TRUE(untouched());
 
   db->exec("UPDATE config SET var_value='talvexd#231' WHERE var_name='DBLockStatus'");
@@ -113,7 +121,8 @@ TEST_P(Import, MissingCollectedDataTableOfOldNodeStopsClearingUnlessIgnored) {
   if (!db) return;
   db->exec("INSERT INTO nodes (id,community) VALUES (77,'old')");
   tvtest::RunResult r = tvtest::Tool(*db, {"-f", "import", file});
-  EXPECT_NE(r.out.find("\33[33;1mDROP TABLE idata_77\33[0m\nDatabase import failed.\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\33[33;1mDROP TABLE idata_77\33[0m\nDatabase import failed.\n"), std::string::npos)
+      << r.out;
   EXPECT_TRUE(untouched());
   EXPECT_EQ(db->value("SELECT count(*) FROM nodes"), "1");
 
@@ -127,8 +136,9 @@ TEST_P(Import, MissingCollectedDataTableOfOldNodeStopsClearingUnlessIgnored) {
 TEST_P(Import, RefusedRowIsReportedAsItsStatementOnEitherRoad) {
   if (!db) return;
   if (GetParam() == "sqlite")
-    db->exec("CREATE TRIGGER no_bad BEFORE INSERT ON script_library WHEN NEW.script_name='bad' "
-             "BEGIN SELECT RAISE(ABORT, 'bad script'); END");
+    db->exec(
+        "CREATE TRIGGER no_bad BEFORE INSERT ON script_library WHEN NEW.script_name='bad' "
+        "BEGIN SELECT RAISE(ABORT, 'bad script'); END");
   else
     db->exec("ALTER TABLE script_library ADD CONSTRAINT no_bad CHECK (script_name <> 'bad')");
   for (bool trace : {false, true}) {
@@ -137,11 +147,13 @@ TEST_P(Import, RefusedRowIsReportedAsItsStatementOnEitherRoad) {
     if (trace) args.insert(args.begin(), "-t");
     tvtest::RunResult r = tvtest::Tool(*db, args);
     const std::string tail =
-        "\33[33;1mINSERT INTO script_library (script_id,script_name,script_code) VALUES ('102','bad','y')\33[0m\n"
+        "\33[33;1mINSERT INTO script_library (script_id,script_name,script_code) VALUES "
+        "('102','bad','y')\33[0m\n"
         "ERROR: SQL query \"SELECT * FROM script_library\" on import file failed (query aborted)\n"
         "Database import failed.\n";
     EXPECT_TRUE(r.out.ends_with(tail)) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
-    const std::string good = "INSERT INTO script_library (script_id,script_name,script_code) VALUES ('101','good','x')";
+    const std::string good =
+        "INSERT INTO script_library (script_id,script_name,script_code) VALUES ('101','good','x')";
     EXPECT_EQ(r.out.find(good) != std::string::npos, trace);
     db->reconnect();
     // The tables before are in, the failed one is rolled back.
@@ -168,10 +180,12 @@ TEST_P(Import, CollectedDataIndexesComeFromTheTemplatesBeforeTheFirstGap) {
     return found;
   };
   EXPECT_EQ(creates(), "");
-  db->exec("INSERT INTO metadata (var_name,var_value) VALUES "
-           "('IDataIndexCreationCommand_0','CREATE INDEX idx_a_%d ON idata_%d(item_id)')");
-  EXPECT_EQ(creates(), "CREATE INDEX idx_a_100 ON idata_100(item_id)\n"
-                       "CREATE INDEX idx_b_100 ON idata_100(idata_timestamp)\n");
+  db->exec(
+      "INSERT INTO metadata (var_name,var_value) VALUES "
+      "('IDataIndexCreationCommand_0','CREATE INDEX idx_a_%d ON idata_%d(item_id)')");
+  EXPECT_EQ(creates(),
+            "CREATE INDEX idx_a_100 ON idata_100(item_id)\n"
+            "CREATE INDEX idx_b_100 ON idata_100(idata_timestamp)\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::ValuesIn(tvtest::AllEngines()));

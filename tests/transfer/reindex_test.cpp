@@ -28,12 +28,14 @@ class Reindex : public ::testing::TestWithParam<std::string> {
   }
   // Index names of a table, sorted.
   std::string indexes(const std::string &table) {
-    std::string query =
-        GetParam() == "sqlite" ? "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table + "'"
-        : GetParam() == "pgsql"
-            ? "SELECT indexname FROM pg_indexes WHERE tablename='" + table + "'"
-            : "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
-              "table_name='" + table + "' AND index_name<>'PRIMARY'";
+    std::string query = GetParam() == "sqlite"
+                            ? "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table + "'"
+                        : GetParam() == "pgsql"
+                            ? "SELECT indexname FROM pg_indexes WHERE tablename='" + table + "'"
+                            : "SELECT DISTINCT index_name FROM information_schema.statistics WHERE "
+                              "table_schema=DATABASE() AND "
+                              "table_name='" +
+                                  table + "' AND index_name<>'PRIMARY'";
     std::vector<tvtest::Row> rows = tvtest::Rows(*db, query + " ORDER BY 1");
     std::string names;
     for (const tvtest::Row &r : rows) names += (names.empty() ? "" : ",") + *r[0];
@@ -64,8 +66,9 @@ TEST_P(Reindex, RebuildsFixedAndPerNodeIndexes) {
   // Twice: the second run finds the two-column template indexes in place.
   for (int run = 0; run < 2; run++) {
     tvtest::RunResult r = tvtest::Tool(*db, {"reindex"});
-    EXPECT_EQ(r.out, kBanner + kFixed + "Reindexing table idata_12\nReindexing table idata_13\n"
-                                        "Database reindexing complete.\n");
+    EXPECT_EQ(r.out, kBanner + kFixed +
+                         "Reindexing table idata_12\nReindexing table idata_13\n"
+                         "Database reindexing complete.\n");
   }
   db->reconnect();
   EXPECT_EQ(indexes("idata_12"), named("12"));
@@ -104,8 +107,8 @@ TEST(ReindexRecorded, StatementsPerDialect) {
        "SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
        "t.object_id=OBJECT_ID(N'idata_12','U')",
        "idx_old"},
-      {DB_SYNTAX_ORACLE, "DROP INDEX %i", "SELECT index_name FROM user_indexes WHERE table_name=upper('idata_12')",
-       "IDX_OLD"},
+      {DB_SYNTAX_ORACLE, "DROP INDEX %i",
+       "SELECT index_name FROM user_indexes WHERE table_name=upper('idata_12')", "IDX_OLD"},
       {DB_SYNTAX_DB2, "DROP INDEX %i", "", ""},
   };
   for (const auto &c : cases) {
@@ -146,7 +149,8 @@ TEST(ReindexRecorded, StatementsPerDialect) {
     for (int n = 0; n < 10; n++) {
       expected.push_back("SELECT var_value FROM metadata WHERE var_name='IDataIndexCreationCommand_" +
                          std::to_string(n) + "'");
-      if (n == 0) expected.push_back("CREATE INDEX idx_idata_12_id_timestamp ON idata_12(item_id,idata_timestamp)");
+      if (n == 0)
+        expected.push_back("CREATE INDEX idx_idata_12_id_timestamp ON idata_12(item_id,idata_timestamp)");
     }
 
     db_handle_t handle = tvtest::OpenRecordingHandle(c.syntax, recording);

@@ -46,10 +46,11 @@ TEST_P(RoundTrip, EveryTableComesBackEqual) {
   ASSERT_EQ(actual.size(), expected.size());
   for (const auto &[table, rows] : expected) {
     ASSERT_TRUE(actual.count(table)) << table;
-    EXPECT_TRUE(actual.at(table) == rows) << trip.from << " -> " << trip.to << ": table " << table << " differs";
+    EXPECT_TRUE(actual.at(table) == rows)
+        << trip.from << " -> " << trip.to << ": table " << table << " differs";
   }
   // The collected-data tables get the target's own indexes.
-  EXPECT_NE(target->rows(trip.to == "sqlite" ? "SELECT name FROM sqlite_master WHERE tbl_name='idata_100'"
+  EXPECT_NE(target->rows(trip.to == "sqlite"  ? "SELECT name FROM sqlite_master WHERE tbl_name='idata_100'"
                          : trip.to == "pgsql" ? "SELECT indexname FROM pg_indexes WHERE tablename='idata_100'"
                                               : "SHOW INDEX FROM idata_100"),
             "");

@@ -12,7 +12,7 @@ namespace {
 
 struct Column {
   std::string name;
-  std::string type;  // integer, bigint, text, varchar
+  std::string type;   // integer, bigint, text, varchar
   size_t length = 0;  // of varchar(n); 0 for unbounded
   bool nullable = true;
 };
@@ -42,7 +42,8 @@ Tables ScriptTables(const std::string &engine) {
         for (Column &c : tables[current])
           if (c.name == name) c.nullable = false;
     } else if (std::regex_search(line, m, column) && m[1] != "PRIMARY" && m[1] != "UNIQUE") {
-      Column c{m[1], m[2], m[4].matched ? std::stoul(m[4]) : 0, m[5].str().find("not null") == std::string::npos};
+      Column c{m[1], m[2], m[4].matched ? std::stoul(m[4]) : 0,
+               m[5].str().find("not null") == std::string::npos};
       tables[current].push_back(c);
     }
   }
@@ -95,7 +96,8 @@ std::optional<std::string> Value(const std::string &table, const Column &c, int 
     if (row == 0) return LongText(longTextBytes, row);
     if (row == 2 && c.nullable) return std::string();
   }
-  std::string text = "r" + std::to_string(row) + "c" + std::to_string(column) + " O'Brien \\ \\N \"q\"\t日本 ünïcödé";
+  std::string text =
+      "r" + std::to_string(row) + "c" + std::to_string(column) + " O'Brien \\ \\N \"q\"\t日本 ünïcödé";
   return c.length > 0 ? CutChars(text, c.length) : text;
 }
 
@@ -132,7 +134,8 @@ void Populate(TestDatabase &db, size_t longTextBytes) {
       std::string names, values;
       for (size_t i = 0; i < columns.size(); i++) {
         names += (i > 0 ? "," : "") + columns[i].name;
-        values += (i > 0 ? "," : "") + Literal(db, Value(table, columns[i], static_cast<int>(i), row, longTextBytes));
+        values += (i > 0 ? "," : "") +
+                  Literal(db, Value(table, columns[i], static_cast<int>(i), row, longTextBytes));
       }
       db.exec("INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")");
     }
@@ -142,8 +145,9 @@ void Populate(TestDatabase &db, size_t longTextBytes) {
   for (const Row &node : Rows(db, "SELECT id FROM nodes")) {
     const std::string id = *node[0];
     db.exec(std::regex_replace(create, std::regex("%d"), id));
-    db.exec("INSERT INTO idata_" + id + " (item_id,idata_timestamp,idata_value) VALUES (-2147483647,2147483646,'" +
-            id + " it''s \\ 日本'),(1,0,NULL),(2,-1,'')");
+    db.exec("INSERT INTO idata_" + id +
+            " (item_id,idata_timestamp,idata_value) VALUES (-2147483647,2147483646,'" + id +
+            " it''s \\ 日本'),(1,0,NULL),(2,-1,'')");
   }
 }
 

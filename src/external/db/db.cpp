@@ -1,9 +1,9 @@
 #include "external/db/db.h"
 
+#include <strings.h>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "external/db/db_driver.h"
 
@@ -88,7 +88,7 @@ int SyntaxFromName(const char *name) {
   static const struct {
     const char *name;
     int code;
-  } kNames[] = {{"MYSQL", DB_SYNTAX_MYSQL}, {"PGSQL", DB_SYNTAX_PGSQL},   {"MSSQL", DB_SYNTAX_MSSQL},
+  } kNames[] = {{"MYSQL", DB_SYNTAX_MYSQL},   {"PGSQL", DB_SYNTAX_PGSQL},   {"MSSQL", DB_SYNTAX_MSSQL},
                 {"ORACLE", DB_SYNTAX_ORACLE}, {"SQLITE", DB_SYNTAX_SQLITE}, {"DB2", DB_SYNTAX_DB2}};
   for (const auto &n : kNames)
     if (strcmp(name, n.name) == 0) return n.code;
@@ -118,7 +118,8 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
   if (module == nullptr) return nullptr;
   const char *base = strrchr(module, '/');
   std::string name = base != nullptr ? base + 1 : module;
-  if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".ddr") == 0) name.resize(name.size() - 4);
+  if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".ddr") == 0)
+    name.resize(name.size() - 4);
   int engine;
   if (strcasecmp(name.c_str(), "sqlite") == 0)
     engine = DB_SYNTAX_SQLITE;
@@ -139,7 +140,7 @@ void DBUnloadDriver(db_driver_t driver) { delete driver; }
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
                       const char *password, const char *schema, char *errorText) {
   DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",
-                    login != nullptr ? login : "", password != nullptr ? password : "",
+                    login != nullptr ? login : "",   password != nullptr ? password : "",
                     schema != nullptr ? schema : "", driver->options};
   std::string error;
   std::unique_ptr<DbConnection> conn;
@@ -239,8 +240,8 @@ uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column) {
   const char *value = Cell(result, row, column, &length);
   unsigned a, b, c, d;
   char tail;
-  if (value == nullptr || sscanf(value, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 ||
-      b > 255 || c > 255 || d > 255)
+  if (value == nullptr || sscanf(value, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 ||
+      c > 255 || d > 255)
     return 0;
   return (a << 24) | (b << 16) | (c << 8) | d;
 }
@@ -291,6 +292,10 @@ int32_t DBGetFieldAsyncLong(db_async_result_t result, int column) {
   size_t length;
   const char *value = result->cursor->value(column, &length);
   return value != nullptr ? static_cast<int32_t>(strtoll(value, nullptr, 10)) : 0;
+}
+
+bool DBGetFieldAsyncInteger(db_async_result_t result, int column, int64_t *value) {
+  return result->cursor->integer(column, value);
 }
 
 void DBFreeAsyncResult(db_async_result_t result) { delete result; }
@@ -351,7 +356,8 @@ namespace {
 
 class RowByRowLoader final : public DbBulkLoader {
  public:
-  RowByRowLoader(std::unique_ptr<DbStatement> stmt, size_t columns) : stmt_(std::move(stmt)), columns_(columns) {}
+  RowByRowLoader(std::unique_ptr<DbStatement> stmt, size_t columns)
+      : stmt_(std::move(stmt)), columns_(columns) {}
   bool addRow(const char *const *values, const size_t *lengths, std::string &error) override {
     for (size_t i = 0; i < columns_; i++)
       if (!stmt_->bind(static_cast<int>(i + 1), values[i], lengths[i])) {
@@ -370,7 +376,8 @@ class RowByRowLoader final : public DbBulkLoader {
 }  // namespace
 
 std::unique_ptr<DbBulkLoader> OpenRowByRowLoader(DbConnection &conn, const std::string &table,
-                                                 const std::vector<std::string> &columns, std::string &error) {
+                                                 const std::vector<std::string> &columns,
+                                                 std::string &error) {
   std::string query = "INSERT INTO " + table + " (";
   std::string marks;
   for (size_t i = 0; i < columns.size(); i++) {

@@ -34,8 +34,8 @@ bool DBInit(int logMsgCode, int sqlErrorMsgCode);
 
 // module: "sqlite", "pgsql" or "mysql" (a path and a ".ddr" ending are
 // allowed and ignored). Returns null for an unknown module or bad params.
-db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql,
-                         void *eventHandler, void *userArg);
+db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql, void *eventHandler,
+                         void *userArg);
 void DBUnloadDriver(db_driver_t driver);
 
 // Returns null and fills errorText when the connection cannot be opened.
@@ -86,6 +86,10 @@ char *DBGetFieldAsync(db_async_result_t result, int column, char *buffer, size_t
 // for NULL. length receives the byte count.
 const char *DBGetFieldAsyncData(db_async_result_t result, int column, size_t *length);
 int32_t DBGetFieldAsyncLong(db_async_result_t result, int column);
+// True with the current value when the engine holds it as an integer
+// (SQLite's INTEGER storage class). False for NULL, for any other value
+// and on engines whose driver reads text only: read the text then.
+bool DBGetFieldAsyncInteger(db_async_result_t result, int column, int64_t *value);
 void DBFreeAsyncResult(db_async_result_t result);
 
 // Prepared statements with "?" placeholders (outside quoted literals).

@@ -38,6 +38,9 @@ class DbCursor {
   virtual const char *columnName(int column) = 0;
   // Null for NULL; valid until the next fetch.
   virtual const char *value(int column, size_t *length) = 0;
+  // The value when the engine holds it as an integer, which saves a
+  // round trip through text. Drivers that only have text say no.
+  virtual bool integer(int /*column*/, int64_t * /*value*/) { return false; }
 };
 
 class DbStatement {

@@ -14,9 +14,9 @@ class SqliteStatement final : public DbStatement {
   ~SqliteStatement() override { sqlite3_finalize(stmt_); }
 
   bool bind(int pos, const char *value, size_t length) override {
-    int rc = value == nullptr ? sqlite3_bind_null(stmt_, pos)
-                              : sqlite3_bind_text(stmt_, pos, value, static_cast<int>(length),
-                                                  SQLITE_TRANSIENT);
+    int rc = value == nullptr
+                 ? sqlite3_bind_null(stmt_, pos)
+                 : sqlite3_bind_text(stmt_, pos, value, static_cast<int>(length), SQLITE_TRANSIENT);
     return rc == SQLITE_OK;
   }
   bool execute(std::string &error) override {
@@ -70,6 +70,11 @@ class SqliteCursor final : public DbCursor {
     const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
     *length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt_, column)) : 0;
     return text;
+  }
+  bool integer(int column, int64_t *value) override {
+    if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER) return false;
+    *value = sqlite3_column_int64(stmt_, column);
+    return true;
   }
 
  private:
