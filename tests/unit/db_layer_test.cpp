@@ -247,6 +247,27 @@ TEST_P(DbLayer, DeadServerConnectionGivesErrors) {
   EXPECT_EQ(db->value("SELECT count(*) FROM t"), "4");
 }
 
+TEST_P(DbLayer, RealsReadBackExactly) {
+  if (!db) return;
+  db->exec("CREATE TABLE r (id integer, v double precision)");
+  db->exec("INSERT INTO r (id,v) VALUES (1,0.1),(2,0.30000000000000004),(3,1e300),(4,-2.5),(5,NULL)");
+  EXPECT_EQ(db->rows("SELECT v FROM r ORDER BY id"),
+            GetParam() == "mysql"
+                ? "0.1\n0.30000000000000004\n1e300\n-2.5\n<null>"
+                : (GetParam() == "pgsql" ? "0.1\n0.30000000000000004\n1e+300\n-2.5\n<null>"
+                                         : "0.1\n0.30000000000000004\n1.0e+300\n-2.5\n<null>"));
+  char err[DBDRV_MAX_ERROR_TEXT];
+  db_async_result_t r = DBAsyncSelectEx(h, "SELECT v, v FROM r WHERE id=2", err);
+  ASSERT_NE(r, nullptr) << err;
+  ASSERT_TRUE(DBFetch(r));
+  size_t a, b;
+  const char *first = DBGetFieldAsyncData(r, 0, &a);
+  const char *second = DBGetFieldAsyncData(r, 1, &b);
+  EXPECT_EQ(std::string(first, a), "0.30000000000000004");
+  EXPECT_EQ(std::string(second, b), "0.30000000000000004");
+  DBFreeAsyncResult(r);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, DbLayer, ::testing::ValuesIn(tvtest::AllEngines()));
 
 TEST(DbLayerDrivers, MysqlRefusesTheModeThatChangesQuoting) {

@@ -2,11 +2,33 @@
 // busy_timeout=<ms> (default 10000) and journal_mode=<mode>.
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "external/db/db_driver.h"
 
 namespace {
+
+// The text of a column value. SQLite writes a real with 15 significant
+// digits, which loses the last digits of some doubles; such a value is
+// written again with as many digits as it needs to read back exactly.
+// Returns null for NULL; a rewritten value lives in scratch.
+const char *ColumnText(sqlite3_stmt *stmt, int column, std::string &scratch, size_t *length) {
+  bool isReal = sqlite3_column_type(stmt, column) == SQLITE_FLOAT;
+  double real = isReal ? sqlite3_column_double(stmt, column) : 0;
+  const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+  *length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt, column)) : 0;
+  if (!isReal || text == nullptr || strtod(text, nullptr) == real) return text;
+  char buffer[32];
+  for (int digits = 16; digits <= 17; digits++) {
+    snprintf(buffer, sizeof(buffer), "%.*g", digits, real);
+    if (strtod(buffer, nullptr) == real) break;
+  }
+  scratch = buffer;
+  *length = scratch.size();
+  return scratch.c_str();
+}
 
 class SqliteStatement final : public DbStatement {
  public:
@@ -31,9 +53,11 @@ class SqliteStatement final : public DbStatement {
     for (int i = 0; i < columns; i++) result.names.emplace_back(sqlite3_column_name(stmt_, i));
     int rc;
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+      std::string scratch;
       for (int i = 0; i < columns; i++) {
-        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, i));
-        result.addCell(text, text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt_, i)) : 0);
+        size_t length;
+        const char *text = ColumnText(stmt_, i, scratch, &length);
+        result.addCell(text, length);
       }
       result.rows++;
     }
@@ -67,9 +91,12 @@ class SqliteCursor final : public DbCursor {
   int columnCount() override { return sqlite3_column_count(stmt_); }
   const char *columnName(int column) override { return sqlite3_column_name(stmt_, column); }
   const char *value(int column, size_t *length) override {
-    const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
-    *length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(stmt_, column)) : 0;
-    return text;
+    if (scratch_.empty()) scratch_.resize(static_cast<size_t>(columnCount()));
+    if (column < 0 || column >= columnCount()) {
+      *length = 0;
+      return nullptr;
+    }
+    return ColumnText(stmt_, column, scratch_[static_cast<size_t>(column)], length);
   }
   bool integer(int column, int64_t *value) override {
     if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER) return false;
@@ -81,6 +108,7 @@ class SqliteCursor final : public DbCursor {
   sqlite3 *db_;
   sqlite3_stmt *stmt_;
   bool done_ = false;
+  std::vector<std::string> scratch_;  // rewritten reals of the current row, per column
 };
 
 class SqliteConnection final : public DbConnection {
