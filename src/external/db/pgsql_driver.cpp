@@ -50,6 +50,12 @@ bool ResultOk(PGresult *r) {
          st == PGRES_SINGLE_TUPLE;
 }
 
+// The error of a statement: the server's message, or the connection's
+// when no result came back at all.
+std::string FailureText(PGconn *conn, const PGresult *r) {
+  return r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn));
+}
+
 struct ResultGuard {
   PGresult *r;
   ~ResultGuard() { PQclear(r); }
@@ -67,6 +73,18 @@ void CopyResult(PGresult *r, DbResultData &out) {
       else
         out.addCell(PQgetvalue(r, row, c), static_cast<size_t>(PQgetlength(r, row, c)));
     }
+}
+
+// Takes over the result of a statement sent outside a transaction: its
+// rows go to result (when given), its error to error.
+bool TakeResult(PGconn *conn, PGresult *r, DbResultData *result, std::string &error) {
+  ResultGuard g{r};
+  if (!ResultOk(r)) {
+    error = FailureText(conn, r);
+    return false;
+  }
+  if (result != nullptr) CopyResult(r, *result);
+  return true;
 }
 
 class PgsqlConnection;
@@ -301,7 +319,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, query.c_str());
     ResultGuard g{r};
     if (PQresultStatus(r) != PGRES_COPY_IN) {
-      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
+      error = FailureText(conn_, r);
       return nullptr;
     }
     return std::make_unique<PgsqlCopyLoader>(conn_, columns.size());
@@ -316,7 +334,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, "COMMIT");
     ResultGuard g{r};
     if (!ResultOk(r)) {
-      error = ResultMessage(r);
+      error = FailureText(conn_, r);
       return false;
     }
     // COMMIT of an aborted transaction "succeeds" with a ROLLBACK tag.
@@ -336,7 +354,7 @@ class PgsqlConnection final : public DbConnection {
     PGresult *r = PQexec(conn_, query);
     ResultGuard g{r};
     if (ResultOk(r)) return true;
-    error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
+    error = FailureText(conn_, r);
     return false;
   }
   void deallocate(const std::string &name) {
@@ -401,14 +419,7 @@ class PgsqlConnection final : public DbConnection {
       return runIsolated(
           [&] { return PQsendQueryParams(conn_, query, 0, nullptr, nullptr, nullptr, nullptr, 0); }, result,
           error);
-    PGresult *r = PQexec(conn_, query);
-    ResultGuard g{r};
-    if (!ResultOk(r)) {
-      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
-      return false;
-    }
-    if (result != nullptr) CopyResult(r, *result);
-    return true;
+    return TakeResult(conn_, PQexec(conn_, query), result, error);
   }
 
   PGconn *conn_;
@@ -449,14 +460,9 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
   }
   const int n = static_cast<int>(values.size());
   if (!owner_->inTransaction()) {
-    PGresult *r = PQexecPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0);
-    ResultGuard g{r};
-    if (!ResultOk(r)) {
-      error = (r != nullptr ? ResultMessage(r) : Message(PQerrorMessage(conn_)));
-      return false;
-    }
-    if (result != nullptr) CopyResult(r, *result);
-    return true;
+    return TakeResult(conn_,
+                      PQexecPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0),
+                      result, error);
   }
   return owner_->runIsolated(
       [&] { return PQsendQueryPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0); },
