@@ -22,14 +22,5 @@ std::string FormatNodeTemplate(const std::string &text, int32_t nodeId) {
 
 bool SelectMetadataValue(const char *name, std::string &value) {
   std::string query = std::string("SELECT var_value FROM metadata WHERE var_name='") + name + "'";
-  db_result_t result = SelectSql(query.c_str());
-  if (result == nullptr) return false;
-  bool found = DBGetNumRows(result) > 0;
-  if (found) {
-    char *text = DBGetField(result, 0, 0, nullptr, 0);
-    value = text;
-    free(text);
-  }
-  DBFreeResult(result);
-  return found;
+  return DBTakeFirstValue(SelectSql(query.c_str()), value);
 }

@@ -95,21 +95,6 @@ int SyntaxFromName(const char *name) {
   return DB_SYNTAX_UNKNOWN;
 }
 
-// First column of the first row, or false when the query fails or
-// returns nothing.
-bool ReadSingleValue(db_handle_t hdb, const char *query, std::string &value) {
-  db_result_t r = DBSelect(hdb, query);
-  if (r == nullptr) return false;
-  bool found = DBGetNumRows(r) > 0;
-  if (found) {
-    char *v = DBGetField(r, 0, 0, nullptr, 0);
-    value = v;
-    free(v);
-  }
-  DBFreeResult(r);
-  return found;
-}
-
 }  // namespace
 
 bool DBInit(int, int) { return true; }
@@ -166,8 +151,8 @@ int DBGetEngine(db_handle_t hdb) { return hdb->engine; }
 
 int DBGetSyntax(db_handle_t hdb) {
   std::string value;
-  if (!ReadSingleValue(hdb, "SELECT var_value FROM metadata WHERE var_name='Syntax'", value)) {
-    if (!ReadSingleValue(hdb, "SELECT var_value FROM config WHERE var_name='DBSyntax'", value))
+  if (!DBTakeFirstValue(DBSelect(hdb, "SELECT var_value FROM metadata WHERE var_name='Syntax'"), value)) {
+    if (!DBTakeFirstValue(DBSelect(hdb, "SELECT var_value FROM config WHERE var_name='DBSyntax'"), value))
       return DB_SYNTAX_UNKNOWN;
     DecodeSQLString(value.data());
     value.resize(strlen(value.c_str()));
@@ -177,9 +162,10 @@ int DBGetSyntax(db_handle_t hdb) {
 
 int DBGetSchemaVersion(db_handle_t hdb) {
   std::string value;
-  if (ReadSingleValue(hdb, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'", value))
+  if (DBTakeFirstValue(DBSelect(hdb, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), value))
     return atoi(value.c_str());
-  if (ReadSingleValue(hdb, "SELECT var_value FROM config WHERE var_name='DBFormatVersion'", value)) {
+  if (DBTakeFirstValue(DBSelect(hdb, "SELECT var_value FROM config WHERE var_name='DBFormatVersion'"),
+                       value)) {
     DecodeSQLString(value.data());
     return atoi(value.c_str());
   }
@@ -247,6 +233,17 @@ uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column) {
 }
 
 void DBFreeResult(db_result_t result) { delete result; }
+
+bool DBTakeFirstValue(db_result_t result, std::string &value) {
+  bool found = DBGetNumRows(result) > 0;
+  if (found) {
+    size_t length;
+    const char *text = Cell(result, 0, 0, &length);
+    value.assign(text != nullptr ? text : "", length);
+  }
+  DBFreeResult(result);
+  return found;
+}
 
 db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText) {
   std::string error;

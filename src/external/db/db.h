@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "external/tv_string.h"
 
@@ -69,6 +70,9 @@ int64_t DBGetFieldInt64(db_result_t result, int row, int column);
 // Dotted IPv4 text as a host-order number; 0 when the text is not one.
 uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column);
 void DBFreeResult(db_result_t result);
+// The first column of the first row, whole, into value; false when the
+// result is null or has no row. Releases the result in every case.
+bool DBTakeFirstValue(db_result_t result, std::string &value);
 
 // Unbuffered results: rows are read one at a time, memory stays flat.
 // While one is open no other statement may run on the same connection.
