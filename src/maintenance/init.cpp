@@ -7,13 +7,15 @@
 
 namespace {
 
-bool SetNewGuid(const char *format, int id) {
+// Gives the row a fresh identifier. Returns false, after the error
+// report, when the update fails.
+bool SetNewGuid(const char *table, int id) {
   uuid_t guid;
   uuid_generate(guid);
   char text[40];
   uuid_to_string(guid, text);
   char query[256];
-  snprintf(query, sizeof(query), format, text, id);
+  snprintf(query, sizeof(query), "UPDATE %s SET guid='%s' WHERE id=%d", table, text, id);
   return ExecSql(query);
 }
 
@@ -21,8 +23,8 @@ bool SetNewGuid(const char *format, int id) {
 
 void RunInitCommand(const char *path) {
   printf("Initializing database...\n");
-  if (RunBatchCommand(path) && SetNewGuid("UPDATE users SET guid='%s' WHERE id=%d", 0) &&
-      SetNewGuid("UPDATE user_groups SET guid='%s' WHERE id=%d", static_cast<int>(0x80000000u))) {
+  if (RunBatchCommand(path) && SetNewGuid("users", 0) &&
+      SetNewGuid("user_groups", static_cast<int>(0x80000000u))) {
     printf("Database initialized successfully\n");
     return;
   }
