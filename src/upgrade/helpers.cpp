@@ -99,10 +99,3 @@ bool AddEventTemplate(int code, const char *name, int severity, int flags, const
       code, name, severity, flags, encodedMessage.get(), encodedDescription.get());
   return ExecSql(statement);
 }
-
-bool SetSchemaVersion(int version) {
-  char statement[256];
-  snprintf(statement, sizeof(statement), "UPDATE metadata SET var_value='%d' WHERE var_name='SchemaVersion'",
-           version);
-  return ExecSql(statement) || IgnoreSqlErrors;
-}

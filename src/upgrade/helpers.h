@@ -1,5 +1,4 @@
-// Operations the upgrade steps share, and the rule by which a step runs
-// its actions: stop at the first failure unless IgnoreSqlErrors is set.
+// Operations the upgrade steps share.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +37,3 @@ bool MakeColumnNullable(const char *table, const char *column, const char *type)
 // Adds an event template (flags 1) with message and description encoded.
 bool AddEventTemplate(int code, const char *name, int severity, int flags, const char *message,
                       const char *description);
-
-// The last action of a step: writes the new version. Returns the step's
-// result (success when the write fails under IgnoreSqlErrors).
-bool SetSchemaVersion(int version);

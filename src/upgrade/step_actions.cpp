@@ -1,9 +1,11 @@
+// The step rule lives here and nowhere else: an action, or a statement of
+// a conversion, that fails ends the step unless IgnoreSqlErrors is set.
 #include "upgrade/step_actions.h"
 
+#include "frontend/ask.h"
 #include "frontend/batch.h"
 #include "frontend/globals.h"
 #include "frontend/sql_exec.h"
-#include "upgrade/helpers.h"
 
 namespace {
 
@@ -12,12 +14,21 @@ struct Overloaded : Ts... {
   using Ts::operator()...;
 };
 
+bool RunDialectText(const step::PerDialect &a) {
+  const char *text = DialectText(a);
+  // A forgotten dialect is caught by the table test; at run time it
+  // sends nothing rather than a wrong statement.
+  if (text == nullptr || *text == 0) return true;
+  return a.batch ? ExecSqlBatch(text) : ExecSql(text);
+}
+
 bool RunAction(const step::Action &action) {
   return std::visit(
       Overloaded{
           [](const step::Batch &a) { return ExecSqlBatch(a.text); },
           [](const step::CreateTable &a) { return CreateTableSql(a.statement); },
           [](const step::Statement &a) { return ExecSql(a.text); },
+          [](const step::PerDialect &a) { return RunDialectText(a); },
           [](const step::ConfigVariable &a) {
             return AddConfigVariable(a.name, a.value, a.isVisible, a.needServerRestart, false) || a.optional;
           },
@@ -27,14 +38,34 @@ bool RunAction(const step::Action &action) {
           [](const step::NullableColumn &a) { return MakeColumnNullable(a.table, a.column, a.type); },
           [](const step::RecodedColumn &a) { return RecodeColumnStrings(a.table, a.keyColumn, a.column); },
           [](const step::Conversion &a) { return a.run(); },
+          [](const step::Question &a) { return !AskYesNo("%s", a.text) || RunActions(a.onYes); },
       },
-      action);
+      static_cast<const step::ActionVariant &>(action));
 }
 
 }  // namespace
 
-int RunStepActions(std::span<const step::Action> actions, int version) {
+bool RunActions(std::span<const step::Action> actions) {
   for (const step::Action &action : actions)
-    if (!RunAction(action) && !IgnoreSqlErrors) return 0;
-  return SetSchemaVersion(version) ? 1 : 0;
+    if (!RunAction(action) && !IgnoreSqlErrors) return false;
+  return true;
+}
+
+const char *DialectText(const step::PerDialect &action) {
+  switch (DbSyntax) {
+    case DB_SYNTAX_MYSQL: return action.mysql;
+    case DB_SYNTAX_PGSQL: return action.pgsql;
+    case DB_SYNTAX_MSSQL: return action.mssql;
+    case DB_SYNTAX_ORACLE: return action.oracle;
+    case DB_SYNTAX_SQLITE: return action.sqlite;
+    default: return action.other;
+  }
+}
+
+bool StepSql(const char *statement) { return ExecSql(statement) || IgnoreSqlErrors; }
+
+Result StepSelect(const char *query, bool *goOn) {
+  Result result(SelectSql(query));
+  *goOn = result != nullptr || IgnoreSqlErrors;
+  return result;
 }

@@ -6,7 +6,11 @@
 #include <span>
 #include <variant>
 
+#include "upgrade/helpers.h"
+
 namespace step {
+
+struct Action;
 
 // A batch text: statements one per line, ending with the "<END>" line.
 struct Batch {
@@ -17,6 +21,19 @@ struct CreateTable {
 };
 struct Statement {
   const char *text;
+};
+// One text per dialect, chosen by DbSyntax; "" means deliberately
+// nothing on that dialect, and `other` serves every code without a field
+// of its own. A null field is a dialect somebody forgot: the table test
+// finds it. Batch says how the chosen text runs.
+struct PerDialect {
+  bool batch = false;
+  const char *mysql = nullptr;
+  const char *pgsql = nullptr;
+  const char *mssql = nullptr;
+  const char *oracle = nullptr;
+  const char *sqlite = nullptr;
+  const char *other = nullptr;
 };
 // Inserted only when absent. A variable the server can do without may
 // fail to insert without failing the step (the failure is reported).
@@ -45,16 +62,41 @@ struct RecodedColumn {
   const char *keyColumn;
   const char *column;
 };
-// Code for a data conversion; returns false when the step must end.
+// Code for a data conversion; returns false when the step must end. It
+// runs its statements with StepSql/StepSelect, which apply the step rule.
 struct Conversion {
   bool (*run)();
 };
+// Asks the operator (AskYesNo); the actions run only on yes, under the
+// same rule as the step's own. No is not a failure.
+struct Question {
+  const char *text;
+  std::span<const Action> onYes;
+};
 
-using Action = std::variant<Batch, CreateTable, Statement, ConfigVariable, EventTemplate, NullableColumn,
-                            RecodedColumn, Conversion>;
+using ActionVariant = std::variant<Batch, CreateTable, Statement, PerDialect, ConfigVariable, EventTemplate,
+                                   NullableColumn, RecodedColumn, Conversion, Question>;
+struct Action : ActionVariant {
+  using ActionVariant::ActionVariant;
+};
 
 }  // namespace step
 
-// Runs the actions and writes version last; the result of a step
-// procedure (1 success, 0 failure).
-int RunStepActions(std::span<const step::Action> actions, int version);
+// Runs the actions by the step rule, without the version write. Returns
+// false when an action failed and IgnoreSqlErrors is not set.
+bool RunActions(std::span<const step::Action> actions);
+
+// The text of a PerDialect action for the current DbSyntax; null when the
+// action forgot that dialect.
+const char *DialectText(const step::PerDialect &action);
+
+// What a conversion does with a failed statement under the step rule:
+// true when the conversion may go on (the statement succeeded, or failed
+// under IgnoreSqlErrors), false when the step must end. The failure has
+// been reported either way.
+bool StepSql(const char *statement);
+
+// The read query of a conversion. Returns the result, or null when the
+// query failed (reported); then *goOn says whether the step goes on
+// without this conversion (IgnoreSqlErrors) or must end.
+Result StepSelect(const char *query, bool *goOn);

@@ -1,33 +1,41 @@
-// The step procedures: each takes the current version and the version its
-// table row leads to, and returns non-zero on success. They run inside the
-// driver's transaction and write the new version as their last action.
+// The step table: one row per schema version the upgrade can start from.
+// Most rows are data (the actions of the step); the few steps that need
+// code of their own, such as the bridges that call other steps, have a
+// procedure instead.
 #pragma once
 
+#include <span>
+
+#include "upgrade/step_actions.h"
+
+// Takes the current version and the row's `to`; returns non-zero on
+// success, 0 when the step must be rolled back. Writes the new version
+// itself.
 using UpgradeStepProcedure = int (*)(int currentVersion, int targetVersion);
 
 struct UpgradeStep {
   int from;
   int to;
-  UpgradeStepProcedure procedure;  // null in the row that ends the table
+  std::span<const step::Action> actions;
+  UpgradeStepProcedure procedure = nullptr;  // instead of actions
 };
 
-// In ascending order of from, ended by {0, 0, nullptr}.
-extern const UpgradeStep UpgradeStepTable[];
+// The rows of each version range, ascending by from, defined in the file
+// of that range.
+extern const std::span<const UpgradeStep> UpgradeSteps228To245;
 
-int UpgradeFromV228(int, int);
-int UpgradeFromV229(int, int);
-int UpgradeFromV230(int, int);
-int UpgradeFromV231(int, int);
-int UpgradeFromV232(int, int);
-int UpgradeFromV233(int, int);
-int UpgradeFromV234(int, int);
-int UpgradeFromV235(int, int);
-int UpgradeFromV236(int, int);
-int UpgradeFromV237(int, int);
-int UpgradeFromV238(int, int);
-int UpgradeFromV239(int, int);
-int UpgradeFromV240(int, int);
-int UpgradeFromV241(int, int);
-int UpgradeFromV242(int, int);
-int UpgradeFromV243(int, int);
-int UpgradeFromV244(int, int);
+// Every range, in ascending order of from.
+std::span<const std::span<const UpgradeStep>> UpgradeStepRanges();
+
+// The row for a version; null when no step starts there.
+const UpgradeStep *FindUpgradeStep(int version);
+
+// Runs a row for a database at `version`: its procedure, or its actions
+// and then the write of its `to` version. Returns the step's result (1 or
+// 0, as a procedure does).
+int RunUpgradeStep(const UpgradeStep &step, int version);
+
+// The last action of every step: writes the new version where the
+// database keeps it at that version (config up to 86, metadata from 87).
+// Returns false when the write failed and IgnoreSqlErrors is not set.
+bool WriteSchemaVersion(int version);

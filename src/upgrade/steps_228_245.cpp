@@ -58,10 +58,12 @@ constexpr Action kStep228[] = {
 
 // The four layout columns of a dashboard element become one XML text.
 bool ConvertDashboardLayouts() {
-  Result result(
-      SelectSql("SELECT dashboard_id,element_id,horizontal_span,vertical_span,horizontal_alignment,"
-                "vertical_alignment FROM dashboard_elements"));
-  if (result == nullptr) return IgnoreSqlErrors;
+  bool goOn;
+  Result result = StepSelect(
+      "SELECT dashboard_id,element_id,horizontal_span,vertical_span,horizontal_alignment,"
+      "vertical_alignment FROM dashboard_elements",
+      &goOn);
+  if (result == nullptr) return goOn;
   int rows = DBGetNumRows(result.get());
   for (int row = 0; row < rows; row++) {
     char layout[1024];
@@ -76,7 +78,7 @@ bool ConvertDashboardLayouts() {
         "UPDATE dashboard_elements SET layout_data=%s WHERE dashboard_id=%d AND element_id=%d",
         DBPrepareString(DbHandle, layout, -1).cstr(), DBGetFieldLong(result.get(), row, 0),
         DBGetFieldLong(result.get(), row, 1));
-    if (!ExecSql(statement) && !IgnoreSqlErrors) return false;
+    if (!StepSql(statement)) return false;
   }
   return true;
 }
@@ -245,22 +247,28 @@ constexpr Action kStep244[] = {
     RecodedColumn{"actions", "action_id", "action_data"},
 };
 
+constexpr UpgradeStep kRows[] = {
+    {228, 229, kStep228},
+    {229, 230, kStep229},
+    {230, 231, kStep230},
+    {231, 232, kStep231},
+    // A database at 232 takes the combined step; 233..237 take the single
+    // steps from where they stand.
+    {232, 238, kStep232},
+    {233, 234, kStep233},
+    {234, 235, kStep234},
+    {235, 236, kStep235},
+    {236, 237, kStep236},
+    {237, 238, kStep237},
+    {238, 239, kStep238},
+    {239, 240, kStep239},
+    {240, 241, kStep240},
+    {241, 242, kStep241},
+    {242, 243, kStep242},
+    {243, 244, kStep243},
+    {244, 245, kStep244},
+};
+
 }  // namespace
 
-int UpgradeFromV228(int, int) { return RunStepActions(kStep228, 229); }
-int UpgradeFromV229(int, int) { return RunStepActions(kStep229, 230); }
-int UpgradeFromV230(int, int) { return RunStepActions(kStep230, 231); }
-int UpgradeFromV231(int, int) { return RunStepActions(kStep231, 232); }
-int UpgradeFromV232(int, int) { return RunStepActions(kStep232, 238); }
-int UpgradeFromV233(int, int) { return RunStepActions(kStep233, 234); }
-int UpgradeFromV234(int, int) { return RunStepActions(kStep234, 235); }
-int UpgradeFromV235(int, int) { return RunStepActions(kStep235, 236); }
-int UpgradeFromV236(int, int) { return RunStepActions(kStep236, 237); }
-int UpgradeFromV237(int, int) { return RunStepActions(kStep237, 238); }
-int UpgradeFromV238(int, int) { return RunStepActions(kStep238, 239); }
-int UpgradeFromV239(int, int) { return RunStepActions(kStep239, 240); }
-int UpgradeFromV240(int, int) { return RunStepActions(kStep240, 241); }
-int UpgradeFromV241(int, int) { return RunStepActions(kStep241, 242); }
-int UpgradeFromV242(int, int) { return RunStepActions(kStep242, 243); }
-int UpgradeFromV243(int, int) { return RunStepActions(kStep243, 244); }
-int UpgradeFromV244(int, int) { return RunStepActions(kStep244, 245); }
+const std::span<const UpgradeStep> UpgradeSteps228To245 = kRows;

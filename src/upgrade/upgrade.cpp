@@ -21,12 +21,6 @@ bool IsLocked() {
   return locked;
 }
 
-const UpgradeStep *FindStep(int version) {
-  const UpgradeStep *step = UpgradeStepTable;
-  while (step->procedure != nullptr && step->from != version) step++;
-  return step->procedure != nullptr ? step : nullptr;
-}
-
 }  // namespace
 
 void RunUpgradeCommand() {
@@ -49,7 +43,7 @@ void RunUpgradeCommand() {
   }
 
   while (version < kToolSchemaVersion) {
-    const UpgradeStep *step = FindStep(version);
+    const UpgradeStep *step = FindUpgradeStep(version);
     if (step == nullptr) {
       printf("Unable to find upgrade procedure for version %d\n", version);
       break;
@@ -57,7 +51,7 @@ void RunUpgradeCommand() {
     printf("Upgrading from version %d to %d\n", version, step->to);
     fflush(stdout);
     DBBegin(DbHandle);
-    bool ok = step->procedure(version, step->to) != 0;
+    bool ok = RunUpgradeStep(*step, version) != 0;
     // Under -X a step whose version write failed still succeeds; with the
     // version unchanged the same step would be chosen again without end,
     // so such a step counts as failed, before anything is committed. The

@@ -124,7 +124,7 @@ TEST_F(RecordedDialect, FailedRowUpdateEndsTheRecoding) {
 
 TEST_F(RecordedDialect, OracleStep244MakesActionTextsNullableThenRecodes) {
   use(DB_SYNTAX_ORACLE);
-  EXPECT_EQ(UpgradeFromV244(244, 245), 1);
+  EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(244), 244), 1);
   auto nullable = [](const char *column) {
     return std::string(
                "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
@@ -150,7 +150,7 @@ TEST_F(RecordedDialect, StepStopsAtTheFirstFailedAction) {
   use(DB_SYNTAX_MSSQL);
   recording->failWhen = "event_code,event_name";  // the first event template
   testing::internal::CaptureStdout();
-  EXPECT_EQ(UpgradeFromV243(243, 244), 0);
+  EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(243), 243), 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(recording->statements.size(), 4u);  // three batch lines and the failed insert
   EXPECT_EQ(recording->statements.back().find("VALUES (57,'SYS_8021X_PAE_STATE_CHANGED'"), 81u);

@@ -8,6 +8,7 @@
 
 #include "external/db/db.h"
 #include "fixtures.h"
+#include "upgrade/steps.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ class Upgrade : public ::testing::TestWithParam<std::string> {};
 std::string StepLines(int version) {
   std::string lines;
   while (version < 245) {
-    int to = version == 232 ? 238 : version + 1;
+    int to = FindUpgradeStep(version)->to;
     lines += "Upgrading from version " + std::to_string(version) + " to " + std::to_string(to) + "\n";
     version = to;
   }

@@ -1,0 +1,65 @@
+// The step table itself, without a database: its rows form one chain to
+// the tool's version, and no per-dialect action forgets a dialect.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <variant>
+
+#include "frontend/globals.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+// The versions the upgrade accepts: the old numbering up to 105 and the
+// 2xx numbering, from the oldest version whose steps are in this build.
+std::set<int> AcceptedVersions(int oldest) {
+  std::set<int> versions;
+  for (int v = oldest; v < kToolSchemaVersion; v++)
+    if (v <= 105 || v >= 200) versions.insert(v);
+  return versions;
+}
+
+TEST(StepTable, RowsAscendAndEveryAcceptedVersionChainsToTheToolVersion) {
+  std::set<int> froms;
+  int previous = 0;
+  for (std::span<const UpgradeStep> range : UpgradeStepRanges()) {
+    for (const UpgradeStep &step : range) {
+      EXPECT_GT(step.from, previous) << "row " << step.from << " out of order";
+      EXPECT_GT(step.to, step.from) << "row " << step.from;
+      EXPECT_LE(step.to, kToolSchemaVersion) << "row " << step.from;
+      EXPECT_TRUE(step.procedure == nullptr || step.actions.empty()) << "row " << step.from;
+      previous = step.from;
+      froms.insert(step.from);
+    }
+  }
+  ASSERT_FALSE(froms.empty());
+  EXPECT_EQ(froms, AcceptedVersions(*froms.begin()));
+  for (int from : froms) {
+    int version = from;
+    for (int hops = 0; version != kToolSchemaVersion && hops < 300; hops++) {
+      const UpgradeStep *step = FindUpgradeStep(version);
+      ASSERT_NE(step, nullptr) << "the chain from " << from << " breaks at " << version;
+      version = step->to;
+    }
+    EXPECT_EQ(version, kToolSchemaVersion) << "from " << from;
+  }
+}
+
+void ExpectEveryDialect(std::span<const step::Action> actions, int from) {
+  for (const step::Action &action : actions) {
+    const auto &variant = static_cast<const step::ActionVariant &>(action);
+    if (const auto *a = std::get_if<step::PerDialect>(&variant)) {
+      for (const char *text : {a->mysql, a->pgsql, a->mssql, a->oracle, a->sqlite, a->other})
+        EXPECT_NE(text, nullptr) << "a per-dialect action of step " << from << " forgets a dialect";
+    } else if (const auto *q = std::get_if<step::Question>(&variant)) {
+      ExpectEveryDialect(q->onYes, from);
+    }
+  }
+}
+
+TEST(StepTable, NoPerDialectActionForgetsADialect) {
+  for (std::span<const UpgradeStep> range : UpgradeStepRanges())
+    for (const UpgradeStep &step : range) ExpectEveryDialect(step.actions, step.from);
+}
+
+}  // namespace
