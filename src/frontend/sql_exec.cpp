@@ -11,7 +11,18 @@ void TraceSql(const char *statement) {
 }
 
 void ReportSqlError(const char *errorText, const char *statement) {
-  WriteToTerminalEx("SQL query failed (%s):\n\33[33;1m%s\33[0m\n", errorText, statement);
+  // A row of an import or a statement of a command file can run to many
+  // megabytes; its head tells which one failed, the rest buries the
+  // message. The trace keeps the whole text.
+  size_t length = strlen(statement);
+  if (length <= kReportedStatementBytes) {
+    WriteToTerminalEx("SQL query failed (%s):\n\33[33;1m%s\33[0m\n", errorText, statement);
+    return;
+  }
+  size_t cut = kReportedStatementBytes;
+  while (cut > 0 && (static_cast<unsigned char>(statement[cut]) & 0xC0) == 0x80) cut--;
+  WriteToTerminalEx("SQL query failed (%s):\n\33[33;1m%.*s\33[0m... [%zu bytes in all]\n", errorText,
+                    static_cast<int>(cut), statement, length);
 }
 
 bool ExecSql(const char *statement) {

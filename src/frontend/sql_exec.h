@@ -2,6 +2,8 @@
 // call, and an error report on failure. Callers decide whether to go on.
 #pragma once
 
+#include <cstddef>
+
 #include "external/db/db.h"
 
 // Returns false on failure, after printing the error report. The empty
@@ -12,6 +14,9 @@ db_result_t SelectSql(const char *query);
 // Statement echo and error report, for routines that call the library
 // themselves.
 void TraceSql(const char *statement);
+// The report shows at most this many bytes of the statement, cut on a
+// character boundary, and then how long the whole statement was.
+constexpr size_t kReportedStatementBytes = 4096;
 void ReportSqlError(const char *errorText, const char *statement);
 // Returns true when the database is at the tool's schema version;
 // otherwise prints what the operator has to upgrade and returns false.
