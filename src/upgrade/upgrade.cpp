@@ -23,7 +23,9 @@ bool IsLocked() {
 
 }  // namespace
 
-void RunUpgradeCommand() {
+void RunUpgradeCommand() { UpgradeDatabaseTo(kToolSchemaVersion); }
+
+void UpgradeDatabaseTo(int target) {
   printf("Upgrading database...\n");
   int version = DBGetSchemaVersion(DbHandle);
   if (version == kToolSchemaVersion) {
@@ -42,7 +44,7 @@ void RunUpgradeCommand() {
     return;
   }
 
-  while (version < kToolSchemaVersion) {
+  while (version < target) {
     const UpgradeStep *step = FindUpgradeStep(version);
     if (step == nullptr) {
       printf("Unable to find upgrade procedure for version %d\n", version);
@@ -70,5 +72,5 @@ void RunUpgradeCommand() {
     }
     version = reached;
   }
-  printf("Database upgrade %s\n", version == kToolSchemaVersion ? "succeeded" : "failed");
+  printf("Database upgrade %s\n", version == target ? "succeeded" : "failed");
 }
