@@ -27,8 +27,9 @@ struct Engine {
   const char *fill;  // statement that fills t(id, v) with %d rows
 };
 
-db_handle_t Connect(const Engine &e, const std::string &database, db_driver_t &driver) {
+db_handle_t Connect(const Engine &e, const std::string &database, db_driver_t &driver, bool create = false) {
   driver = DBLoadDriver(e.driver, "", false, nullptr, nullptr);
+  if (create) DBAllowDatabaseCreation(driver);
   char error[DBDRV_MAX_ERROR_TEXT];
   db_handle_t h = DBConnect(driver, e.server, database.c_str(), "tvtest", "tvtest", "", error);
   if (h == nullptr) {
@@ -50,7 +51,7 @@ bool Prepare(const Engine &e, int rows) {
   } else {
     unlink(e.database.c_str());
   }
-  db_handle_t h = Connect(e, e.database, driver);
+  db_handle_t h = Connect(e, e.database, driver, true);
   if (h == nullptr) return false;
   char sql[512];
   snprintf(sql, sizeof(sql), e.fill, rows);

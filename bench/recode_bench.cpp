@@ -148,6 +148,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "unknown engine %s\n", label.c_str());
       return 2;
     }
+    DBAllowDatabaseCreation(driver);  // the SQLite run starts from a new file
     bool pgsql = engine == "pgsql";
     int syntax = rowwise ? DB_SYNTAX_DB2 : pgsql ? DB_SYNTAX_PGSQL : DB_SYNTAX_SQLITE;
     ok = (pgsql ? RunPgsql(driver, label, syntax, rows) : RunSqlite(driver, label, syntax, rows)) && ok;

@@ -180,6 +180,9 @@ int RunTvdbmgr(int argc, char *argv[]) {
     printf("Unable to load and initialize database driver \"%s\"\n", s.driver);
     return 3;
   }
+  // Only init fills a new database; for any other command a missing
+  // SQLite file is a mistyped name, not a database to create empty.
+  if (!strcmp(command, "init")) DBAllowDatabaseCreation(driver);
   char errorText[DBDRV_MAX_ERROR_TEXT];
   DbHandle = DBConnect(driver, s.server, s.dbName, s.login, s.password, s.schema, errorText);
   if (DbHandle == nullptr) {

@@ -85,14 +85,15 @@ TEST(CommandLine, ConfigurationAndConnectionFailures) {
       {conf("empty.conf", "# nothing\n"), 3, "Unable to load and initialize database driver \"\"\n"},
       {conf("badfile.conf", "DBDriver = sqlite\nDBName = " + dir + "/no/such/dir/x.db\n"), 4,
        "Unable to connect to database " + dir +
-           "/no/such/dir/x.db@127.0.0.1 as talvex: unable to open database file\n"},
+           "/no/such/dir/x.db@127.0.0.1 as talvex: database file does not exist (only the init command creates "
+           "it)\n"},
       {conf("notdb.conf", "DBDriver = sqlite\nDBName = " + conf("junk.db", std::string(4096, 'x')) + "\n"), 4,
        "Unable to connect to database " + dir + "/junk.db@127.0.0.1 as talvex: file is not a database\n"},
       {conf("noserver.conf",
             "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBDrvParams = port=1 connect_timeout=2\n"),
        4, ""},
       {conf("nomy.conf", "DBDriver = mysql\nDBDrvParams = port=1;connect_timeout=2\n"), 4, ""},
-      {conf("nosyntax.conf", "DBDriver = sqlite\nDBName = " + dir + "/fresh.db\n"), 5,
+      {conf("nosyntax.conf", "DBDriver = sqlite\nDBName = " + conf("fresh.db", "") + "\n"), 5,
        "Unable to determine database syntax\n"},
   };
   for (const auto &c : cases) {
@@ -106,6 +107,35 @@ TEST(CommandLine, ConfigurationAndConnectionFailures) {
   }
   // The reason for a bad configuration goes to the error stream.
   EXPECT_NE(tvtest::RunTool({"-c", dir + "/noeq.conf", "check"}).err.find("line 2"), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLine, OnlyInitCreatesAMissingSqliteFile) {
+  std::string dir = tvtest::TempDir();
+  const std::string path = dir + "/mistyped.db", config = dir + "/t.conf";
+  tvtest::WriteFile(config, "DBDriver = sqlite\nDBName = " + path + "\n");
+  tvtest::WriteFile(dir + "/cmd.sql", "SELECT 1;");
+  const std::vector<std::vector<std::string>> commands = {{"batch", dir + "/cmd.sql"},
+                                                          {"check"},
+                                                          {"export", dir + "/out.db"},
+                                                          {"import", dir + "/cmd.sql"},
+                                                          {"reindex"},
+                                                          {"unlock"},
+                                                          {"upgrade"}};
+  for (const auto &command : commands) {
+    std::vector<std::string> args = {"-f", "-c", config};
+    args.insert(args.end(), command.begin(), command.end());
+    tvtest::RunResult r = tvtest::RunTool(args);
+    EXPECT_EQ(r.exitCode, 4) << command[0];
+    EXPECT_EQ(r.out,
+              kBanner + "Unable to connect to database " + path +
+                  "@127.0.0.1 as talvex: database file does not exist (only the init command creates it)\n")
+        << command[0];
+    EXPECT_FALSE(std::filesystem::exists(path)) << command[0];
+  }
+  tvtest::WriteFile(dir + "/init.sql", "CREATE TABLE t (id integer);");
+  EXPECT_EQ(tvtest::RunTool({"-c", config, "init", dir + "/init.sql"}).exitCode, 0);
+  EXPECT_TRUE(std::filesystem::exists(path));
   std::filesystem::remove_all(dir);
 }
 

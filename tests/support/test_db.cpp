@@ -111,6 +111,7 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, st
 
 bool TestDatabase::connect(std::string &error) {
   driver_ = DBLoadDriver(engine_.c_str(), "", false, nullptr, nullptr);
+  DBAllowDatabaseCreation(driver_);  // a fresh SQLite database is a new file
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(), name_.c_str(),
                       Env("TVDBMGR_TEST_USER", "tvtest").c_str(),

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "external/db/db.h"
 #include "support/test_db.h"
@@ -297,6 +298,26 @@ TEST(DbLayerDrivers, UnknownDriversAndBadParametersAreRefused) {
   EXPECT_EQ(DBConnect(d, "", "/nonexistent/dir/x.db", "", "", "", err), nullptr);
   EXPECT_NE(err[0], 0);
   DBUnloadDriver(d);
+}
+
+TEST(DbLayerDrivers, SqliteCreatesAMissingFileOnlyWhenAllowed) {
+  const std::string dir = tvtest::TempDir(), path = dir + "/new.db";
+  char err[DBDRV_MAX_ERROR_TEXT] = "";
+  db_driver_t d = DBLoadDriver("sqlite", "", false, nullptr, nullptr);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(DBConnect(d, "", path.c_str(), "", "", "", err), nullptr);
+  EXPECT_STREQ(err, "database file does not exist (only the init command creates it)");
+  EXPECT_FALSE(std::filesystem::exists(path));
+  // A missing directory cannot be created either way.
+  DBAllowDatabaseCreation(d);
+  EXPECT_EQ(DBConnect(d, "", (dir + "/no/dir.db").c_str(), "", "", "", err), nullptr);
+  EXPECT_STREQ(err, "unable to open database file");
+  db_handle_t h = DBConnect(d, "", path.c_str(), "", "", "", err);
+  EXPECT_NE(h, nullptr) << err;
+  if (h != nullptr) DBDisconnect(h);
+  EXPECT_TRUE(std::filesystem::exists(path));
+  DBUnloadDriver(d);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 struct db_driver_s {
   int engine;
   std::vector<std::pair<std::string, std::string>> options;
+  bool createDatabase = false;
 };
 
 struct db_handle_s {
@@ -122,11 +123,14 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
 
 void DBUnloadDriver(db_driver_t driver) { delete driver; }
 
+void DBAllowDatabaseCreation(db_driver_t driver) { driver->createDatabase = true; }
+
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
                       const char *password, const char *schema, char *errorText) {
   DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",
                     login != nullptr ? login : "",   password != nullptr ? password : "",
-                    schema != nullptr ? schema : "", driver->options};
+                    schema != nullptr ? schema : "", driver->options,
+                    driver->createDatabase};
   std::string error;
   std::unique_ptr<DbConnection> conn;
   switch (driver->engine) {

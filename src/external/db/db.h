@@ -38,6 +38,11 @@ bool DBInit(int logMsgCode, int sqlErrorMsgCode);
 db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql, void *eventHandler,
                          void *userArg);
 void DBUnloadDriver(db_driver_t driver);
+// Lets DBConnect with this driver create a database that does not exist
+// yet (an SQLite file). Without it a missing SQLite file fails to
+// connect, so that a mistyped name cannot leave an empty database behind.
+// The server engines ignore it.
+void DBAllowDatabaseCreation(db_driver_t driver);
 
 // Returns null and fills errorText when the connection cannot be opened.
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,

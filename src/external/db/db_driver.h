@@ -84,6 +84,7 @@ class DbConnection {
 struct DbConnectParams {
   std::string server, database, login, password, schema;
   std::vector<std::pair<std::string, std::string>> options;  // from DBDrvParams
+  bool createDatabase = false;                               // DBAllowDatabaseCreation
 };
 
 std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error);

@@ -1,7 +1,9 @@
-// SQLite driver: DBName is the database file. DBDrvParams accepts
-// busy_timeout=<ms> (default 10000) and journal_mode=<mode>.
+// SQLite driver: DBName is the database file, which must exist unless
+// the caller allowed its creation. DBDrvParams accepts busy_timeout=<ms>
+// (default 10000) and journal_mode=<mode>.
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -191,11 +193,17 @@ std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::
       return nullptr;
     }
   }
+  // The open itself refuses to create the file unless asked to, so that
+  // no test-then-open gap remains.
   sqlite3 *db = nullptr;
-  int rc = sqlite3_open_v2(params.database.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (params.createDatabase ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(params.database.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (!params.createDatabase && (rc & 0xFF) == SQLITE_CANTOPEN && db != nullptr &&
+        sqlite3_system_errno(db) == ENOENT)
+      error = "database file does not exist (only the init command creates it)";
+    else
+      error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
     return nullptr;
   }
