@@ -3,7 +3,12 @@
 //   export  vs  sqlite3 src.db .dump | sqlite3 out.db
 //   import into PostgreSQL  vs  psql \copy of the same rows
 // The export and the dump pipeline run three times each, taking turns.
-// Usage: transfer_bench [rows]  (PostgreSQL as tvtest/tvtest on 127.0.0.1)
+// Imports go into a freshly initialised database each time, three rounds
+// per engine; with --baseline another tvdbmgr binary (an older build)
+// imports in turns with this one, so that the two can be compared.
+// Usage: transfer_bench [rows] [--import-only] [--baseline <tvdbmgr>]
+//                       [--engines pgsql,mysql,sqlite]
+// (PostgreSQL and MariaDB as tvtest/tvtest on 127.0.0.1)
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -64,10 +69,89 @@ void Fill(const std::string &path, long rows) {
   sqlite3_close(db);
 }
 
+// A fresh, initialised target database of engine for the next import;
+// returns the configuration file that points tvdbmgr at it.
+std::string FreshTarget(const std::string &engine, const std::string &dir, const std::string &name) {
+  const std::string tool = TVDBMGR_BINARY, sqlDir = TVDBMGR_SQL_DIR;
+  const std::string config = dir + "/" + engine + ".conf";
+  FILE *conf = fopen(config.c_str(), "w");
+  if (engine == "sqlite") {
+    std::filesystem::remove(dir + "/target.db");
+    fprintf(conf, "DBDriver = sqlite\nDBName = %s/target.db\n", dir.c_str());
+  } else {
+    fprintf(conf, "DBDriver = %s\nDBServer = 127.0.0.1\nDBName = %s\nDBLogin = tvtest\nDBPassword = tvtest\n",
+            engine.c_str(), name.c_str());
+  }
+  fclose(conf);
+  if (engine == "pgsql")
+    Run("PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest -d tvtest -c 'DROP DATABASE IF EXISTS " + name +
+        "' -c \"CREATE DATABASE " + name +
+        " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0\"");
+  if (engine == "mysql")
+    Run("mariadb -h 127.0.0.1 -u tvtest -ptvtest -e 'DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " +
+        name + " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin'");
+  Run(tool + " -c " + config + " init " + sqlDir + "/dbinit_" + engine + ".sql >/dev/null");
+  return config;
+}
+
+void DropTarget(const std::string &engine, const std::string &name) {
+  // Without FORCE: it would also have to end autovacuum workers, which
+  // only a superuser may; a plain DROP waits for them to leave.
+  if (engine == "pgsql")
+    Run("PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest -d tvtest -c 'DROP DATABASE " + name + "'");
+  if (engine == "mysql") Run("mariadb -h 127.0.0.1 -u tvtest -ptvtest -e 'DROP DATABASE " + name + "'");
+}
+
+// Imports file into a fresh database of engine, kRounds times with this
+// build and, in turns, with the baseline binary when one is given.
+void BenchImport(const std::string &engine, const std::string &file, const std::string &baseline,
+                 const std::string &dir, long rows) {
+  const std::string tool = TVDBMGR_BINARY;
+  const std::string name = "tvbench_" + std::to_string(getpid());
+  const std::string timeRss = "/usr/bin/time -f '    max RSS %M KB' ";
+  std::vector<double> times, baseTimes;
+  for (int round = 0; round < kRounds; round++) {
+    std::string config = FreshTarget(engine, dir, name);
+    times.push_back(Run(timeRss + tool + " -f -c " + config + " import " + file + " >/dev/null"));
+    Report(("tvdbmgr import (file -> " + engine + ")").c_str(), times.back(), rows);
+    if (baseline.empty()) continue;
+    config = FreshTarget(engine, dir, name);
+    baseTimes.push_back(Run(timeRss + baseline + " -f -c " + config + " import " + file + " >/dev/null"));
+    Report(("baseline import (file -> " + engine + ")").c_str(), baseTimes.back(), rows);
+  }
+  Report(("median: tvdbmgr import into " + engine).c_str(), Median(times), rows);
+  if (!baseline.empty()) {
+    Report(("median: baseline import into " + engine).c_str(), Median(baseTimes), rows);
+    printf("    this build takes %.2fx the time of the baseline\n", Median(times) / Median(baseTimes));
+  }
+  DropTarget(engine, name);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  const long rows = argc > 1 ? atol(argv[1]) : 2000000;
+  long rows = 2000000;
+  bool importOnly = false;
+  std::string baseline;
+  std::vector<std::string> engines = {"pgsql"};
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg == "--import-only") {
+      importOnly = true;
+    } else if (arg == "--baseline" && i + 1 < argc) {
+      baseline = argv[++i];
+    } else if (arg == "--engines" && i + 1 < argc) {
+      engines.clear();
+      std::string list = argv[++i];
+      for (size_t start = 0, comma; start <= list.size(); start = comma + 1) {
+        comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        engines.push_back(list.substr(start, comma - start));
+      }
+    } else {
+      rows = atol(arg.c_str());
+    }
+  }
   const std::string tool = TVDBMGR_BINARY, sqlDir = TVDBMGR_SQL_DIR;
   const std::string dir = "/tmp/tvdbmgr-transfer-bench-" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
@@ -77,51 +161,46 @@ int main(int argc, char **argv) {
   FILE *conf = fopen((dir + "/src.conf").c_str(), "w");
   fprintf(conf, "DBDriver = sqlite\nDBName = %s/src.db\n", dir.c_str());
   fclose(conf);
-  conf = fopen((dir + "/pg.conf").c_str(), "w");
-  fprintf(conf,
-          "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBName = %s\nDBLogin = tvtest\nDBPassword = tvtest\n",
-          pgdb.c_str());
-  fclose(conf);
 
   Run(tool + " -c " + dir + "/src.conf init " + sqlDir + "/dbinit_sqlite.sql >/dev/null");
   Fill(dir + "/src.db", rows);
   printf("%ld collected-data rows in one node table\n", rows);
   fflush(stdout);
 
-  // The two take turns, so that a slow spell of the machine hits both;
-  // the medians are compared.
   const std::string timeRss = "/usr/bin/time -f '    max RSS %M KB' ";
-  std::vector<double> exportTimes, dumpTimes;
-  for (int round = 0; round < kRounds; round++) {
-    exportTimes.push_back(
-        Run(timeRss + tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null"));
-    Report("tvdbmgr export (SQLite -> file)", exportTimes.back(), rows);
-    std::filesystem::remove(dir + "/dump.db");
-    dumpTimes.push_back(Run("sqlite3 " + dir + "/src.db .dump | sqlite3 " + dir + "/dump.db"));
-    Report("sqlite3 .dump | sqlite3", dumpTimes.back(), rows);
+  if (importOnly) {
+    Run(tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null");
+  } else {
+    // The two take turns, so that a slow spell of the machine hits both;
+    // the medians are compared.
+    std::vector<double> exportTimes, dumpTimes;
+    for (int round = 0; round < kRounds; round++) {
+      exportTimes.push_back(
+          Run(timeRss + tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null"));
+      Report("tvdbmgr export (SQLite -> file)", exportTimes.back(), rows);
+      std::filesystem::remove(dir + "/dump.db");
+      dumpTimes.push_back(Run("sqlite3 " + dir + "/src.db .dump | sqlite3 " + dir + "/dump.db"));
+      Report("sqlite3 .dump | sqlite3", dumpTimes.back(), rows);
+    }
+    const double exportTime = Median(exportTimes), dumpTime = Median(dumpTimes);
+    Report("median: tvdbmgr export", exportTime, rows);
+    Report("median: sqlite3 .dump | sqlite3", dumpTime, rows);
+    printf("    export is %.1fx faster\n", dumpTime / exportTime);
   }
-  const double exportTime = Median(exportTimes), dumpTime = Median(dumpTimes);
-  Report("median: tvdbmgr export", exportTime, rows);
-  Report("median: sqlite3 .dump | sqlite3", dumpTime, rows);
-  printf("    export is %.1fx faster\n", dumpTime / exportTime);
 
-  Run(psql + "-d tvtest -c 'DROP DATABASE IF EXISTS " + pgdb + "' -c 'CREATE DATABASE " + pgdb + "'");
-  Run(tool + " -c " + dir + "/pg.conf init " + sqlDir + "/dbinit_pgsql.sql >/dev/null");
-  double importTime = Run(timeRss + tool + " -f -c " + dir + "/pg.conf import " + dir + "/out.db >/dev/null");
-  Report("tvdbmgr import (file -> PostgreSQL)", importTime, rows);
+  for (const std::string &engine : engines) BenchImport(engine, dir + "/out.db", baseline, dir, rows);
 
-  // The same rows and the same table with its index, loaded by psql.
-  Run("sqlite3 -csv " + dir + "/out.db 'SELECT * FROM idata_1' > " + dir + "/rows.csv");
-  Run(psql + "-d " + pgdb +
-      " -c 'CREATE TABLE copy_1 (item_id integer not null,idata_timestamp integer not null,"
-      "idata_value varchar(255) null)' -c 'CREATE INDEX idx_copy_1 ON copy_1(idata_timestamp,item_id)'");
-  double copyTime = Run(psql + "-d " + pgdb + " -c '\\copy copy_1 FROM " + dir + "/rows.csv CSV'");
-  Report("psql \\copy of the same rows (indexed table)", copyTime, rows);
-  printf("    import takes %.2fx the time of psql \\copy\n", importTime / copyTime);
-
-  // Without FORCE: it would also have to end autovacuum workers, which
-  // only a superuser may; a plain DROP waits for them to leave.
-  Run(psql + "-d tvtest -c 'DROP DATABASE " + pgdb + "'");
+  if (!importOnly) {
+    // The same rows and the same table with its index, loaded by psql.
+    FreshTarget("pgsql", dir, pgdb);
+    Run("sqlite3 -csv " + dir + "/out.db 'SELECT * FROM idata_1' > " + dir + "/rows.csv");
+    Run(psql + "-d " + pgdb +
+        " -c 'CREATE TABLE copy_1 (item_id integer not null,idata_timestamp integer not null,"
+        "idata_value varchar(255) null)' -c 'CREATE INDEX idx_copy_1 ON copy_1(idata_timestamp,item_id)'");
+    double copyTime = Run(psql + "-d " + pgdb + " -c '\\copy copy_1 FROM " + dir + "/rows.csv CSV'");
+    Report("psql \\copy of the same rows (indexed table)", copyTime, rows);
+    DropTarget("pgsql", pgdb);
+  }
   std::filesystem::remove_all(dir);
   return 0;
 }
