@@ -14,46 +14,83 @@ using namespace step;
 namespace {
 
 constexpr const char kCreateSlmChecks[] =
-    "CREATE TABLE slm_checks (id integer not null,type integer not null,content $SQL:TEXT null,threshold_id "
-    "integer "
-    "not null,reason varchar(255) null,is_template integer not null,PRIMARY KEY(id))";
+    "CREATE TABLE slm_checks ("
+    "id integer not null,"
+    "type integer not null,"
+    "content $SQL:TEXT null,"
+    "threshold_id integer not null,"
+    "reason varchar(255) null,"
+    "is_template integer not null,"
+    "PRIMARY KEY(id))";
 constexpr const char kCreateSlmTickets[] =
-    "CREATE TABLE slm_tickets (ticket_id integer not null,service_id integer not null,check_id integer not "
-    "null,create_timestamp integer not null,close_timestamp integer not null,reason varchar(255) "
-    "null,PRIMARY "
-    "KEY(ticket_id))";
+    "CREATE TABLE slm_tickets ("
+    "ticket_id integer not null,"
+    "service_id integer not null,"
+    "check_id integer not null,"
+    "create_timestamp integer not null,"
+    "close_timestamp integer not null,"
+    "reason varchar(255) null,"
+    "PRIMARY KEY(ticket_id))";
 constexpr const char kCreateSlmServiceHistory[] =
-    "CREATE TABLE slm_service_history (record_id integer not null,service_id integer not "
-    "null,change_timestamp "
-    "integer not null,new_status integer not null,PRIMARY KEY(record_id))";
+    "CREATE TABLE slm_service_history ("
+    "record_id integer not null,"
+    "service_id integer not null,"
+    "change_timestamp integer not null,"
+    "new_status integer not null,"
+    "PRIMARY KEY(record_id))";
 constexpr const char kCreateReportResults[] =
-    "CREATE TABLE report_results (report_id integer not null,generated integer not null,job_id integer not "
-    "null,PRIMARY KEY(report_id,job_id))";
+    "CREATE TABLE report_results ("
+    "report_id integer not null,"
+    "generated integer not null,"
+    "job_id integer not null,"
+    "PRIMARY KEY(report_id,job_id))";
 constexpr const char kCreateReports[] =
-    "CREATE TABLE reports (id integer not null,definition $SQL:TEXT null,PRIMARY KEY(id))";
+    "CREATE TABLE reports ("
+    "id integer not null,"
+    "definition $SQL:TEXT null,"
+    "PRIMARY KEY(id))";
 constexpr const char kCreateJobHistory[] =
-    "CREATE TABLE job_history (id integer not null,time_created integer not null,time_started integer not "
-    "null,time_finished integer not null,job_type varchar(127) null,description varchar(255) "
-    "null,additional_info "
-    "varchar(255) null,node_id integer not null,user_id integer not null,status integer not "
-    "null,failure_message "
-    "varchar(255) null,PRIMARY KEY(id))";
+    "CREATE TABLE job_history ("
+    "id integer not null,"
+    "time_created integer not null,"
+    "time_started integer not null,"
+    "time_finished integer not null,"
+    "job_type varchar(127) null,"
+    "description varchar(255) null,"
+    "additional_info varchar(255) null,"
+    "node_id integer not null,"
+    "user_id integer not null,"
+    "status integer not null,"
+    "failure_message varchar(255) null,"
+    "PRIMARY KEY(id))";
 constexpr const char kRearmDescription[] =
-    "UPDATE event_cfg SET description='Generated when threshold check is rearmed for specific data "
-    "collection "
-    "item.#0D#0AParameters:#0D#0A   1) Parameter name#0D#0A   2) Item description#0D#0A   3) Data collection "
-    "item "
-    "ID#0D#0A   4) Instance#0D#0A   5) Threshold value#0D#0A   6) Actual value' WHERE event_code=18";
+    "UPDATE event_cfg SET description="
+    "'Generated when threshold check is rearmed for specific data collection item.#0D#0A"
+    "Parameters:#0D#0A"
+    "   1) Parameter name#0D#0A"
+    "   2) Item description#0D#0A"
+    "   3) Data collection item ID#0D#0A"
+    "   4) Instance#0D#0A"
+    "   5) Threshold value#0D#0A"
+    "   6) Actual value'"
+    " WHERE event_code=18";
 constexpr ConfigVariable kJobHistoryRetentionTime{"JobHistoryRetentionTime", "90", 1, 0};
 
 constexpr Action kStep228[] = {
-    CreateTable{"CREATE TABLE dashboards (   id integer not null,   num_columns integer not null,   PRIMARY "
-                "KEY(id))"},
-    CreateTable{
-        "CREATE TABLE dashboard_elements (   dashboard_id integer not null,   element_id integer not null,   "
-        "element_type integer not null,   element_data $SQL:TEXT null,   horizontal_span integer not null,   "
-        "vertical_span integer not null,   horizontal_alignment integer not null,   vertical_alignment "
-        "integer not null,   PRIMARY KEY(dashboard_id,element_id))"},
+    CreateTable{"CREATE TABLE dashboards ("
+                "   id integer not null,"
+                "   num_columns integer not null,"
+                "   PRIMARY KEY(id))"},
+    CreateTable{"CREATE TABLE dashboard_elements ("
+                "   dashboard_id integer not null,"
+                "   element_id integer not null,"
+                "   element_type integer not null,"
+                "   element_data $SQL:TEXT null,"
+                "   horizontal_span integer not null,"
+                "   vertical_span integer not null,"
+                "   horizontal_alignment integer not null,"
+                "   vertical_alignment integer not null,"
+                "   PRIMARY KEY(dashboard_id,element_id))"},
 };
 
 // The four layout columns of a dashboard element become one XML text.
@@ -122,22 +159,42 @@ constexpr Action kStep232[] = {
     CreateTable{kCreateReportResults},
     CreateTable{kCreateReports},
     CreateTable{kCreateJobHistory},
-    CreateTable{"CREATE TABLE business_services (service_id integer not null,PRIMARY KEY(service_id))"},
-    CreateTable{
-        "CREATE TABLE business_service_templates (service_id integer not null,template_id integer not "
-        "null,PRIMARY KEY(service_id,template_id))"},
-    CreateTable{"CREATE TABLE node_links (nodelink_id integer not null,node_id integer not null,PRIMARY "
-                "KEY(nodelink_id))"},
-    CreateTable{
-        "CREATE TABLE slm_agreements (agreement_id integer not null,service_id integer not null,org_id "
-        "integer not null,uptime varchar(63) not null,period integer not null,start_date integer not "
-        "null,notes varchar(255),PRIMARY KEY(agreement_id))"},
-    CreateTable{
-        "CREATE TABLE organizations (id integer not null,parent_id integer not null,org_type integer not "
-        "null,name varchar(63) not null,description varchar(255),manager integer not null,PRIMARY KEY(id))"},
-    CreateTable{
-        "CREATE TABLE persons (id integer not null,org_id integer not null,first_name varchar(63),last_name "
-        "varchar(63),title varchar(255),status integer not null,PRIMARY KEY(id))"},
+    CreateTable{"CREATE TABLE business_services ("
+                "service_id integer not null,"
+                "PRIMARY KEY(service_id))"},
+    CreateTable{"CREATE TABLE business_service_templates ("
+                "service_id integer not null,"
+                "template_id integer not null,"
+                "PRIMARY KEY(service_id,template_id))"},
+    CreateTable{"CREATE TABLE node_links ("
+                "nodelink_id integer not null,"
+                "node_id integer not null,"
+                "PRIMARY KEY(nodelink_id))"},
+    CreateTable{"CREATE TABLE slm_agreements ("
+                "agreement_id integer not null,"
+                "service_id integer not null,"
+                "org_id integer not null,"
+                "uptime varchar(63) not null,"
+                "period integer not null,"
+                "start_date integer not null,"
+                "notes varchar(255),"
+                "PRIMARY KEY(agreement_id))"},
+    CreateTable{"CREATE TABLE organizations ("
+                "id integer not null,"
+                "parent_id integer not null,"
+                "org_type integer not null,"
+                "name varchar(63) not null,"
+                "description varchar(255),"
+                "manager integer not null,"
+                "PRIMARY KEY(id))"},
+    CreateTable{"CREATE TABLE persons ("
+                "id integer not null,"
+                "org_id integer not null,"
+                "first_name varchar(63),"
+                "last_name varchar(63),"
+                "title varchar(255),"
+                "status integer not null,"
+                "PRIMARY KEY(id))"},
     kJobHistoryRetentionTime,
     Statement{kRearmDescription},
 };
@@ -173,10 +230,14 @@ constexpr Action kStep237[] = {
 
 constexpr Action kStep238[] = {
     Statement{
-        "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-        "(56,'SYS_IP_ADDRESS_CHANGED',1,1,'Primary IP address changed from %2 to %1','Generated when primary "
-        "IP address changed (usually because of primary name change or DNS change).#0D#0AParameters:#0D#0A   "
-        "1) New IP address#0D#0A   2) Old IP address#0D#0A   3) Primary host name')"},
+        "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description)"
+        " VALUES (56,'SYS_IP_ADDRESS_CHANGED',1,1,"
+        "'Primary IP address changed from %2 to %1',"
+        "'Generated when primary IP address changed (usually because of primary name change or DNS change).#0D#0A"
+        "Parameters:#0D#0A"
+        "   1) New IP address#0D#0A"
+        "   2) Old IP address#0D#0A"
+        "   3) Primary host name')"},
 };
 
 constexpr Action kStep239[] = {Statement{"ALTER TABLE raw_dci_values ADD transformed_value varchar(255)"}};
@@ -210,29 +271,40 @@ constexpr Action kStep243[] = {
           "ALTER TABLE interfaces ADD dot1x_backend_state integer\n"
           "UPDATE interfaces SET dot1x_pae_state=0,dot1x_backend_state=0\n"
           "<END>"},
-    EventTemplate{
-        57, "SYS_8021X_PAE_STATE_CHANGED", 0, "Port %6 PAE state changed from %4 to %2",
-        "Generated when switch port PAE state changed.\r\nParameters:\r\n   1) New PAE state code\r\n   2) "
-        "New PAE state as text\r\n   3) Old PAE state code\r\n   4) Old PAE state as text\r\n   5) "
-        "Interface index\r\n   6) Interface name"},
-    EventTemplate{
-        58, "SYS_8021X_BACKEND_STATE_CHANGED", 0,
-        "Port %6 backend authentication state changed from %4 to %2",
-        "Generated when switch port backend authentication state changed.\r\nParameters:\r\n   1) New "
-        "backend state code\r\n   2) New backend state as text\r\n   3) Old backend state code\r\n   4) "
-        "Old backend state as text\r\n   5) Interface index\r\n   6) Interface name"},
-    EventTemplate{
-        59, "SYS_8021X_PAE_FORCE_UNAUTH", 3, "Port %2 switched to force unauthorize state",
-        "Generated when switch port PAE state changed to FORCE UNAUTHORIZE.\r\nParameters:\r\n   1) "
-        "Interface index\r\n   2) Interface name"},
-    EventTemplate{
-        60, "SYS_8021X_AUTH_FAILED", 3, "802.1x authentication failed on port %2",
-        "Generated when switch port backend authentication state changed to FAIL.\r\nParameters:\r\n   1) "
-        "Interface index\r\n   2) Interface name"},
-    EventTemplate{
-        61, "SYS_8021X_AUTH_TIMEOUT", 3, "802.1x authentication time out on port %2",
-        "Generated when switch port backend authentication state changed to TIMEOUT.\r\nParameters:\r\n   "
-        "1) Interface index\r\n   2) Interface name"},
+    EventTemplate{57, "SYS_8021X_PAE_STATE_CHANGED", 0, "Port %6 PAE state changed from %4 to %2",
+                  "Generated when switch port PAE state changed.\r\n"
+                  "Parameters:\r\n"
+                  "   1) New PAE state code\r\n"
+                  "   2) New PAE state as text\r\n"
+                  "   3) Old PAE state code\r\n"
+                  "   4) Old PAE state as text\r\n"
+                  "   5) Interface index\r\n"
+                  "   6) Interface name"},
+    EventTemplate{58, "SYS_8021X_BACKEND_STATE_CHANGED", 0,
+                  "Port %6 backend authentication state changed from %4 to %2",
+                  "Generated when switch port backend authentication state changed.\r\n"
+                  "Parameters:\r\n"
+                  "   1) New backend state code\r\n"
+                  "   2) New backend state as text\r\n"
+                  "   3) Old backend state code\r\n"
+                  "   4) Old backend state as text\r\n"
+                  "   5) Interface index\r\n"
+                  "   6) Interface name"},
+    EventTemplate{59, "SYS_8021X_PAE_FORCE_UNAUTH", 3, "Port %2 switched to force unauthorize state",
+                  "Generated when switch port PAE state changed to FORCE UNAUTHORIZE.\r\n"
+                  "Parameters:\r\n"
+                  "   1) Interface index\r\n"
+                  "   2) Interface name"},
+    EventTemplate{60, "SYS_8021X_AUTH_FAILED", 3, "802.1x authentication failed on port %2",
+                  "Generated when switch port backend authentication state changed to FAIL.\r\n"
+                  "Parameters:\r\n"
+                  "   1) Interface index\r\n"
+                  "   2) Interface name"},
+    EventTemplate{61, "SYS_8021X_AUTH_TIMEOUT", 3, "802.1x authentication time out on port %2",
+                  "Generated when switch port backend authentication state changed to TIMEOUT.\r\n"
+                  "Parameters:\r\n"
+                  "   1) Interface index\r\n"
+                  "   2) Interface name"},
 };
 
 constexpr Action kStep244[] = {
