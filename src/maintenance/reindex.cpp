@@ -45,6 +45,14 @@ std::string DropIndexStatement(const char *index, const char *table) {
   }
 }
 
+// Oracle before 12.2 takes names of at most 30 characters; the upgrade
+// (37 -> 38) creates the trap log index there under this shorter name.
+const char *IndexNameOnDialect(const char *index) {
+  if (DbSyntax == DB_SYNTAX_ORACLE && strcmp(index, "idx_snmp_trap_log_trap_timestamp") == 0)
+    return "idx_snmp_trap_log_timestamp";
+  return index;
+}
+
 void RebuildIndex(const char *index, const char *table, const char *columns) {
   printf("Reindexing table %s by (%s)...\n", table, columns);
   // The index may well be missing: nothing to report then.
@@ -120,7 +128,7 @@ void RunReindexCommand() {
   for (const auto &index : kFixedIndexes) {
     // Oracle refuses a second index on the column list of a primary key.
     if (DbSyntax == DB_SYNTAX_ORACLE && strcmp(index.table, "raw_dci_values") == 0) continue;
-    RebuildIndex(index.index, index.table, index.columns);
+    RebuildIndex(IndexNameOnDialect(index.index), index.table, index.columns);
   }
   ReindexCollectedDataTables();
   printf("Database reindexing complete.\n");
