@@ -6,6 +6,8 @@
 // among them) stop the upgrade with "Unable to find upgrade procedure".
 std::span<const std::span<const UpgradeStep>> UpgradeStepRanges() {
   static const std::span<const UpgradeStep> ranges[] = {
+      UpgradeSteps14To21,
+      UpgradeSteps21To27,
       UpgradeSteps27To38,
       UpgradeSteps38To47,
       UpgradeSteps228To245,

@@ -22,6 +22,8 @@ struct UpgradeStep {
 
 // The rows of each version range, ascending by from, defined in the file
 // of that range.
+extern const std::span<const UpgradeStep> UpgradeSteps14To21;
+extern const std::span<const UpgradeStep> UpgradeSteps21To27;
 extern const std::span<const UpgradeStep> UpgradeSteps27To38;
 extern const std::span<const UpgradeStep> UpgradeSteps38To47;
 extern const std::span<const UpgradeStep> UpgradeSteps228To245;
