@@ -13,6 +13,8 @@ template <class... Ts>
 struct Overloaded : Ts... {
   using Ts::operator()...;
 };
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 bool RunDialectText(const step::PerDialect &a) {
   const char *text = DialectText(a);

@@ -18,7 +18,7 @@
 #define DB_SYNTAX_ORACLE 3
 #define DB_SYNTAX_SQLITE 4
 #define DB_SYNTAX_DB2 5
-#define DB_SYNTAX_UNKNOWN -1
+#define DB_SYNTAX_UNKNOWN (-1)
 
 struct db_driver_s;
 struct db_handle_s;
@@ -137,8 +137,9 @@ int DBGetEngine(db_handle_t hdb);
 // Bulk loading of whole tables: COPY on PostgreSQL, multi-row INSERT on
 // MySQL, a prepared INSERT elsewhere. Rows are buffered, so a failure may
 // surface at a later row or only at DBBulkFinish and does not name the
-// row; after a failure the caller rolls the transaction back (on
-// PostgreSQL it is aborted). Table and column names are pasted into the
+// row. Inside a transaction a failed load leaves the transaction usable:
+// on PostgreSQL the load is undone as a whole, elsewhere rows sent before
+// the failure may remain. Table and column names are pasted into the
 // statement as given: the caller vouches for them.
 struct db_bulk_s;
 typedef db_bulk_s *db_bulk_t;
