@@ -1,0 +1,95 @@
+// The dialect branches of steps 14 -> 27 as Oracle and SQL Server get
+// them, through a recording connection.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/globals.h"
+#include "support/recording_db.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+using Statements = std::vector<std::string>;
+
+class RecordedOldSteps : public ::testing::Test {
+ protected:
+  // The statements of one step run on the dialect, without its output.
+  Statements run(int syntax, int from) {
+    auto recording = std::make_shared<tvtest::Recording>();
+    db_handle_t handle = tvtest::OpenRecordingHandle(syntax, recording);
+    db_handle_t savedHandle = DbHandle;
+    int savedSyntax = DbSyntax;
+    DbHandle = handle;
+    DbSyntax = syntax;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(from), from), 1) << syntax << " step " << from;
+    testing::internal::GetCapturedStdout();
+    DbHandle = savedHandle;
+    DbSyntax = savedSyntax;
+    DBDisconnect(handle);
+    return recording->statements;
+  }
+};
+
+// Only the statements that begin with one of the prefixes, in order.
+Statements Starting(const Statements &all, const std::vector<std::string> &prefixes) {
+  Statements chosen;
+  for (const std::string &s : all)
+    for (const std::string &p : prefixes)
+      if (s.compare(0, p.size(), p) == 0) {
+        chosen.push_back(s);
+        break;
+      }
+  return chosen;
+}
+
+TEST_F(RecordedOldSteps, EventTablesOfStep17) {
+  const std::vector<std::string> prefixes = {"ALTER TABLE alarms ADD source_event_id",
+                                             "ALTER TABLE snmp_trap_cfg ADD", "CREATE TABLE event_cfg",
+                                             "CREATE TABLE event_log", "CREATE TABLE modules"};
+  const struct {
+    int syntax;
+    Statements expected;
+  } cases[] = {
+      {DB_SYNTAX_ORACLE,
+       {"CREATE TABLE event_cfg (event_code integer not null,event_name varchar(63) not null,severity "
+        "integer,flags integer,message varchar(255),description clob,PRIMARY KEY(event_code))",
+        "ALTER TABLE alarms ADD source_event_id number(20)",
+        "ALTER TABLE snmp_trap_cfg ADD event_code integer default 0 not null",
+        "CREATE TABLE event_log (event_id number(20) not null,event_code integer,event_timestamp "
+        "integer,event_source integer,event_severity integer,event_message varchar(255),root_event_id "
+        "number(20) default 0,PRIMARY KEY(event_id))",
+        "CREATE TABLE modules (module_id integer not null,module_name varchar(63),exec_name "
+        "varchar(255),module_flags integer default 0 not null,description clob,license_key "
+        "varchar(255),PRIMARY KEY(module_id))"}},
+      {DB_SYNTAX_MSSQL,
+       {"CREATE TABLE event_cfg (event_code integer not null,event_name varchar(63) not null,severity "
+        "integer,flags integer,message varchar(255),description text,PRIMARY KEY(event_code))",
+        "ALTER TABLE alarms ADD source_event_id bigint",
+        "ALTER TABLE snmp_trap_cfg ADD event_code integer not null default 0",
+        "CREATE TABLE event_log (event_id bigint not null,event_code integer,event_timestamp "
+        "integer,event_source integer,event_severity integer,event_message varchar(255),root_event_id "
+        "bigint default 0,PRIMARY KEY(event_id))",
+        "CREATE TABLE modules (module_id integer not null,module_name varchar(63),exec_name "
+        "varchar(255),module_flags integer not null default 0,description text,license_key "
+        "varchar(255),PRIMARY KEY(module_id))"}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(Starting(run(c.syntax, 17), prefixes), c.expected) << c.syntax;
+}
+
+// Oracle already indexes the primary key's column list and refuses a
+// second index on it.
+TEST_F(RecordedOldSteps, RawValueIndexOfStep23) {
+  const std::vector<std::string> prefixes = {"CREATE TABLE raw_dci_values", "CREATE INDEX"};
+  const std::string table =
+      "CREATE TABLE raw_dci_values (\titem_id integer not null,   raw_value varchar(255),   last_poll_time "
+      "integer,   PRIMARY KEY(item_id))";
+  EXPECT_EQ(Starting(run(DB_SYNTAX_ORACLE, 23), prefixes), Statements{table});
+  EXPECT_EQ(Starting(run(DB_SYNTAX_MSSQL, 23), prefixes),
+            (Statements{table, "CREATE INDEX idx_raw_dci_values_item_id ON raw_dci_values(item_id)"}));
+}
+
+}  // namespace
