@@ -1,6 +1,7 @@
 #include "external/config.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
@@ -18,9 +19,26 @@ std::string Lower(std::string s) {
   return s;
 }
 
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The byte length of the first maxChars UTF-8 characters of text, or
+// npos when text has no more characters than that. A character takes at
+// most four bytes, a stray continuation byte counting as one of its own,
+// so that maxChars characters always fit TvCfgBufferBytes.
+size_t CutAfterCharacters(const std::string &text, size_t maxChars) {
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); chars++) {
+    if (chars == maxChars) return i;
+    if (IsContinuationByte(text[i++])) continue;
+    for (int k = 0; k < 3 && i < text.size() && IsContinuationByte(text[i]); k++) i++;
+  }
+  return std::string::npos;
+}
+
 }  // namespace
 
 bool Config::loadIniConfig(const char *file, const char *defaultSection) {
+  file_ = file;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     error_ = std::string(file) + ": " + strerror(errno);
@@ -32,6 +50,13 @@ bool Config::loadIniConfig(const char *file, const char *defaultSection) {
   while (std::getline(in, line)) {
     lineNo++;
     if (lineNo == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    // A NUL would end a value early without a word; it also marks a
+    // file saved as UTF-16.
+    if (line.find('\0') != std::string::npos) {
+      error_ =
+          std::string(file) + ": line " + std::to_string(lineNo) + ": NUL byte (the file must be UTF-8 text)";
+      return false;
+    }
     std::string t = Trim(line);
     if (t.empty() || t[0] == '#' || t[0] == ';') continue;
     if (t[0] == '[') {
@@ -68,9 +93,17 @@ bool Config::parseTemplate(const char *section, TV_CFG_TEMPLATE *cfgTemplate) {
     if (t->type != TV_CFG_STRING) continue;
     auto it = values_.find(prefix + Lower(t->token));
     if (it == values_.end() || t->bufferSize == 0) continue;
+    const std::string &value = it->second;
+    size_t n = CutAfterCharacters(value, t->bufferSize - 1);
+    if (n == std::string::npos) {
+      n = value.size();
+    } else if (!t->cutWhenLonger) {
+      error_ =
+          file_ + ": " + t->token + " is longer than " + std::to_string(t->bufferSize - 1) + " characters";
+      return false;
+    }
     char *buffer = static_cast<char *>(t->buffer);
-    size_t n = std::min(it->second.size(), static_cast<size_t>(t->bufferSize) - 1);
-    memcpy(buffer, it->second.data(), n);
+    memcpy(buffer, value.data(), n);
     buffer[n] = 0;
   }
   return true;

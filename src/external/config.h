@@ -3,6 +3,7 @@
 // header belong to the default section.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -11,26 +12,36 @@
 #define TV_CFG_END 3
 #define TV_CFG_IGNORE 6
 
+// Room for a value of chars - 1 UTF-8 characters and its terminator.
+constexpr size_t TvCfgBufferBytes(uint32_t chars) { return static_cast<size_t>(chars) * 4; }
+
 struct TV_CFG_TEMPLATE {
   char token[64];
   uint8_t type;
-  uint32_t bufferSize;  // bytes, terminator included
-  void *buffer;
+  uint32_t bufferSize;  // characters, terminator included, as the server counts them
+  void *buffer;         // TvCfgBufferBytes(bufferSize) bytes
+  // A longer value makes parseTemplate fail: a name, a server or a
+  // password that is cut means something else. Set where a cut is
+  // harmless: the value is then cut, as the server does.
+  bool cutWhenLonger = false;
 };
 
 class Config {
  public:
   // Returns false when the file cannot be read or holds a line that is
-  // neither blank, a comment, a section header nor "key = value"; the
-  // reason is kept for errorText().
+  // neither blank, a comment, a section header nor "key = value", or a
+  // NUL byte; the reason is kept for errorText().
   bool loadIniConfig(const char *file, const char *defaultSection);
-  // Copies every template key found in the section into its buffer (cut
-  // to the buffer size). Keys the template does not list are ignored.
+  // Copies every template key found in the section into its buffer. Keys
+  // the template does not list are ignored. Returns false, with the
+  // reason in errorText(), when a value is longer than its buffer and
+  // the record does not allow a cut; buffers filled before stay filled.
   bool parseTemplate(const char *section, TV_CFG_TEMPLATE *cfgTemplate);
   const std::string &errorText() const { return error_; }
 
  private:
   // Section and key names compare case-insensitively, as INI files do.
   std::map<std::string, std::string> values_;  // "section/key" lower case
+  std::string file_;
   std::string error_;
 };

@@ -38,31 +38,38 @@ const char kUsage[] =
 
 constexpr size_t kPathSize = 260;
 
+// The server's buffer sizes, in characters with the terminator.
+constexpr uint32_t kNameChars = 256, kLongChars = 260, kLoginChars = 64, kPasswordChars = 64;
+
 // Connection settings, filled from section "server" of the configuration.
 struct ConnectionSettings {
-  char codePage[260] = "ACP";
-  char driver[260] = "";
-  char drvParams[260] = "";
-  char encryptedPassword[256] = "";
-  char login[64] = "talvex";
-  char dbName[256] = "talvex_db";
-  char password[64] = "";
-  char schema[260] = "";
-  char server[260] = "127.0.0.1";
+  char codePage[TvCfgBufferBytes(kLongChars)] = "ACP";
+  char driver[TvCfgBufferBytes(kLongChars)] = "";
+  char drvParams[TvCfgBufferBytes(kLongChars)] = "";
+  char encryptedPassword[TvCfgBufferBytes(kNameChars)] = "";
+  char login[TvCfgBufferBytes(kLoginChars)] = "talvex";
+  char dbName[TvCfgBufferBytes(kNameChars)] = "talvex_db";
+  char password[TvCfgBufferBytes(kPasswordChars)] = "";
+  char schema[TvCfgBufferBytes(kLongChars)] = "";
+  char server[TvCfgBufferBytes(kLongChars)] = "127.0.0.1";
 };
 
+// A value longer than its buffer is refused rather than cut: a cut name,
+// server, login, password, schema, driver or driver parameter connects
+// somewhere else or fails for a reason nobody can see. CodePage is read
+// and never used, so its cut stays.
 bool LoadSettings(const char *path, ConnectionSettings &s) {
   TV_CFG_TEMPLATE cfgTemplate[] = {
-      {"CodePage", TV_CFG_STRING, sizeof(s.codePage), s.codePage},
+      {"CodePage", TV_CFG_STRING, kLongChars, s.codePage, true},
       {"CreateCrashDumps", TV_CFG_IGNORE, 0, nullptr},
-      {"DBDriver", TV_CFG_STRING, sizeof(s.driver), s.driver},
-      {"DBDrvParams", TV_CFG_STRING, sizeof(s.drvParams), s.drvParams},
-      {"DBEncryptedPassword", TV_CFG_STRING, sizeof(s.encryptedPassword), s.encryptedPassword},
-      {"DBLogin", TV_CFG_STRING, sizeof(s.login), s.login},
-      {"DBName", TV_CFG_STRING, sizeof(s.dbName), s.dbName},
-      {"DBPassword", TV_CFG_STRING, sizeof(s.password), s.password},
-      {"DBSchema", TV_CFG_STRING, sizeof(s.schema), s.schema},
-      {"DBServer", TV_CFG_STRING, sizeof(s.server), s.server},
+      {"DBDriver", TV_CFG_STRING, kLongChars, s.driver},
+      {"DBDrvParams", TV_CFG_STRING, kLongChars, s.drvParams},
+      {"DBEncryptedPassword", TV_CFG_STRING, kNameChars, s.encryptedPassword},
+      {"DBLogin", TV_CFG_STRING, kLoginChars, s.login},
+      {"DBName", TV_CFG_STRING, kNameChars, s.dbName},
+      {"DBPassword", TV_CFG_STRING, kPasswordChars, s.password},
+      {"DBSchema", TV_CFG_STRING, kLongChars, s.schema},
+      {"DBServer", TV_CFG_STRING, kLongChars, s.server},
       {"DataDirectory", TV_CFG_IGNORE, 0, nullptr},
       {"DumpDirectory", TV_CFG_IGNORE, 0, nullptr},
       {"LogFailedSQLQueries", TV_CFG_IGNORE, 0, nullptr},
@@ -76,6 +83,35 @@ bool LoadSettings(const char *path, ConnectionSettings &s) {
   // line that callers expect.
   fprintf(stderr, "tvdbmgr: %s\n", config.errorText().c_str());
   return false;
+}
+
+size_t CountCharacters(const char *text) {
+  size_t chars = 0;
+  for (; *text != 0; text++)
+    if ((static_cast<unsigned char>(*text) & 0xC0) != 0x80) chars++;
+  return chars;
+}
+
+// A DBEncryptedPassword that cannot be decrypted leaves DBPassword as it
+// is, with a word on the error stream. Returns false, with the reason on
+// the error stream, when the decrypted password is longer than the
+// server's password buffer.
+bool DecryptSettingsPassword(ConnectionSettings &s) {
+  if (s.encryptedPassword[0] == 0) return true;
+  // Room for whatever an encrypted value of its size can hold.
+  char plain[sizeof(s.encryptedPassword)];
+  if (!DecryptPassword(s.login, s.encryptedPassword, plain, sizeof(plain))) {
+    fprintf(stderr, "tvdbmgr: DBEncryptedPassword cannot be decrypted for login \"%s\"\n", s.login);
+    return true;
+  }
+  bool fits = CountCharacters(plain) < kPasswordChars && strlen(plain) < sizeof(s.password);
+  if (fits)
+    strcpy(s.password, plain);
+  else
+    fprintf(stderr, "tvdbmgr: the password in DBEncryptedPassword is longer than %u characters\n",
+            kPasswordChars - 1);
+  explicit_bzero(plain, sizeof(plain));
+  return fits;
 }
 
 void CopyPath(char *path, const char *value) {
@@ -164,12 +200,10 @@ int RunTvdbmgr(int argc, char *argv[]) {
   }
 
   ConnectionSettings s;
-  if (!LoadSettings(configFile, s)) {
+  if (!LoadSettings(configFile, s) || !DecryptSettingsPassword(s)) {
     printf("Error loading configuration file\n");
     return 2;
   }
-  if (s.encryptedPassword[0] != 0 && !DecryptPassword(s.login, s.encryptedPassword, s.password))
-    fprintf(stderr, "tvdbmgr: DBEncryptedPassword cannot be decrypted for login \"%s\"\n", s.login);
 
   if (!DBInit(0, 0)) {
     printf("Unable to initialize database library\n");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "external/password.h"
 #include "support/test_db.h"
 
 namespace {
@@ -136,6 +137,53 @@ TEST(CommandLine, OnlyInitCreatesAMissingSqliteFile) {
   tvtest::WriteFile(dir + "/init.sql", "CREATE TABLE t (id integer);");
   EXPECT_EQ(tvtest::RunTool({"-c", config, "init", dir + "/init.sql"}).exitCode, 0);
   EXPECT_TRUE(std::filesystem::exists(path));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLine, SettingsLongerThanTheServerBuffersAreRefused) {
+  auto db = tvtest::OpenOrSkip("sqlite");
+  if (!db) return;
+  db->createVariableTables(245);
+  std::string dir = tvtest::TempDir();
+  // A name whose first 255 characters name another file in dir.
+  const std::string longName = dir + "/" + std::string(300 - dir.size(), 'a');
+  const std::string e = "\xC3\xA9";
+  std::string e63;
+  for (int i = 0; i < 63; i++) e63 += e;
+  const std::string base =
+      "DBDriver = sqlite\nDBName = " + db->configPath().substr(0, db->configPath().rfind('/')) + "/test.db\n";
+  const struct {
+    std::string settings;
+    std::string reason;  // empty: accepted, the command runs
+  } cases[] = {
+      {"DBDriver = sqlite\nDBName = " + longName + "\n", "DBName is longer than 255 characters"},
+      {base + "DBPassword = " + std::string(64, 'p') + "\n", "DBPassword is longer than 63 characters"},
+      {base + "DBLogin = " + std::string(64, 'l') + "\n", "DBLogin is longer than 63 characters"},
+      {base + "DBServer = " + std::string(260, 's') + "\n", "DBServer is longer than 259 characters"},
+      {base + "DBSchema = " + std::string(260, 's') + "\n", "DBSchema is longer than 259 characters"},
+      {base + "DBDrvParams = busy_timeout=" + std::string(250, '1') + "\n",
+       "DBDrvParams is longer than 259 characters"},
+      {base + "DBEncryptedPassword = " + EncryptPassword("talvex", std::string(64, 'p').c_str()) + "\n",
+       "the password in DBEncryptedPassword is longer than 63 characters"},
+      // At the limit, counted in characters; CodePage is cut, not refused.
+      {base + "DBPassword = " + e63 + "\nCodePage = " + std::string(300, 'c') + "\n", ""},
+      {base + "DBEncryptedPassword = " + EncryptPassword("talvex", e63.c_str()) + "\n", ""},
+  };
+  for (const auto &c : cases) {
+    tvtest::WriteFile(dir + "/t.conf", c.settings);
+    tvtest::RunResult r = tvtest::RunTool({"-c", dir + "/t.conf", "unlock"});
+    if (c.reason.empty()) {
+      EXPECT_EQ(r.exitCode, 0) << c.settings << r.err;
+      EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.exitCode, 2) << c.reason;
+      EXPECT_EQ(r.out, kBanner + "Error loading configuration file\n");
+      EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()),
+            1);
   std::filesystem::remove_all(dir);
 }
 

@@ -10,18 +10,18 @@
 namespace {
 
 struct Settings {
-  char driver[16] = "";
-  char login[8] = "talvex";
-  char name[260] = "talvex_db";
+  char driver[TvCfgBufferBytes(16)] = "";
+  char login[TvCfgBufferBytes(8)] = "talvex";
+  char name[TvCfgBufferBytes(260)] = "talvex_db";
 };
 
 bool Load(const std::string &content, Settings &s, std::string *error = nullptr) {
   std::string dir = tvtest::TempDir();
   tvtest::WriteFile(dir + "/t.conf", content);
-  TV_CFG_TEMPLATE t[] = {{"DBDriver", TV_CFG_STRING, sizeof(s.driver), s.driver},
-                         {"DBLogin", TV_CFG_STRING, sizeof(s.login), s.login},
+  TV_CFG_TEMPLATE t[] = {{"DBDriver", TV_CFG_STRING, 16, s.driver, true},
+                         {"DBLogin", TV_CFG_STRING, 8, s.login},
                          {"LogFile", TV_CFG_IGNORE, 0, nullptr},
-                         {"DBName", TV_CFG_STRING, sizeof(s.name), s.name},
+                         {"DBName", TV_CFG_STRING, 260, s.name},
                          {"", TV_CFG_END, 0, nullptr}};
   Config c;
   bool ok = c.loadIniConfig((dir + "/t.conf").c_str(), "server") && c.parseTemplate("server", t);
@@ -33,12 +33,47 @@ bool Load(const std::string &content, Settings &s, std::string *error = nullptr)
 TEST(ConfigFile, ReadsKeysOfTheServerSection) {
   Settings s;
   ASSERT_TRUE(
-      Load("# comment\n\nDBDriver = pgsql\n[server]\n  dblogin=operator  \nLogFile = x\n"
+      Load("# comment\n\nDBDriver = pgsql\n[server]\n  dblogin=oper  \nLogFile = x\n"
            "[other]\nDBName = not_this\n",
            s));
   EXPECT_STREQ(s.driver, "pgsql");
-  EXPECT_STREQ(s.login, "operato");  // cut to the buffer, as the server does
+  EXPECT_STREQ(s.login, "oper");
   EXPECT_STREQ(s.name, "talvex_db");
+}
+
+TEST(ConfigFile, LongValuesAreRefusedUnlessTheirRecordAllowsACut) {
+  const std::string e = "\xC3\xA9", euro = "\xE2\x82\xAC";  // two and three bytes
+  const struct {
+    std::string line;
+    bool loads;
+    std::string login, driver;  // when it loads
+  } cases[] = {
+      {"DBLogin = " + e + e + e + e + e + e + e, true, e + e + e + e + e + e + e, ""},  // 7 characters
+      {"DBLogin = operator", false, "", ""},
+      {"DBLogin = " + euro + euro + euro + euro + euro + euro + euro + "x", false, "", ""},
+      // Stray continuation bytes count one each: no overflow of the buffer.
+      {"DBLogin = " + std::string(4096, '\x80'), false, "", ""},
+      {"DBDriver = sqlite" + e + "0123456789", true, "talvex", "sqlite" + e + "01234567"},  // cut after 15
+      {"DBDriver = " + std::string(20, '\x80'), true, "talvex", std::string(15, '\x80')},
+  };
+  for (const auto &c : cases) {
+    Settings s;
+    std::string error;
+    EXPECT_EQ(Load(c.line + "\n", s, &error), c.loads) << c.line;
+    if (c.loads) {
+      EXPECT_EQ(s.login, c.login) << c.line;
+      EXPECT_EQ(s.driver, c.driver) << c.line;
+    } else {
+      EXPECT_NE(error.find("/t.conf: DBLogin is longer than 7 characters"), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(ConfigFile, RefusesANulByte) {
+  Settings s;
+  std::string error;
+  EXPECT_FALSE(Load("DBDriver = sqlite\nDBName = /tmp/a" + std::string(1, '\0') + "b\n", s, &error));
+  EXPECT_NE(error.find("line 2: NUL byte"), std::string::npos) << error;
 }
 
 TEST(ConfigFile, KeepsSemicolonsAndEqualSignsInValues) {
