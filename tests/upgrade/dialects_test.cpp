@@ -7,36 +7,13 @@
 #include <vector>
 
 #include "frontend/globals.h"
-#include "support/recording_db.h"
+#include "support/scoped_state.h"
 #include "upgrade/helpers.h"
 #include "upgrade/steps.h"
 
 namespace {
 
-class RecordedDialect : public ::testing::Test {
- protected:
-  void use(int syntax) {
-    close();
-    recording = std::make_shared<tvtest::Recording>();
-    handle = tvtest::OpenRecordingHandle(syntax, recording);
-    savedHandle = DbHandle;
-    savedSyntax = DbSyntax;
-    DbHandle = handle;
-    DbSyntax = syntax;
-  }
-  void close() {
-    if (handle == nullptr) return;
-    DbHandle = savedHandle;
-    DbSyntax = savedSyntax;
-    DBDisconnect(handle);
-    handle = nullptr;
-  }
-  void TearDown() override { close(); }
-  std::shared_ptr<tvtest::Recording> recording;
-  db_handle_t handle = nullptr;
-  db_handle_t savedHandle = nullptr;
-  int savedSyntax = 0;
-};
+using RecordedDialect = tvtest::RecordedDialectTest;
 
 using Statements = std::vector<std::string>;
 
@@ -114,11 +91,10 @@ TEST_F(RecordedDialect, FailedRowUpdateEndsTheRecoding) {
   use(DB_SYNTAX_ORACLE);
   recording->answers = {{"LIKE", {{"7", "a#0D#0Ab"}, {"9", "it#27s"}}}};
   recording->failWhen = "action_id=7";
-  IgnoreSqlErrors = 1;  // the helper fails whatever the step does with it
+  IgnoreSqlErrors = 1;  // the helper fails whatever the step does with it (reset by the fixture)
   testing::internal::CaptureStdout();
   EXPECT_FALSE(RecodeColumnStrings("actions", "action_id", "rcpt_addr"));
   testing::internal::GetCapturedStdout();
-  IgnoreSqlErrors = 0;
   EXPECT_EQ(recording->statements.back(), "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7");
 }
 

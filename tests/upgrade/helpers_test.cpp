@@ -5,6 +5,7 @@
 #include <string>
 
 #include "frontend/globals.h"
+#include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/helpers.h"
 
@@ -18,14 +19,11 @@ class StepHelpers : public ::testing::TestWithParam<std::string> {
     db->createVariableTables(244);
     db->makeCurrent();
   }
-  void TearDown() override {
-    TraceMode = 0;
-    IgnoreSqlErrors = 0;
-  }
   void setVariable(const std::string &name, const std::string &stored, int visible = 1, int restart = 0) {
     db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('" + name +
              "','" + stored + "'," + std::to_string(visible) + "," + std::to_string(restart) + ")");
   }
+  tvtest::ScopedOptions options;
   std::unique_ptr<tvtest::TestDatabase> db;
 };
 
