@@ -106,7 +106,7 @@ CREATE TABLE zones (
 CREATE TABLE nodes (
   id integer not null,
   primary_ip varchar(15),
-  community varchar(127),
+  community varchar(127) not null,
   snmp_oid varchar(255),
   secret varchar(64),
   agent_version varchar(63),

@@ -10,6 +10,9 @@ std::span<const std::span<const UpgradeStep>> UpgradeStepRanges() {
       UpgradeSteps21To27,
       UpgradeSteps27To38,
       UpgradeSteps38To47,
+      UpgradeSteps47To56,
+      UpgradeSteps56To64,
+      UpgradeSteps64To73,
       UpgradeSteps228To245,
   };
   return ranges;

@@ -26,6 +26,9 @@ extern const std::span<const UpgradeStep> UpgradeSteps14To21;
 extern const std::span<const UpgradeStep> UpgradeSteps21To27;
 extern const std::span<const UpgradeStep> UpgradeSteps27To38;
 extern const std::span<const UpgradeStep> UpgradeSteps38To47;
+extern const std::span<const UpgradeStep> UpgradeSteps47To56;
+extern const std::span<const UpgradeStep> UpgradeSteps56To64;
+extern const std::span<const UpgradeStep> UpgradeSteps64To73;
 extern const std::span<const UpgradeStep> UpgradeSteps228To245;
 
 // Every range, in ascending order of from.

@@ -1,0 +1,285 @@
+// Steps 47 -> 73 on the real engines: the two-column index of the
+// collected-data tables, the wider community column and the retention
+// times in days, each on a small database that holds what its step
+// touches, run through the upgrade driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontend/globals.h"
+#include "support/scoped_state.h"
+#include "support/test_db.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+bool EndsWith(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Lines sorted by byte, whatever the engine's collation did.
+std::string SortedLines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const std::string &line : lines) out += (out.empty() ? "" : "\n") + line;
+  return out;
+}
+
+class Steps47To73 : public ::testing::TestWithParam<std::string> {
+ protected:
+  // A database whose config says version (and unlocked), plus the tables
+  // of the step. False when the engine is not there.
+  bool open(int version, const std::vector<std::string> &statements) {
+    current.reset();
+    db = tvtest::OpenOrSkip(GetParam());
+    if (!db) return false;
+    db->exec(
+        "CREATE TABLE config (var_name varchar(63) not null,var_value varchar(2000),"
+        "is_visible integer default 1,need_server_restart integer default 0,PRIMARY KEY(var_name))");
+    db->exec(
+        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+        "('DBLockStatus','UNLOCKED',0,0)");
+    db->exec(
+        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+        "('DBFormatVersion','" +
+        std::to_string(version) + "',0,0)");
+    db->execAll(statements);
+    current = std::make_unique<tvtest::ScopedCurrentDatabase>(db->handle(), db->syntax());
+    return true;
+  }
+  // The upgrade command's output up to target.
+  std::string upgradeTo(int target) {
+    testing::internal::CaptureStdout();
+    UpgradeDatabaseTo(target);
+    return testing::internal::GetCapturedStdout();
+  }
+  std::string version() { return db->value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"); }
+  std::string indexNames(const std::string &table) {
+    if (GetParam() == "sqlite")
+      return db->rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
+                      "' ORDER BY name");
+    if (GetParam() == "pgsql")
+      return db->rows("SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" +
+                      table + "' ORDER BY 1");
+    return db->rows(
+        "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=database() AND "
+        "table_name='" +
+        table + "' ORDER BY 1");
+  }
+  // "type nullable" of nodes.community in the engine's catalogue words.
+  std::string communityColumn() {
+    if (GetParam() == "sqlite")
+      return db->value(
+          "SELECT lower(type)||' '||\"notnull\" FROM pragma_table_info('nodes') WHERE name='community'");
+    if (GetParam() == "pgsql")
+      return db->value(
+          "SELECT data_type||' '||character_maximum_length||' '||is_nullable FROM information_schema.columns "
+          "WHERE table_schema=current_schema() AND table_name='nodes' AND column_name='community'");
+    return db->value(
+        "SELECT concat(column_type,' ',is_nullable) FROM information_schema.columns "
+        "WHERE table_schema=database() AND table_name='nodes' AND column_name='community'");
+  }
+  tvtest::ScopedOptions options;
+  std::unique_ptr<tvtest::TestDatabase> db;
+  std::unique_ptr<tvtest::ScopedCurrentDatabase> current;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, Steps47To73, ::testing::ValuesIn(tvtest::AllEngines()));
+
+constexpr const char kDataTable[] =
+    "(item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))";
+
+// Node 1 has both indexes of the older steps, node 2 none (their question
+// was answered no), node 3 no table at all.
+TEST_P(Steps47To73, TimestampIndexOfEveryNodeBecomesTheTwoColumnIndex) {
+  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))",
+                 "INSERT INTO nodes (id) VALUES (1)", "INSERT INTO nodes (id) VALUES (2)",
+                 "INSERT INTO nodes (id) VALUES (3)", std::string("CREATE TABLE idata_1 ") + kDataTable,
+                 "CREATE INDEX idx_idata_1_item_id ON idata_1(item_id)",
+                 "CREATE INDEX idx_idata_1_timestamp ON idata_1(idata_timestamp)",
+                 "INSERT INTO idata_1 (item_id,idata_timestamp,idata_value) VALUES (5,1000,'x')",
+                 std::string("CREATE TABLE idata_2 ") + kDataTable,
+                 "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+                 "('IDataIndexCreationCommand_1','CREATE INDEX idx_idata_#25d_timestamp ON "
+                 "idata_#25d(idata_timestamp)',0,1)"}))
+    return;
+  const bool timestampFirst = GetParam() != "mysql";
+  const std::string suffix = timestampFirst ? "_timestamp_id" : "_id_timestamp";
+  const std::string columns = timestampFirst ? "(idata_timestamp,item_id)" : "(item_id,idata_timestamp)";
+
+  std::string out = upgradeTo(53);
+
+  const std::string head =
+      "Upgrading database...\nUpgrading from version 52 to 53\nReindexing database:\n"
+      "   * idata_1\n   * idata_2\n   * idata_3\nSQL query failed (";
+  EXPECT_EQ(out.substr(0, head.size()), head);
+  EXPECT_NE(out.find("CREATE INDEX idx_idata_3" + suffix + " ON idata_3" + columns), std::string::npos)
+      << out;
+  EXPECT_TRUE(EndsWith(out, "Database upgrade succeeded\n")) << out;
+  EXPECT_EQ(version(), "53");
+  EXPECT_EQ(SortedLines(indexNames("idata_1")),
+            SortedLines("idx_idata_1" + suffix + "\nidx_idata_1_item_id"));
+  EXPECT_EQ(indexNames("idata_2"), "idx_idata_2" + suffix);
+  EXPECT_EQ(db->rows("SELECT item_id,idata_timestamp,idata_value FROM idata_1"), "5|1000|x");
+  EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config "
+                     "WHERE var_name='IDataIndexCreationCommand_1'"),
+            "CREATE INDEX idx_idata_#25d" + suffix + " ON idata_#25d" + columns + "|0|1");
+}
+
+// Without the node list the step cannot claim the new index template, not
+// even under -X.
+TEST_P(Steps47To73, IndexSwapWithoutANodeListEndsTheStep) {
+  if (!open(52, {})) return;
+  IgnoreSqlErrors = 1;
+  std::string out = upgradeTo(53);
+  EXPECT_NE(out.find("SELECT id FROM nodes"), std::string::npos) << out;
+  EXPECT_TRUE(EndsWith(out, "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
+      << out;
+  EXPECT_EQ(version(), "52");
+  EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand_1'"), "<none>");
+}
+
+TEST_P(Steps47To73, IndexSwapWithoutNodesOnlyStoresTheTemplate) {
+  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))"})) return;
+  EXPECT_EQ(upgradeTo(53),
+            "Upgrading database...\nUpgrading from version 52 to 53\nReindexing database:\n"
+            "Database upgrade succeeded\n");
+  EXPECT_EQ(db->value("SELECT count(*) FROM config WHERE var_name='IDataIndexCreationCommand_1'"), "1");
+}
+
+const std::vector<std::string> kCommunities = {"public", "", "it's", "x#27y", std::string(32, 'c')};
+
+std::vector<std::string> NodesAt64() {
+  std::vector<std::string> statements = {
+      "CREATE TABLE nodes (id integer not null,community varchar(32) not null,PRIMARY KEY(id))"};
+  for (size_t i = 0; i < kCommunities.size(); i++) {
+    std::string quoted;
+    for (char c : kCommunities[i]) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    statements.push_back("INSERT INTO nodes (id,community) VALUES (" + std::to_string(i + 1) + ",'" + quoted +
+                         "')");
+  }
+  return statements;
+}
+
+std::string CommunityRows() {
+  std::string rows;
+  for (size_t i = 0; i < kCommunities.size(); i++)
+    rows += (i ? "\n" : "") + std::to_string(i + 1) + "|" + kCommunities[i];
+  return rows;
+}
+
+// The column keeps its values and NOT NULL on every engine; SQLite keeps
+// its declaration and says so.
+TEST_P(Steps47To73, CommunityWidensWithValuesAndNotNull) {
+  if (!open(64, NodesAt64())) return;
+  const struct {
+    const char *engine;
+    const char *column;
+    const char *message;
+  } cases[] = {
+      {"sqlite", "varchar(32) 1",
+       "WARNING: Due to limitations of SQLite requested operation cannot be completed\n"
+       "You system will still be limited to use SNMP commonity strings not longer than 32 characters.\n"},
+      {"pgsql", "character varying 127 NO", ""},
+      {"mysql", "varchar(127) NO", ""},
+  };
+  for (const auto &c : cases) {
+    if (GetParam() != c.engine) continue;
+    EXPECT_EQ(upgradeTo(65), std::string("Upgrading database...\nUpgrading from version 64 to 65\n") +
+                                 c.message + "Database upgrade succeeded\n");
+    EXPECT_EQ(communityColumn(), c.column);
+  }
+  EXPECT_EQ(version(), "65");
+  EXPECT_EQ(db->rows("SELECT id,community FROM nodes ORDER BY id"), CommunityRows());
+}
+
+// A PostgreSQL server that refuses the change in place (here because
+// another table holds rows of the nodes type) gets the column rebuilt
+// silently. When the rebuild fails too, the step ends, unless -X lets it
+// go on to its version.
+TEST_P(Steps47To73, CommunityRebuildOnPostgreSQLGoesOnInsideTheStep) {
+  if (GetParam() != "pgsql") return;
+  const struct {
+    const char *blocker;
+    bool ignoreErrors;
+    const char *tail;
+    const char *version;
+    const char *column;
+  } cases[] = {
+      {"CREATE TABLE node_snapshots (n nodes)", false, "Database upgrade succeeded\n", "65",
+       "character varying 127 NO"},
+      {"CREATE VIEW node_communities AS SELECT community FROM nodes", false,
+       "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n", "64",
+       "character varying 32 NO"},
+      {"CREATE VIEW node_communities AS SELECT community FROM nodes", true, "Database upgrade succeeded\n",
+       "65", "character varying 32 NO"},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> statements = NodesAt64();
+    statements.push_back(c.blocker);
+    if (!open(64, statements)) return;
+    IgnoreSqlErrors = c.ignoreErrors;
+    std::string out = upgradeTo(65);
+    const std::string head = "Upgrading database...\nUpgrading from version 64 to 65\n";
+    EXPECT_EQ(out.substr(0, head.size()), head) << c.blocker;
+    EXPECT_EQ(out.find("ALTER COLUMN community TYPE"), std::string::npos) << out;
+    EXPECT_TRUE(EndsWith(out, c.tail)) << out;
+    EXPECT_EQ(version(), c.version) << c.blocker;
+    EXPECT_EQ(communityColumn(), c.column) << c.blocker;
+    EXPECT_EQ(db->rows("SELECT id,community FROM nodes ORDER BY id"), CommunityRows()) << c.blocker;
+  }
+}
+
+TEST_P(Steps47To73, RetentionTimesBecomeWholeDays) {
+  if (!open(69, {})) return;
+  const struct {
+    const char *stored;  // null: no variable
+    const char *expected;
+  } cases[] = {
+      {"5184000", "60|1|0"}, {"100000", "1|1|0"},  {"0", "1|1|0"},   {"172800", "2|1|0"}, {"259199", "2|1|0"},
+      {"0x15180", "1|1|0"},  {"-864000", "1|1|0"}, {"abc", "1|1|0"}, {nullptr, "60|1|0"},
+  };
+  for (const auto &c : cases) {
+    db->execAll({"DROP TABLE IF EXISTS snmp_trap_cfg", "DROP TABLE IF EXISTS event_log",
+                 "CREATE TABLE snmp_trap_cfg (trap_id integer not null)",
+                 "CREATE TABLE event_log (event_id integer not null)",
+                 "INSERT INTO event_log (event_id) VALUES (1)",
+                 "DELETE FROM config WHERE var_name LIKE '%RetentionTime'",
+                 "UPDATE config SET var_value='69' WHERE var_name='DBFormatVersion'"});
+    if (c.stored != nullptr)
+      for (const char *name : {"EventLogRetentionTime", "SyslogRetentionTime"})
+        db->exec(
+            std::string("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('") +
+            name + "','" + c.stored + "',1,0)");
+    EXPECT_EQ(upgradeTo(70),
+              "Upgrading database...\nUpgrading from version 69 to 70\nDatabase upgrade succeeded\n");
+    for (const char *name : {"EventLogRetentionTime", "SyslogRetentionTime"})
+      EXPECT_EQ(db->rows(std::string(
+                             "SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='") +
+                         name + "'"),
+                c.expected)
+          << name << " stored as " << (c.stored ? c.stored : "nothing");
+    EXPECT_EQ(db->value("SELECT user_tag FROM event_log"), "#00");
+  }
+  // An existing variable keeps its flags.
+  db->execAll({"DROP TABLE snmp_trap_cfg", "DROP TABLE event_log",
+               "CREATE TABLE snmp_trap_cfg (trap_id integer not null)",
+               "CREATE TABLE event_log (event_id integer not null)",
+               "UPDATE config SET var_value='69' WHERE var_name='DBFormatVersion'",
+               "UPDATE config SET var_value='864000',is_visible=0,need_server_restart=1 "
+               "WHERE var_name='SyslogRetentionTime'"});
+  upgradeTo(70);
+  EXPECT_EQ(
+      db->rows(
+          "SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='SyslogRetentionTime'"),
+      "10|0|1");
+}
+
+}  // namespace
