@@ -3,42 +3,21 @@
 // that Oracle can take.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "frontend/commands.h"
 #include "frontend/globals.h"
-#include "support/recording_db.h"
+#include "support/scoped_state.h"
 #include "upgrade/steps.h"
 
 namespace {
 
 using Statements = std::vector<std::string>;
 
-class RecordedSteps : public ::testing::Test {
+class RecordedSteps27To47 : public tvtest::RecordedDialectTest {
  protected:
-  void use(int syntax) {
-    close();
-    recording = std::make_shared<tvtest::Recording>();
-    handle = tvtest::OpenRecordingHandle(syntax, recording);
-    savedHandle = DbHandle;
-    savedSyntax = DbSyntax;
-    DbHandle = handle;
-    DbSyntax = syntax;
-  }
-  void close() {
-    if (handle == nullptr) return;
-    DbHandle = savedHandle;
-    DbSyntax = savedSyntax;
-    DBDisconnect(handle);
-    handle = nullptr;
-  }
-  void TearDown() override {
-    close();
-    IgnoreSqlErrors = 0;
-  }
   // Runs the step that starts at version; returns its result.
   int runStep(int version) {
     testing::internal::CaptureStdout();
@@ -53,13 +32,9 @@ class RecordedSteps : public ::testing::Test {
       if (s.find(text) != std::string::npos) found.push_back(s);
     return found;
   }
-  std::shared_ptr<tvtest::Recording> recording;
-  db_handle_t handle = nullptr;
-  db_handle_t savedHandle = nullptr;
-  int savedSyntax = 0;
 };
 
-TEST_F(RecordedSteps, OldAccessColumnIsQuotedOnOracleOnly) {
+TEST_F(RecordedSteps27To47, OldAccessColumnIsQuotedOnOracleOnly) {
   const struct {
     int syntax;
     const char *access;
@@ -80,7 +55,7 @@ TEST_F(RecordedSteps, OldAccessColumnIsQuotedOnOracleOnly) {
 
 // Oracle before 12.2 refuses the 32 characters of the common name; reindex
 // must rebuild the index under the name the upgrade gave it.
-TEST_F(RecordedSteps, TrapLogIndexHasAnOracleNameThatReindexUses) {
+TEST_F(RecordedSteps27To47, TrapLogIndexHasAnOracleNameThatReindexUses) {
   use(DB_SYNTAX_MSSQL);
   EXPECT_EQ(runStep(37), 1);
   EXPECT_EQ(sentWith("ON snmp_trap_log"),
@@ -118,7 +93,7 @@ std::string WithoutQuoted(const std::string &statement) {
   return out;
 }
 
-TEST_F(RecordedSteps, OracleTextOfEveryStepIsOracleText) {
+TEST_F(RecordedSteps27To47, OracleTextOfEveryStepIsOracleText) {
   use(DB_SYNTAX_ORACLE);
   for (int version = 27; version < 47; version++) EXPECT_EQ(runStep(version), 1) << version;
   const std::regex word("[A-Za-z_][A-Za-z0-9_$]*");
@@ -142,7 +117,7 @@ TEST_F(RecordedSteps, OracleTextOfEveryStepIsOracleText) {
 
 // A failed GUID update ends the step unless -X is given; then the next
 // row and the groups follow.
-TEST_F(RecordedSteps, FailedGuidUpdateEndsTheStepUnlessIgnored) {
+TEST_F(RecordedSteps27To47, FailedGuidUpdateEndsTheStepUnlessIgnored) {
   for (int ignore : {0, 1}) {
     use(DB_SYNTAX_MSSQL);
     IgnoreSqlErrors = ignore;
