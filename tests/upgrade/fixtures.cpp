@@ -1,7 +1,18 @@
 #include "fixtures.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
+
+#include "frontend/globals.h"
+#include "support/scoped_state.h"
+#include "upgrade/steps.h"
 
 namespace upgradetest {
 namespace {
@@ -68,7 +79,88 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
   return steps;
 }
 
+// While it lives, standard output goes to a file and standard input
+// comes from /dev/null, so that the library's messages can be read back
+// and a question never waits for a key.
+class CapturedOutput {
+ public:
+  CapturedOutput() : dir_(tvtest::TempDir()) {
+    fflush(stdout);
+    savedOut_ = dup(STDOUT_FILENO);
+    savedIn_ = dup(STDIN_FILENO);
+    int out = open((dir_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(out, STDOUT_FILENO);
+    dup2(in, STDIN_FILENO);
+    close(out);
+    close(in);
+  }
+  ~CapturedOutput() {
+    restore();
+    std::filesystem::remove_all(dir_);
+  }
+  // Restores both streams and returns what was written.
+  std::string text() {
+    restore();
+    std::ifstream in(dir_ + "/out", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+ private:
+  void restore() {
+    if (savedOut_ < 0) return;
+    fflush(stdout);
+    dup2(savedOut_, STDOUT_FILENO);
+    dup2(savedIn_, STDIN_FILENO);
+    close(savedOut_);
+    close(savedIn_);
+    savedOut_ = savedIn_ = -1;
+  }
+  std::string dir_;
+  int savedOut_ = -1;
+  int savedIn_ = -1;
+};
+
 }  // namespace
+
+std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine,
+                                                       const BaselineNodes &nodes) {
+  std::unique_ptr<tvtest::TestDatabase> db = tvtest::OpenOrSkip(engine);
+  if (db == nullptr) return nullptr;
+  db->makeCurrent();
+  std::string error;
+  if (!LoadBaseline(error) || (nodes.nodes > 0 && !AddBaselineNodes(nodes, error))) {
+    ADD_FAILURE() << engine << " baseline: " << error;
+    return nullptr;
+  }
+  return db;
+}
+
+std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes) {
+  db.makeCurrent();
+  tvtest::ScopedOptions options;
+  ForceRepair = answerYes;
+  CapturedOutput captured;
+  UpgradeDatabaseTo(version);
+  return captured.text();
+}
+
+std::string UpgradeTo(tvtest::TestDatabase &db, int version, bool answerYes) {
+  std::string out = UpgradeOutput(db, version, answerYes);
+  int reached = DBGetSchemaVersion(db.handle());
+  EXPECT_EQ(reached, version) << db.engine() << " upgrade to " << version << " stopped:\n" << out;
+  return out;
+}
+
+std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version) {
+  std::unique_ptr<tvtest::TestDatabase> db = BaselineDatabase(engine);
+  if (db == nullptr) return nullptr;
+  UpgradeTo(*db, version);
+  if (DBGetSchemaVersion(db->handle()) != version) return nullptr;
+  return db;
+}
 
 std::unique_ptr<tvtest::TestDatabase> DatabaseAt(const std::string &engine, int version) {
   std::unique_ptr<tvtest::TestDatabase> db = tvtest::OpenOrSkip(engine);

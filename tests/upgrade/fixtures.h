@@ -1,10 +1,12 @@
-// Databases at any schema version from 228 to 245, on every engine: a
-// fresh 245 database with the later steps undone.
+// Databases at any schema version on every engine: from 14 on, the
+// version-14 baseline brought up by the tool's own steps; from 228 to 245
+// also a fresh 245 database with the later steps undone.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "baseline.h"
 #include "support/test_db.h"
 
 namespace upgradetest {
@@ -14,6 +16,22 @@ namespace upgradetest {
 // holds the tables that its own server version created and that only the
 // combined step 232 -> 238 creates for a database at 232.
 std::unique_ptr<tvtest::TestDatabase> DatabaseAt(const std::string &engine, int version);
+
+// A new database of the engine at version 14 holding the nodes, current
+// for the tool's routines (makeCurrent), or null (skipped or failed as by
+// OpenOrSkip; a baseline that does not load fails the test).
+std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine,
+                                                       const BaselineNodes &nodes = {});
+
+// Runs the upgrade of db up to version with the tool's own step table
+// through the library (UpgradeDatabaseTo), answering the questions yes
+// as -f does, or no. Returns what the upgrade printed.
+std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes = true);
+// The same, failing the test when the database did not reach version.
+std::string UpgradeTo(tvtest::TestDatabase &db, int version, bool answerYes = true);
+
+// The baseline brought to version (14 or later), or null.
+std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version);
 
 // "table.column" lines, sorted, lower case: the shape of the schema.
 std::string SchemaColumns(tvtest::TestDatabase &db);
