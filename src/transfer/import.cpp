@@ -3,84 +3,16 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "external/terminal.h"
 #include "frontend/ask.h"
 #include "frontend/commands.h"
 #include "frontend/globals.h"
 #include "frontend/sql_exec.h"
-#include "transfer/export_table_list.h"
-#include "transfer/idata_template.h"
 #include "transfer/import_steps.h"
 #include "transfer/sqlite_file.h"
 
 namespace {
-
-struct ResultFree {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-
-bool DropDataTables() {
-  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
-  if (nodes == nullptr) return IgnoreSqlErrors != 0;
-  for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
-    std::string drop = "DROP TABLE idata_" + std::to_string(DBGetFieldLong(nodes.get(), row, 0));
-    if (!ExecSql(drop.c_str()) && !IgnoreSqlErrors) return false;
-  }
-  return true;
-}
-
-bool ClearTables() {
-  for (const char *const *table = ExportTableList; *table != nullptr; table++)
-    if (!ExecSql((std::string("DELETE FROM ") + *table).c_str()) && !IgnoreSqlErrors) return false;
-  return true;
-}
-
-bool WipeDatabase() {
-  WriteToTerminal("\n\n\33[1mWARNING!!!\33[0m\n");
-  if (!AskYesNo(
-          "This operation will clear all configuration and collected data from database.\nAre you sure?"))
-    return false;
-  if (!DBBegin(DbHandle)) {
-    printf("ERROR: cannot start transaction\n");
-    return false;
-  }
-  if (!DropDataTables() || !ClearTables()) {
-    DBRollback(DbHandle);
-    return false;
-  }
-  if (!DBCommit(DbHandle)) {
-    printf("ERROR: cannot commit transaction\n");
-    return false;
-  }
-  printf("Database successfully cleared\n");
-  return true;
-}
-
-bool ImportDataTables(sqlite3 *file) {
-  std::string tableTemplate;
-  if (!SelectMetadataValue("IDataTableCreationCommand", tableTemplate)) {
-    printf("ERROR: unable to determine correct query for idata tables creation\n");
-    return false;
-  }
-  std::vector<std::string> indexTemplates;
-  for (int n = 0; n < 4; n++) {
-    std::string value;
-    if (!SelectMetadataValue(("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), value)) break;
-    indexTemplates.push_back(value);
-  }
-  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
-  if (nodes == nullptr) return false;
-  for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
-    int32_t id = DBGetFieldLong(nodes.get(), row, 0);
-    if (!ExecSql(FormatNodeTemplate(tableTemplate, id).c_str())) return false;
-    for (const std::string &index : indexTemplates)
-      if (!ExecSql(FormatNodeTemplate(index, id).c_str())) return false;
-    if (!ImportTableInTransaction(file, ("idata_" + std::to_string(id)).c_str())) return false;
-  }
-  return true;
-}
 
 // MySQL in its permissive mode would cut a value that does not fit its
 // column and turn a NULL in a multi-row INSERT into a default, both with
@@ -88,6 +20,12 @@ bool ImportDataTables(sqlite3 *file) {
 bool MakeMysqlStrict() {
   if (DBGetEngine(DbHandle) != DB_SYNTAX_MYSQL) return true;
   return ExecSql("SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'STRICT_ALL_TABLES')");
+}
+
+bool ConfirmClearing() {
+  WriteToTerminal("\n\n\33[1mWARNING!!!\33[0m\n");
+  return AskYesNo(
+      "This operation will clear all configuration and collected data from database.\nAre you sure?");
 }
 
 bool ImportDatabase(const char *path, sqlite3 *file) {
@@ -109,10 +47,15 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
         static_cast<int>(version), kToolSchemaVersion);
     return false;
   }
-  if (!CheckDatabaseReady() || !CheckImportFile(file) || !MakeMysqlStrict() || !WipeDatabase()) return false;
-  for (const char *const *table = ExportTableList; *table != nullptr; table++)
-    if (!ImportTableInTransaction(file, *table)) return false;
-  return ImportDataTables(file);
+  if (!CheckDatabaseReady() || !CheckImportFile(file) || !MakeMysqlStrict() || !ConfirmClearing())
+    return false;
+  // All or nothing on every engine; how depends on whether the engine
+  // can roll back schema statements.
+  EmptiedNulls emptied;
+  bool ok = DBGetEngine(DbHandle) == DB_SYNTAX_MYSQL ? ImportThroughStaging(file, emptied)
+                                                     : ImportInOneTransaction(file, emptied);
+  if (ok) PrintEmptiedNulls(emptied);
+  return ok;
 }
 
 }  // namespace

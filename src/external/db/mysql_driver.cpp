@@ -194,11 +194,27 @@ class MysqlConnection final : public DbConnection {
     head += ") VALUES ";
     return std::make_unique<MysqlInsertLoader>(*this, std::move(head), columns.size());
   }
-  bool begin(std::string &error) override { return execute("START TRANSACTION", error); }
-  bool commit(std::string &error) override { return execute("COMMIT", error); }
-  bool rollback(std::string &error) override { return execute("ROLLBACK", error); }
+  // A schema statement commits the open transaction at once. With
+  // autocommit off, the statements after it still form a transaction of
+  // their own, which the closing COMMIT or ROLLBACK ends; in autocommit
+  // mode each of them would be committed the moment it ran.
+  bool begin(std::string &error) override {
+    return execute("SET autocommit=0", error) && execute("START TRANSACTION", error);
+  }
+  bool commit(std::string &error) override { return endTransaction("COMMIT", error); }
+  bool rollback(std::string &error) override { return endTransaction("ROLLBACK", error); }
 
  private:
+  // The closing statement's error wins; autocommit is restored in any case.
+  bool endTransaction(const char *statement, std::string &error) {
+    bool ok = execute(statement, error);
+    std::string restoreError;
+    if (!execute("SET autocommit=1", restoreError) && ok) {
+      error = restoreError;
+      ok = false;
+    }
+    return ok;
+  }
   bool send(const char *query, std::string &error) {
     if (mysql_real_query(conn_, query, strlen(query)) == 0) return true;
     error = Message(conn_);

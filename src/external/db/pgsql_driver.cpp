@@ -186,14 +186,20 @@ class PgsqlStatement final : public DbStatement {
 
 // COPY in text format: tab-separated, \N for NULL, the separators and
 // the backslash escaped. Data goes out in large chunks; the server's
-// verdict comes at the end.
+// verdict comes at the end. Inside a transaction the COPY runs behind the
+// statement savepoint like any other statement: a refused load is undone
+// and the transaction goes on, so that a caller can still replay the rows
+// one by one to find the one at fault.
 class PgsqlCopyLoader final : public DbBulkLoader {
  public:
-  PgsqlCopyLoader(PGconn *conn, size_t columns) : conn_(conn), columns_(columns) {}
+  PgsqlCopyLoader(PGconn *conn, size_t columns, bool isolated)
+      : conn_(conn), columns_(columns), isolated_(isolated) {}
   ~PgsqlCopyLoader() override {
-    if (finished_) return;
-    PQputCopyEnd(conn_, "load abandoned");
-    while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+    if (!finished_) {
+      PQputCopyEnd(conn_, "load abandoned");
+      while (PGresult *r = PQgetResult(conn_)) PQclear(r);
+    }
+    if (isolated_) endIsolation(false);
   }
   bool addRow(const char *const *values, const size_t *lengths, std::string &error) override {
     for (size_t i = 0; i < columns_; i++) {
@@ -234,11 +240,23 @@ class PgsqlCopyLoader final : public DbBulkLoader {
       }
       PQclear(r);
     }
+    if (isolated_ && !endIsolation(ok) && ok) {
+      ok = false;
+      error = Message(PQerrorMessage(conn_));
+    }
     return ok;
   }
 
  private:
   static constexpr size_t kChunk = 256 * 1024;
+  // Releases the savepoint after a load that went in, else goes back to
+  // it. False when the server refuses either.
+  bool endIsolation(bool keep) {
+    isolated_ = false;
+    PGresult *r = PQexec(conn_, keep ? kRelease : kUndo);
+    ResultGuard g{r};
+    return ResultOk(r);
+  }
   bool flush(std::string &error) {
     if (!buffer_.empty() && PQputCopyData(conn_, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
       error = Message(PQerrorMessage(conn_));
@@ -249,6 +267,7 @@ class PgsqlCopyLoader final : public DbBulkLoader {
   }
   PGconn *conn_;
   size_t columns_;
+  bool isolated_;  // behind the statement savepoint, not yet released
   std::string buffer_;
   bool finished_ = false;
 };
@@ -316,13 +335,16 @@ class PgsqlConnection final : public DbConnection {
     std::string query = "COPY " + table + " (";
     for (size_t i = 0; i < columns.size(); i++) query += (i > 0 ? "," : "") + columns[i];
     query += ") FROM STDIN";
+    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
     PGresult *r = PQexec(conn_, query.c_str());
     ResultGuard g{r};
     if (PQresultStatus(r) != PGRES_COPY_IN) {
       error = FailureText(conn_, r);
+      std::string ignored;
+      if (inTransaction_) simple(kUndo, ignored);
       return nullptr;
     }
-    return std::make_unique<PgsqlCopyLoader>(conn_, columns.size());
+    return std::make_unique<PgsqlCopyLoader>(conn_, columns.size(), inTransaction_);
   }
   bool begin(std::string &error) override {
     if (!simple("BEGIN", error)) return false;

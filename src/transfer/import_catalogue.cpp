@@ -1,0 +1,80 @@
+// What the import reads from the connected database itself: the column
+// definitions of a target table, the node ids, and the templates of the
+// collected-data tables.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/globals.h"
+#include "frontend/sql_exec.h"
+#include "transfer/idata_template.h"
+#include "transfer/import_steps.h"
+
+namespace {
+
+struct ResultFree {
+  void operator()(db_result_t r) const { DBFreeResult(r); }
+};
+
+// Text types: PostgreSQL's string category (text, varchar, char), the
+// MySQL character types, and on SQLite a declared type of text affinity.
+std::string NotNullTextQuery(const std::string &table) {
+  switch (DBGetEngine(DbHandle)) {
+    case DB_SYNTAX_PGSQL:
+      // The cast resolves the name along the search path, as the INSERT does.
+      return "SELECT a.attname FROM pg_attribute a JOIN pg_type t ON t.oid=a.atttypid WHERE a.attrelid='" +
+             table +
+             "'::regclass AND a.attnum>0 AND NOT a.attisdropped AND a.attnotnull AND t.typcategory='S'";
+    case DB_SYNTAX_MYSQL:
+      return "SELECT column_name FROM information_schema.columns WHERE table_schema=DATABASE() AND "
+             "table_name='" +
+             table +
+             "' AND is_nullable='NO' AND data_type IN ('char','varchar','tinytext','text','mediumtext',"
+             "'longtext')";
+    default:
+      return "SELECT name FROM pragma_table_info('" + table +
+             "') WHERE \"notnull\" AND upper(type) NOT LIKE '%INT%' AND (upper(type) LIKE '%CHAR%' OR "
+             "upper(type) LIKE '%CLOB%' OR upper(type) LIKE '%TEXT%')";
+  }
+}
+
+}  // namespace
+
+bool ReadNotNullTextColumns(const char *table, std::vector<std::string> &columns) {
+  std::unique_ptr<db_result_s, ResultFree> result(SelectSql(NotNullTextQuery(table).c_str()));
+  if (result == nullptr) return false;
+  for (int row = 0; row < DBGetNumRows(result.get()); row++) {
+    char *name = DBGetField(result.get(), row, 0, nullptr, 0);
+    columns.emplace_back(name);
+    free(name);
+  }
+  return true;
+}
+
+bool ReadNodeIds(const char *table, std::vector<int32_t> &ids) {
+  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql((std::string("SELECT id FROM ") + table).c_str()));
+  if (nodes == nullptr) return false;
+  for (int row = 0; row < DBGetNumRows(nodes.get()); row++)
+    ids.push_back(DBGetFieldLong(nodes.get(), row, 0));
+  return true;
+}
+
+bool ReadDataTableTemplates(DataTableTemplates &templates) {
+  if (!SelectMetadataValue("IDataTableCreationCommand", templates.table)) {
+    printf("ERROR: unable to determine correct query for idata tables creation\n");
+    return false;
+  }
+  for (int n = 0; n < 4; n++) {
+    std::string value;
+    if (!SelectMetadataValue(("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), value)) break;
+    templates.indexes.push_back(value);
+  }
+  return true;
+}
+
+void PrintEmptiedNulls(const EmptiedNulls &counts) {
+  for (const auto &[table, count] : counts)
+    printf("Table %s: %llu NULL value%s stored as empty text in NOT NULL columns\n", table.c_str(),
+           static_cast<unsigned long long>(count), count == 1 ? "" : "s");
+}
