@@ -1,0 +1,5 @@
+CREATE TABLE b1 (id integer, v $SQL:TEXT, w $SQL:TEXT4K, n $SQL:INT64)
+INSERT INTO b1 VALUES (1)
+
+<END>
+CREATE TABLE b2 (id integer)
