@@ -13,6 +13,8 @@ std::span<const std::span<const UpgradeStep>> UpgradeStepRanges() {
       UpgradeSteps47To56,
       UpgradeSteps56To64,
       UpgradeSteps64To73,
+      UpgradeSteps73To81,
+      UpgradeSteps81To92,
       UpgradeSteps228To245,
   };
   return ranges;

@@ -29,6 +29,8 @@ extern const std::span<const UpgradeStep> UpgradeSteps38To47;
 extern const std::span<const UpgradeStep> UpgradeSteps47To56;
 extern const std::span<const UpgradeStep> UpgradeSteps56To64;
 extern const std::span<const UpgradeStep> UpgradeSteps64To73;
+extern const std::span<const UpgradeStep> UpgradeSteps73To81;
+extern const std::span<const UpgradeStep> UpgradeSteps81To92;
 extern const std::span<const UpgradeStep> UpgradeSteps228To245;
 
 // Every range, in ascending order of from.
