@@ -1,0 +1,212 @@
+// Times the upgrade of a version-14 database to version 47 on each
+// engine: a network of N nodes, each with 10 data collection items and a
+// collected-data table of 100 values (so 10,000 nodes carry 1,000,000
+// collected rows), upgraded with the index questions answered yes (-f).
+// Reports the seeding time, the upgrade's wall time, its three slowest
+// steps and the peak resident memory of the process that upgrades.
+//
+//   build/bench/upgrade_old_bench [nodes] [engine...]   (default 10000, all engines)
+//
+// The database is the test baseline (tests/upgrade/baseline_v14.sql). The
+// upgrade runs in a child process of its own, forked before anything is
+// loaded, so that its peak memory is the upgrade's alone; it calls the
+// library's UpgradeDatabaseTo(47), the upgrade command with a target.
+//
+// PostgreSQL and MariaDB are reached as tvtest/tvtest on 127.0.0.1; an
+// engine that does not answer is left out.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "external/db/db.h"
+#include "frontend/globals.h"
+#include "upgrade/baseline.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+const char kDatabase[] = "tvbench_upgrade_old";
+const int kItemsPerNode = 10;
+const int kRowsPerItem = 10;
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+struct Connection {
+  db_driver_t driver = nullptr;
+  db_handle_t handle = nullptr;
+  Connection(const std::string &engine, const std::string &database) {
+    driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
+    DBAllowDatabaseCreation(driver);
+    char error[DBDRV_MAX_ERROR_TEXT] = "";
+    handle = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest",
+                       "", error);
+    if (handle == nullptr) fprintf(stderr, "%s: %s\n", engine.c_str(), error);
+  }
+  ~Connection() {
+    if (handle != nullptr) DBDisconnect(handle);
+    DBUnloadDriver(driver);
+  }
+};
+
+// Drops the benchmark database and, unless statement is empty, runs it
+// (CREATE DATABASE). False when the server cannot be reached.
+bool Admin(const std::string &engine, const std::string &statement) {
+  Connection admin(engine, "tvtest");
+  if (admin.handle == nullptr) return false;
+  DBQuery(admin.handle, ("DROP DATABASE IF EXISTS " + std::string(kDatabase)).c_str());
+  return statement.empty() || DBQuery(admin.handle, statement.c_str());
+}
+
+// Runs body in a child process; returns its exit code and fills usage.
+template <typename Body>
+int InChild(Body body, rusage &usage) {
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int code = body();
+    fflush(stdout);
+    _exit(code);
+  }
+  int status = 0;
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A connection and nothing else: the floor of the upgrade's memory.
+int ConnectOnly(const std::string &engine, const std::string &database) {
+  Connection c(engine, database);
+  return c.handle == nullptr ? 1 : 0;
+}
+
+int Seed(const std::string &engine, const std::string &database, int nodes) {
+  Connection c(engine, database);
+  if (c.handle == nullptr) return 1;
+  DbHandle = c.handle;
+  DbSyntax = DBGetEngine(c.handle);
+  std::string error;
+  if (!upgradetest::LoadBaseline(error) ||
+      !upgradetest::AddBaselineNodes(
+          {.firstNode = 100, .nodes = nodes, .itemsPerNode = kItemsPerNode, .rowsPerItem = kRowsPerItem},
+          error)) {
+    fprintf(stderr, "%s: seed: %s\n", engine.c_str(), error.c_str());
+    return 1;
+  }
+  if (engine == "pgsql") DBQuery(c.handle, "ANALYZE");
+  return 0;
+}
+
+// The upgrade in this (child) process, its messages into the pipe.
+int Upgrade(const std::string &engine, const std::string &database, int pipeOut) {
+  dup2(pipeOut, STDOUT_FILENO);
+  close(pipeOut);
+  Connection c(engine, database);
+  if (c.handle == nullptr) return 1;
+  DbHandle = c.handle;
+  DbSyntax = DBGetSyntax(c.handle);
+  ForceRepair = 1;
+  UpgradeDatabaseTo(47);
+  return DBGetSchemaVersion(c.handle) == 47 ? 0 : 2;
+}
+
+struct StepTime {
+  std::string step;
+  double seconds;
+};
+
+void Bench(const std::string &engine, int nodes) {
+  std::string database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
+  if (engine == "sqlite") {
+    unlink(database.c_str());
+  } else {
+    std::string create = "CREATE DATABASE " + database;
+    if (engine == "mysql") create += " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
+    if (engine == "pgsql") create += " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0";
+    if (!Admin(engine, create)) return;
+  }
+
+  rusage usage{};
+  Clock::time_point seedStart = Clock::now();
+  if (InChild([&] { return Seed(engine, database, nodes); }, usage) != 0) return;
+  double seedSeconds = Since(seedStart);
+  InChild([&] { return ConnectOnly(engine, database); }, usage);
+  long floorKb = usage.ru_maxrss;
+
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  std::vector<StepTime> steps;
+  std::string log;
+  Clock::time_point start = Clock::now();
+  int code = -1;
+  // The child upgrades; this process reads its messages as they come and
+  // times the steps by them.
+  fflush(stdout);
+  pid_t upgrader = fork();
+  if (upgrader == 0) {
+    close(fds[0]);
+    int result = Upgrade(engine, database, fds[1]);
+    fflush(stdout);
+    _exit(result);
+  }
+  close(fds[1]);
+  FILE *in = fdopen(fds[0], "r");
+  Clock::time_point stepStart = start;
+  std::string current;
+  char line[512];
+  while (fgets(line, sizeof(line), in) != nullptr) {
+    std::string text(line);
+    bool stepLine = text.starts_with("Upgrading from version ");
+    bool endLine = text.starts_with("Database upgrade ");
+    if ((stepLine || endLine) && !current.empty()) steps.push_back({current, Since(stepStart)});
+    if (stepLine) {
+      current = text.substr(23, text.size() - 24);
+      stepStart = Clock::now();
+    }
+    if (!text.starts_with("Creating indexes for table")) log += text;
+  }
+  fclose(in);
+  int status = 0;
+  if (wait4(upgrader, &status, 0, &usage) == upgrader && WIFEXITED(status)) code = WEXITSTATUS(status);
+  double total = Since(start);
+
+  std::sort(steps.begin(), steps.end(),
+            [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
+  std::string slowest;
+  for (size_t i = 0; i < steps.size() && i < 3; i++) {
+    char item[96];
+    snprintf(item, sizeof(item), "%s%s %.1f s", i > 0 ? ", " : "", steps[i].step.c_str(), steps[i].seconds);
+    slowest += item;
+  }
+  printf(
+      "%-6s nodes %6d  rows %8d  seed %6.1f s  upgrade %7.1f s  peak %6ld KiB (connected: %ld)  slowest: %s%s\n",
+      engine.c_str(), nodes, nodes * kItemsPerNode * kRowsPerItem, seedSeconds, total, usage.ru_maxrss,
+      floorKb, slowest.c_str(), code == 0 ? "" : "  FAILED");
+  if (code != 0) fprintf(stderr, "%s", log.c_str());
+  fflush(stdout);
+
+  if (engine == "sqlite")
+    unlink(database.c_str());
+  else
+    Admin(engine, "");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int nodes = argc > 1 ? atoi(argv[1]) : 10000;
+  std::vector<std::string> engines;
+  for (int i = 2; i < argc; i++) engines.push_back(argv[i]);
+  if (engines.empty()) engines = {"sqlite", "pgsql", "mysql"};
+  DBInit(0, 0);
+  for (const std::string &engine : engines) Bench(engine, nodes);
+  return 0;
+}
