@@ -1,6 +1,7 @@
 // Steps 73 -> 81: event storm detection, SNMP communities, beacon
 // probing, trusted nodes, long text columns on MySQL, and the rebuilds of
 // cond_dci_map, dci_schedules and address_lists under their new keys.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -139,9 +140,11 @@ constexpr Action kStep77[] = {
 // A NULL would make MODIFY ... not null fail in strict mode and become ''
 // in the permissive one; setting it first gives the same rows in every
 // sql_mode.
-#define TEXT_NOT_NULL(table, column)                 \
-  "UPDATE " table " SET " column "='' WHERE " column \
-  " IS NULL\n"                                       \
+#define TEXT_NOT_NULL(table, column) \
+  "UPDATE " table " SET " column     \
+  "=''"                              \
+  " WHERE " column                   \
+  " IS NULL\n"                       \
   "ALTER TABLE " table " MODIFY COLUMN " column " text not null\n"
 
 constexpr Action kStep78[] = {
