@@ -37,6 +37,10 @@ size_t CutAfterCharacters(const std::string &text, size_t maxChars) {
 
 }  // namespace
 
+bool FitsConfigBuffer(const std::string &value, uint32_t chars) {
+  return chars > 0 && CutAfterCharacters(value, chars - 1) == std::string::npos;
+}
+
 bool Config::loadIniConfig(const char *file, const char *defaultSection) {
   file_ = file;
   std::ifstream in(file, std::ios::binary);

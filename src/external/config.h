@@ -15,6 +15,10 @@
 // Room for a value of chars - 1 UTF-8 characters and its terminator.
 constexpr size_t TvCfgBufferBytes(uint32_t chars) { return static_cast<size_t>(chars) * 4; }
 
+// Whether value has at most chars - 1 characters, so that it fits a
+// buffer of TvCfgBufferBytes(chars) bytes whole.
+bool FitsConfigBuffer(const std::string &value, uint32_t chars);
+
 struct TV_CFG_TEMPLATE {
   char token[64];
   uint8_t type;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "external/config.h"
 #include "external/password.h"
@@ -36,7 +37,7 @@ const char kUsage[] =
     "   -X          : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
     "\n";
 
-constexpr size_t kPathSize = 260;
+constexpr uint32_t kPathChars = 260;
 
 // The server's buffer sizes, in characters with the terminator.
 constexpr uint32_t kNameChars = 256, kLongChars = 260, kLoginChars = 64, kPasswordChars = 64;
@@ -85,13 +86,6 @@ bool LoadSettings(const char *path, ConnectionSettings &s) {
   return false;
 }
 
-size_t CountCharacters(const char *text) {
-  size_t chars = 0;
-  for (; *text != 0; text++)
-    if ((static_cast<unsigned char>(*text) & 0xC0) != 0x80) chars++;
-  return chars;
-}
-
 // A DBEncryptedPassword that cannot be decrypted leaves DBPassword as it
 // is, with a word on the error stream. Returns false, with the reason on
 // the error stream, when the decrypted password is longer than the
@@ -104,7 +98,7 @@ bool DecryptSettingsPassword(ConnectionSettings &s) {
     fprintf(stderr, "tvdbmgr: DBEncryptedPassword cannot be decrypted for login \"%s\"\n", s.login);
     return true;
   }
-  bool fits = CountCharacters(plain) < kPasswordChars && strlen(plain) < sizeof(s.password);
+  bool fits = FitsConfigBuffer(plain, kPasswordChars);
   if (fits)
     strcpy(s.password, plain);
   else
@@ -114,9 +108,14 @@ bool DecryptSettingsPassword(ConnectionSettings &s) {
   return fits;
 }
 
-void CopyPath(char *path, const char *value) {
-  strncpy(path, value, kPathSize - 1);
-  path[kPathSize - 1] = 0;
+// A cut path could name another configuration file, so a longer one is
+// refused. Returns false with the reason on the error stream.
+bool LoadSettingsFrom(const std::string &path, ConnectionSettings &s) {
+  if (!FitsConfigBuffer(path, kPathChars)) {
+    fprintf(stderr, "tvdbmgr: the configuration file path is longer than %u characters\n", kPathChars - 1);
+    return false;
+  }
+  return LoadSettings(path.c_str(), s) && DecryptSettingsPassword(s);
 }
 
 bool CommandTakesFile(const char *command) {
@@ -155,8 +154,8 @@ int RunTvdbmgr(int argc, char *argv[]) {
   printf("Talvex Database Manager Version 1.1.9\n\n");
 
   // TALVEX_CONFIG_FILE stands in for the server's registry value.
-  char configFile[kPathSize] = "C:\\talvexd.conf";
-  if (const char *env = getenv("TALVEX_CONFIG_FILE"); env != nullptr && *env != 0) CopyPath(configFile, env);
+  std::string configFile = "C:\\talvexd.conf";
+  if (const char *env = getenv("TALVEX_CONFIG_FILE"); env != nullptr && *env != 0) configFile = env;
 
   bool stop = false;
   opterr = 1;
@@ -165,7 +164,7 @@ int RunTvdbmgr(int argc, char *argv[]) {
   // "+": stop at the command word, as POSIX getopt does.
   while ((ch = getopt(argc, argv, "+c:dfGhIMtvX")) != -1) {
     switch (ch) {
-      case 'c': CopyPath(configFile, optarg); break;
+      case 'c': configFile = optarg; break;
       case 'd': CheckCollectedData = true; break;
       case 'f': ForceRepair = 1; break;
       case 'G': GuiMode = true; break;
@@ -200,7 +199,7 @@ int RunTvdbmgr(int argc, char *argv[]) {
   }
 
   ConnectionSettings s;
-  if (!LoadSettings(configFile, s) || !DecryptSettingsPassword(s)) {
+  if (!LoadSettingsFrom(configFile, s)) {
     printf("Error loading configuration file\n");
     return 2;
   }

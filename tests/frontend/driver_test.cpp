@@ -182,6 +182,14 @@ TEST(CommandLine, SettingsLongerThanTheServerBuffersAreRefused) {
       EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     }
   }
+  // The configuration file's own path, from -c or the environment.
+  const std::string longPath = dir + "/" + std::string(200, 'd') + "/" + std::string(100, 'c');
+  for (const auto &r : {tvtest::RunTool({"-c", longPath, "unlock"}),
+                        tvtest::RunTool({"unlock"}, "", {"TALVEX_CONFIG_FILE=" + longPath})}) {
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, kBanner + "Error loading configuration file\n");
+    EXPECT_EQ(r.err, "tvdbmgr: the configuration file path is longer than 259 characters\n");
+  }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()),
             1);
   std::filesystem::remove_all(dir);
