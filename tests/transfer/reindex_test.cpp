@@ -138,8 +138,12 @@ TEST(ReindexRecorded, StatementsPerDialect) {
     for (const auto &f : fixed) {
       // Oracle already indexes the primary key column of raw_dci_values.
       if (c.syntax == DB_SYNTAX_ORACLE && std::string(f.table) == "raw_dci_values") continue;
-      expected.push_back(drop(f.index, f.table));
-      expected.push_back(std::string("CREATE INDEX ") + f.index + " ON " + f.table + "(" + f.columns + ")");
+      // Oracle before 12.2 takes no name longer than 30 characters.
+      std::string index = f.index;
+      if (c.syntax == DB_SYNTAX_ORACLE && index == "idx_snmp_trap_log_trap_timestamp")
+        index = "idx_snmp_trap_log_timestamp";
+      expected.push_back(drop(index, f.table));
+      expected.push_back("CREATE INDEX " + index + " ON " + f.table + "(" + f.columns + ")");
     }
     expected.push_back("SELECT id FROM nodes");
     if (!c.listing.empty()) {
