@@ -1,12 +1,7 @@
 // The export command: the whole database into a new SQLite file built
 // from the server installation's SQLite schema script.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +12,7 @@
 #include "frontend/sql_exec.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
+#include "transfer/output_file.h"
 #include "transfer/schema_script.h"
 #include "transfer/source_rows.h"
 #include "transfer/sqlite_file.h"
@@ -256,39 +252,37 @@ bool ExportDatabase(sqlite3 *file) {
   return ExportDataTables(file);
 }
 
-bool SyncFile(const char *path) {
-  int fd = open(path, O_RDONLY);
-  bool ok = fd >= 0 && fsync(fd) == 0;
-  if (fd >= 0) close(fd);
-  if (!ok) printf("ERROR: cannot write output file to disk (%s)\n", strerror(errno));
-  return ok;
-}
-
 }  // namespace
 
 void RunExportCommand(const char *path) {
   if (!CheckDatabaseReady()) return;
-  // Replacing the output file must never delete the database being read.
+  // Replacing the output file must never replace the database being read.
   if (IsConnectedDatabase(path)) {
     printf("ERROR: output file is the database being exported\n");
     return;
   }
-  unlink(path);
+  std::string target;
+  if (!ResolveOutputPath(path, target)) return;
+  TemporaryOutputFile output;
+  if (!output.create(target)) {
+    printf("ERROR: unable to open output file\n");
+    return;
+  }
   sqlite3 *raw = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path, &raw, flags, nullptr) != SQLITE_OK) {
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(PlainFilePath(output.path()).c_str(), &raw, flags, nullptr) != SQLITE_OK) {
     sqlite3_close_v2(raw);
     printf("ERROR: unable to open output file\n");
     return;
   }
   std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
   // A fresh file that is useless until complete needs no sync per
-  // statement of the schema script and per table; one sync at the end
-  // makes it durable.
+  // statement of the schema script and per table; one sync before it
+  // takes the target's place makes it durable.
   std::string error;
   ExecOnFile(file.get(), "PRAGMA synchronous=OFF", error);
   bool ok = ExportDatabase(file.get());
   file.reset();
-  if (ok) ok = SyncFile(path);
+  if (ok) ok = output.replaceTarget();
   printf(ok ? "Database export complete.\n" : "Database export failed.\n");
 }

@@ -61,10 +61,22 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
 }  // namespace
 
 void RunImportCommand(const char *path) {
+  if (IsNonRegularFile(path)) {
+    printf("ERROR: import file %s is not a regular file\nDatabase import failed.\n", path);
+    return;
+  }
+  if (std::string journal = UnfinishedJournalOf(path); !journal.empty()) {
+    printf(
+        "ERROR: import file %s was left in the middle of a write (%s exists) and may be incomplete\n"
+        "Database import failed.\n",
+        path, journal.c_str());
+    return;
+  }
   // Read only: the import never changes its file, and a mistyped name
   // does not leave an empty file behind.
   sqlite3 *raw = nullptr;
-  if (sqlite3_open_v2(path, &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(PlainFilePath(path).c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK) {
     sqlite3_close_v2(raw);
     printf("ERROR: unable to open output file\nDatabase import failed.\n");
     return;

@@ -9,6 +9,25 @@
 
 #include "frontend/globals.h"
 
+std::string PlainFilePath(const std::string &path) { return path.starts_with('/') ? path : "./" + path; }
+
+bool IsNonRegularFile(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+std::string UnfinishedJournalOf(const char *path) {
+  std::vector<std::string> names = {path};
+  std::unique_ptr<char, decltype(&free)> resolved(realpath(path, nullptr), free);
+  if (resolved != nullptr) names.emplace_back(resolved.get());
+  for (const std::string &name : names) {
+    struct stat st;
+    if (stat((name + "-journal").c_str(), &st) == 0 && st.st_size > 0) return name + "-journal";
+    if (stat((name + "-wal").c_str(), &st) == 0) return name + "-wal";
+  }
+  return "";
+}
+
 bool ExecOnFile(sqlite3 *file, const char *statement, std::string &error) {
   char *message = nullptr;
   if (sqlite3_exec(file, statement, nullptr, nullptr, &message) == SQLITE_OK) return true;

@@ -16,6 +16,23 @@ struct SqliteStatementFinalizer {
 
 // sqlite3_exec of a statement without rows. False with SQLite's error
 // text in error.
+// The name under which SQLite opens path as the file of that name: a
+// relative path gets "./" in front, so that "file:..." is never taken
+// for a URI, whatever the SQLite build's default, nor ":memory:" for a
+// database in memory.
+std::string PlainFilePath(const std::string &path);
+
+// Whether path exists as something other than a regular file (after its
+// symlinks): a fifo or a device that SQLite would wait on or read
+// without end, or a directory.
+bool IsNonRegularFile(const char *path);
+
+// A journal that SQLite left beside the file at path (after its
+// symlinks) in the middle of a write: a non-empty "-journal" or a "-wal".
+// Opened read-only the file cannot be rolled back and would read as a
+// fragment. Empty when there is none.
+std::string UnfinishedJournalOf(const char *path);
+
 bool ExecOnFile(sqlite3 *file, const char *statement, std::string &error);
 
 // Unquoted identifiers that every engine reads the same way: a letter or

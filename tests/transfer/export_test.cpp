@@ -2,7 +2,9 @@
 // that is not ready leaves an existing output file alone.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,6 +44,17 @@ std::string FileRows(const std::string &path, const std::string &query) {
   sqlite3_finalize(stmt);
   sqlite3_close(file);
   return rows;
+}
+
+// The names in a directory, sorted and joined by " ".
+std::string Entries(const std::string &dir) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string &name : names) joined += (joined.empty() ? "" : " ") + name;
+  return joined;
 }
 
 class Export : public ::testing::Test {
@@ -106,9 +119,14 @@ TEST_F(Export, FailuresStopWithTheirMessage) {
       {installation("DELETE FROM metadata WHERE var_name='IDataTableCreationCommand';"),
        "ERROR: dbschema_sqlite.sql does not define IDataTableCreationCommand\nDatabase export failed.\n"},
   };
+  // A failed export leaves the earlier file as it was and nothing else.
+  tvtest::WriteFile(out, "precious");
+  const std::string before = Entries(dir);
   for (const auto &c : cases) {
     tvtest::RunResult r = tvtest::Tool(*db, {"export", out}, "", {c.env});
     EXPECT_TRUE(r.out.ends_with(c.expected)) << r.out;
+    EXPECT_EQ(ReadFile(out), "precious");
+    EXPECT_EQ(Entries(dir), before);
   }
 }
 
@@ -134,11 +152,15 @@ TEST_F(Export, RefusedRowRollsBackItsTableAndMissingNodeTableStops) {
                       "SQL query failed (no such table: idata_100):\n\33[33;1mSELECT * FROM idata_100\33[0m\n"
                       "Database export failed.\n"))
       << r.out;
-  // What was copied before stays in the file.
-  EXPECT_EQ(
-      system(("sqlite3 " + out + " 'SELECT script_name FROM script_library' > " + dir + "/names").c_str()),
-      0);
-  EXPECT_NE(ReadFile(dir + "/names").find("bad\n"), std::string::npos);
+  // Neither leaves a partial file where there was none, nor replaces an
+  // earlier one.
+  EXPECT_FALSE(std::filesystem::exists(out));
+  tvtest::WriteFile(out, "precious");
+  const std::string before = Entries(dir);
+  r = tvtest::Tool(*db, {"export", out});
+  EXPECT_TRUE(r.out.ends_with("Database export failed.\n")) << r.out;
+  EXPECT_EQ(ReadFile(out), "precious");
+  EXPECT_EQ(Entries(dir), before);
 }
 
 // Whatever storage class the source holds, the file keeps what the value
@@ -179,7 +201,7 @@ TEST_F(Export, FileStoresWhatAQuotedLiteralWould) {
 }
 
 // A row the file refuses is named, in whichever way the table's rows go
-// into the file, and its table is left empty.
+// into the file, and no partial file is left.
 TEST_F(Export, RefusedRowIsNamedAndItsTableRolledBack) {
   if (!db) return;
   db->exec(
@@ -208,25 +230,75 @@ TEST_F(Export, RefusedRowIsNamedAndItsTableRolledBack) {
   for (const auto &c : cases) {
     tvtest::RunResult r = tvtest::Tool(*db, {"export", out}, "", {c.env});
     EXPECT_TRUE(r.out.ends_with(c.expected)) << r.out;
-    EXPECT_EQ(FileRows(out, "SELECT count(*) FROM event_log"), "0\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
 }
 
 // Under any name, the connected database file is neither replaced by an
-// export nor emptied by an import of itself.
+// export nor emptied by an import of itself; a name that SQLite could
+// read as a URI is a plain file name.
 TEST_F(Export, ConnectedDatabaseFileIsNeverTheOtherFile) {
   if (!db) return;
   const std::string own = db->value("SELECT file FROM pragma_database_list WHERE name='main'");
-  const std::string link = dir + "/link.db";
+  const tvtest::Snapshot before = tvtest::TakeSnapshot(*db);
+  const std::string link = dir + "/link.db", hard = dir + "/hard.db";
   std::filesystem::create_symlink(own, link);
-  for (const std::string &path : {own, link}) {
+  std::filesystem::create_hard_link(own, hard);
+  for (const std::string &path : {own, link, hard}) {
     EXPECT_EQ(tvtest::Tool(*db, {"export", path}).out,
               kBanner + "ERROR: output file is the database being exported\n");
     EXPECT_EQ(tvtest::Tool(*db, {"-f", "import", path}).out,
               kBanner + "ERROR: import file is the database being replaced\nDatabase import failed.\n");
   }
+  // "file:<own>" names a file in a directory "file:" that does not exist.
+  for (const std::string &uri : {"file:" + own, "file:" + own + "?mode=ro", "file://" + own}) {
+    EXPECT_EQ(tvtest::Tool(*db, {"export", uri}).out, kBanner + "ERROR: unable to open output file\n");
+    EXPECT_EQ(tvtest::Tool(*db, {"-f", "import", uri}).out,
+              kBanner + "ERROR: unable to open output file\nDatabase import failed.\n");
+  }
   db->reconnect();
+  EXPECT_EQ(tvtest::TakeSnapshot(*db), before);
   EXPECT_NE(db->value("SELECT count(*) FROM config"), "0");
+}
+
+// Only a regular file, or a name where there is nothing yet, is replaced;
+// a symlink is followed and stays.
+TEST_F(Export, OutputIsARegularFileOrNewAndSymlinksAreFollowed) {
+  if (!db) return;
+  const std::string fifo = dir + "/fifo", directory = dir + "/directory", file = dir + "/file.db";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directory(directory);
+  tvtest::WriteFile(file, "precious");
+  std::filesystem::create_symlink("fifo", dir + "/to-fifo");
+  std::filesystem::create_symlink("to-fifo", dir + "/to-to-fifo");
+  std::filesystem::create_symlink("loop", dir + "/loop");
+  for (const char *name : {"fifo", "directory", "to-fifo", "to-to-fifo"}) {
+    EXPECT_EQ(tvtest::Tool(*db, {"export", dir + "/" + name}).out,
+              kBanner + "ERROR: output file " + dir + "/" + name + " exists and is not a regular file\n");
+  }
+  EXPECT_EQ(tvtest::Tool(*db, {"export", dir + "/loop"}).out,
+            kBanner + "ERROR: unable to open output file\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_empty(directory));
+  EXPECT_EQ(ReadFile(file), "precious");
+
+  // A link to a file, relative or absolute, or to a name not yet there.
+  std::filesystem::create_directory(dir + "/links");
+  std::filesystem::create_symlink("../file.db", dir + "/links/relative");
+  std::filesystem::create_symlink(dir + "/new.db", dir + "/links/dangling");
+  for (const char *name : {"relative", "dangling"}) {
+    const std::string link = dir + "/links/" + name;
+    const std::filesystem::path target = std::filesystem::read_symlink(link);
+    EXPECT_TRUE(tvtest::Tool(*db, {"export", link}).out.ends_with("Database export complete.\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::read_symlink(link), target);
+    EXPECT_EQ(FileRows(link, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245\n");
+  }
+  // Made like any new file, not with a temporary file's private mode.
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(std::filesystem::status(file).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
+  EXPECT_EQ(Entries(dir), "directory fifo file.db links loop new.db to-fifo to-to-fifo");
 }
 
 TEST_F(Export, TraceShowsTheSourceQueriesOnly) {
