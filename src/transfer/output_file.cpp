@@ -37,7 +37,7 @@ bool SyncPath(const std::string &path, int flags) {
 
 bool ResolveOutputPath(const char *path, std::string &target) {
   target = path;
-  for (int hops = 0;; hops++) {
+  for (int hops = 0; !target.empty(); hops++) {
     struct stat st;
     if (lstat(target.c_str(), &st) != 0) {
       if (errno == ENOENT) return true;  // a new file

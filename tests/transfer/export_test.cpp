@@ -276,8 +276,8 @@ TEST_F(Export, OutputIsARegularFileOrNewAndSymlinksAreFollowed) {
     EXPECT_EQ(tvtest::Tool(*db, {"export", dir + "/" + name}).out,
               kBanner + "ERROR: output file " + dir + "/" + name + " exists and is not a regular file\n");
   }
-  EXPECT_EQ(tvtest::Tool(*db, {"export", dir + "/loop"}).out,
-            kBanner + "ERROR: unable to open output file\n");
+  for (const std::string &unusable : {dir + "/loop", std::string()})
+    EXPECT_EQ(tvtest::Tool(*db, {"export", unusable}).out, kBanner + "ERROR: unable to open output file\n");
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   EXPECT_TRUE(std::filesystem::is_empty(directory));
   EXPECT_EQ(ReadFile(file), "precious");
