@@ -40,7 +40,7 @@ bool RunAction(const step::Action &action) {
           [](const step::NullableColumn &a) { return MakeColumnNullable(a.table, a.column, a.type); },
           [](const step::RecodedColumn &a) { return RecodeColumnStrings(a.table, a.keyColumn, a.column); },
           [](const step::Conversion &a) { return a.run(); },
-          [](const step::Question &a) { return !AskYesNo("%s", a.text) || RunActions(a.onYes); },
+          [](const step::Question &a) { return RunActions(AskYesNo("%s", a.text) ? a.onYes : a.onNo); },
       },
       static_cast<const step::ActionVariant &>(action));
 }

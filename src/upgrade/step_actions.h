@@ -67,11 +67,12 @@ struct RecodedColumn {
 struct Conversion {
   bool (*run)();
 };
-// Asks the operator (AskYesNo); the actions run only on yes, under the
+// Asks the operator (AskYesNo); the actions of the answer run under the
 // same rule as the step's own. No is not a failure.
 struct Question {
   const char *text;
   std::span<const Action> onYes;
+  std::span<const Action> onNo = {};
 };
 
 using ActionVariant = std::variant<Batch, CreateTable, Statement, PerDialect, ConfigVariable, EventTemplate,

@@ -53,6 +53,7 @@ void ExpectEveryDialect(std::span<const step::Action> actions, int from) {
         EXPECT_NE(text, nullptr) << "a per-dialect action of step " << from << " forgets a dialect";
     } else if (const auto *q = std::get_if<step::Question>(&variant)) {
       ExpectEveryDialect(q->onYes, from);
+      ExpectEveryDialect(q->onNo, from);
     }
   }
 }
