@@ -1,6 +1,7 @@
 #include "support/test_db.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -282,6 +283,28 @@ RunResult RunTool(const std::vector<std::string> &args, const std::string &input
   result.err = ReadAll(err);
   if (getenv("TVDBMGR_KEEP_TEST_FILES") == nullptr) std::filesystem::remove_all(dir);
   return result;
+}
+
+bool RunToolAndKill(const std::vector<std::string> &args, const std::function<void()> &waitBeforeKill) {
+  std::vector<std::string> argStore = {ToolPath()};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  waitBeforeKill();
+  kill(pid, SIGKILL);
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  return true;
 }
 
 }  // namespace tvtest

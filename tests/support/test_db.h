@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,11 @@ struct RunResult {
 // NO_COLOR unset and the given extra environment ("NAME=value").
 RunResult RunTool(const std::vector<std::string> &args, const std::string &input = "",
                   const std::vector<std::string> &env = {});
+
+// Starts the tvdbmgr binary with args (standard input and output
+// /dev/null), calls waitBeforeKill, then kills it with SIGKILL and reaps
+// it. False when it cannot be started.
+bool RunToolAndKill(const std::vector<std::string> &args, const std::function<void()> &waitBeforeKill);
 
 // Paths of the build tree.
 std::string ToolPath();

@@ -3,12 +3,7 @@
 // phase the kill hits (clearing, loading, collected-data tables, the
 // commit or the swap). TVDBMGR_IMPORT_KILLS sets the number of kills
 // (default 20), TVDBMGR_IMPORT_KILL_SEED the random sequence.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,8 +12,6 @@
 #include <thread>
 
 #include "transfer_fixture.h"
-
-extern char **environ;
 
 namespace {
 
@@ -66,27 +59,6 @@ void WaitForOtherSessions(tvtest::TestDatabase &db) {
   EXPECT_EQ(db.value(query), "0") << "the killed import's session did not end";
 }
 
-// Runs the import and kills it after delay.
-void ImportAndKill(tvtest::TestDatabase &db, const std::string &file, std::chrono::microseconds delay) {
-  std::vector<std::string> args = {tvtest::ToolPath(), "-f", "-c", db.configPath(), "import", file};
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ASSERT_EQ(rc, 0);
-  std::this_thread::sleep_for(delay);
-  kill(pid, SIGKILL);
-  int status;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-}
-
 class ImportKill : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ImportKill, LeavesTheOldOrTheNewDatabase) {
@@ -118,7 +90,9 @@ TEST_P(ImportKill, LeavesTheOldOrTheNewDatabase) {
   int current = 1, replaced = 0;
   for (int k = 0; k < kills; k++) {
     const int other = 1 - current;
-    ImportAndKill(*db, files[other], std::chrono::microseconds(moment(random)));
+    const std::chrono::microseconds delay(moment(random));
+    ASSERT_TRUE(tvtest::RunToolAndKill({"-f", "-c", db->configPath(), "import", files[other]},
+                                       [&] { std::this_thread::sleep_for(delay); }));
     db->reconnect();
     WaitForOtherSessions(*db);
     const tvtest::Snapshot now = tvtest::TakeSnapshot(*db);
