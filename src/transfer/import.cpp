@@ -5,10 +5,10 @@
 #include <string>
 
 #include "external/terminal.h"
-#include "frontend/ask.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/ask.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/import_steps.h"
 #include "transfer/sqlite_file.h"
 
@@ -47,13 +47,14 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
         static_cast<int>(version), kToolSchemaVersion);
     return false;
   }
-  if (!CheckDatabaseReady() || !CheckImportFile(file) || !MakeMysqlStrict() || !ConfirmClearing())
-    return false;
   // All or nothing on every engine; how depends on whether the engine
   // can roll back schema statements.
+  const bool staged = DBGetEngine(DbHandle) == DB_SYNTAX_MYSQL;
+  if (!CheckDatabaseReady() || (staged && !ClearEarlierImport()) || !CheckImportFile(file) ||
+      !MakeMysqlStrict() || !ConfirmClearing())
+    return false;
   EmptiedNulls emptied;
-  bool ok = DBGetEngine(DbHandle) == DB_SYNTAX_MYSQL ? ImportThroughStaging(file, emptied)
-                                                     : ImportInOneTransaction(file, emptied);
+  bool ok = staged ? ImportThroughStaging(file, emptied) : ImportInOneTransaction(file, emptied);
   if (ok) PrintEmptiedNulls(emptied);
   return ok;
 }

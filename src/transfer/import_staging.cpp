@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
 #include "transfer/import_steps.h"
@@ -54,10 +54,8 @@ bool DropTables(const std::vector<std::string> &names) {
   return ExecSql(drop.c_str());
 }
 
-// What an interrupted import left: staging tables are dropped. A table
-// set aside whose live table is missing (only a server that went down in
-// the middle of the swap leaves that) is put back first, so that every
-// table exists again before it is replaced. False after reporting.
+}  // namespace
+
 bool ClearEarlierImport() {
   std::set<std::string> tables;
   if (!ReadTableNames(tables)) return false;
@@ -75,6 +73,8 @@ bool ClearEarlierImport() {
   }
   return DropTables(leftovers);
 }
+
+namespace {
 
 // The statement with every occurrence of table as a whole name (not as
 // part of a longer one such as an index name) renamed to stage. False
@@ -180,7 +180,6 @@ bool Swap(const std::vector<int32_t> &oldIds, const std::vector<int32_t> &newIds
 bool ImportThroughStaging(sqlite3 *file, EmptiedNulls &emptied) {
   std::vector<int32_t> oldIds, newIds;
   std::vector<std::string> staged, replaced;
-  if (!ClearEarlierImport()) return false;
   if (!ReadNodeIds("nodes", oldIds) && !IgnoreSqlErrors) return false;
   if (!Stage(file, staged, newIds, emptied) || !Swap(oldIds, newIds, replaced)) {
     if (DropTables(staged)) {

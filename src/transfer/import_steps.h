@@ -56,6 +56,13 @@ bool ReadNodeIds(const char *table, std::vector<int32_t> &ids);
 // A failure rolls everything back. False after reporting.
 bool ImportInOneTransaction(sqlite3 *file, EmptiedNulls &emptied);
 
+// MySQL/MariaDB: what an interrupted import left is cleared away, before
+// the file is checked against the tables. Its staging tables are
+// dropped; a table set aside whose live table is missing (only a server
+// that went down in the middle of the swap leaves that) is put back, so
+// that every table exists again. False after reporting.
+bool ClearEarlierImport();
+
 // MySQL/MariaDB, where a schema statement commits at once: every table is
 // loaded into a staging copy first, then all are swapped in with one
 // RENAME TABLE. A failure before the swap leaves the database as it was.

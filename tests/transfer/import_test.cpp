@@ -244,6 +244,24 @@ TEST_P(Import, RefusedValueAnywhereLeavesTheDatabaseAsItWas) {
   if (GetParam() == "mysql") EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
 }
 
+// What an interrupted import left on MySQL/MariaDB: a staging table, a
+// replaced table not yet dropped, and (only a server that went down in
+// the middle of the swap leaves that) a live table still set aside.
+TEST_P(Import, LeftoversOfAnInterruptedImportAreClearedFirst) {
+  if (!db || GetParam() != "mysql") return;
+  db->execAll({"CREATE TABLE tvdbmgr_new_nodes LIKE nodes", "CREATE TABLE tvdbmgr_old_zones LIKE zones",
+               "RENAME TABLE users TO tvdbmgr_old_users"});
+  tvtest::RunResult r = tvtest::Tool(*db, {"-f", "import", file});
+  EXPECT_NE(r.out.find("Table users, set aside by an interrupted import, was put back\n"), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(r.out.ends_with("Database import complete.\n")) << r.out;
+  db->reconnect();
+  EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  EXPECT_EQ(db->rows("SELECT script_id FROM script_library WHERE script_id>100 ORDER BY script_id"),
+            "101\n102\n103");
+  EXPECT_EQ(db->rows("SELECT id FROM users"), "0");
+}
+
 // A NULL for a NOT NULL text column goes in as the empty text, which is
 // what the export's old form gave it; NULLs elsewhere stay NULL. Where
 // MySQL's schema has action_data NOT NULL and the others do not, a file
