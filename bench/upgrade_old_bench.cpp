@@ -1,11 +1,14 @@
 // Times the upgrade of a version-14 database to version 47 on each
 // engine: a network of N nodes, each with 10 data collection items and a
 // collected-data table of 100 values (so 10,000 nodes carry 1,000,000
-// collected rows), upgraded with the index questions answered yes (-f).
-// Reports the seeding time, the upgrade's wall time, its three slowest
-// steps and the peak resident memory of the process that upgrades.
+// collected rows), upgraded with the index questions answered yes (-f),
+// or no with --no. Reports the seeding time, the upgrade's wall time, its
+// three slowest steps and the peak resident memory of the process that
+// upgrades, beside that of a process that only connects to the database
+// before and after the upgrade (SQLite keeps the schema of every table
+// and index in the process).
 //
-//   build/bench/upgrade_old_bench [nodes] [engine...]   (default 10000, all engines)
+//   build/bench/upgrade_old_bench [--no] [nodes] [engine...]   (default 10000, all engines)
 //
 // The database is the test baseline (tests/upgrade/baseline_v14.sql). The
 // upgrade runs in a child process of its own, forked before anything is
@@ -14,6 +17,7 @@
 //
 // PostgreSQL and MariaDB are reached as tvtest/tvtest on 127.0.0.1; an
 // engine that does not answer is left out.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,7 +31,7 @@
 #include <vector>
 
 #include "external/db/db.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "upgrade/baseline.h"
 #include "upgrade/steps.h"
 
@@ -106,14 +110,20 @@ int Seed(const std::string &engine, const std::string &database, int nodes) {
 }
 
 // The upgrade in this (child) process, its messages into the pipe.
-int Upgrade(const std::string &engine, const std::string &database, int pipeOut) {
+int Upgrade(const std::string &engine, const std::string &database, bool answerYes, int pipeOut) {
   dup2(pipeOut, STDOUT_FILENO);
   close(pipeOut);
   Connection c(engine, database);
   if (c.handle == nullptr) return 1;
   DbHandle = c.handle;
   DbSyntax = DBGetSyntax(c.handle);
-  ForceRepair = 1;
+  ForceRepair = answerYes;
+  if (!answerYes) {
+    // Questions read the keyboard; end of input answers no.
+    int none = open("/dev/null", O_RDONLY);
+    dup2(none, STDIN_FILENO);
+    close(none);
+  }
   UpgradeDatabaseTo(47);
   return DBGetSchemaVersion(c.handle) == 47 ? 0 : 2;
 }
@@ -123,7 +133,7 @@ struct StepTime {
   double seconds;
 };
 
-void Bench(const std::string &engine, int nodes) {
+void Bench(const std::string &engine, int nodes, bool answerYes) {
   std::string database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
   if (engine == "sqlite") {
     unlink(database.c_str());
@@ -153,7 +163,7 @@ void Bench(const std::string &engine, int nodes) {
   pid_t upgrader = fork();
   if (upgrader == 0) {
     close(fds[0]);
-    int result = Upgrade(engine, database, fds[1]);
+    int result = Upgrade(engine, database, answerYes, fds[1]);
     fflush(stdout);
     _exit(result);
   }
@@ -177,6 +187,9 @@ void Bench(const std::string &engine, int nodes) {
   int status = 0;
   if (wait4(upgrader, &status, 0, &usage) == upgrader && WIFEXITED(status)) code = WEXITSTATUS(status);
   double total = Since(start);
+  long floorAfterKb = usage.ru_maxrss;
+  rusage after{};
+  if (InChild([&] { return ConnectOnly(engine, database); }, after) == 0) floorAfterKb = after.ru_maxrss;
 
   std::sort(steps.begin(), steps.end(),
             [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
@@ -187,9 +200,10 @@ void Bench(const std::string &engine, int nodes) {
     slowest += item;
   }
   printf(
-      "%-6s nodes %6d  rows %8d  seed %6.1f s  upgrade %7.1f s  peak %6ld KiB (connected: %ld)  slowest: %s%s\n",
-      engine.c_str(), nodes, nodes * kItemsPerNode * kRowsPerItem, seedSeconds, total, usage.ru_maxrss,
-      floorKb, slowest.c_str(), code == 0 ? "" : "  FAILED");
+      "%-6s %-3s nodes %6d  rows %8d  seed %6.1f s  upgrade %7.1f s  peak %6ld KiB (connected before %ld, "
+      "after %ld)  slowest: %s%s\n",
+      engine.c_str(), answerYes ? "yes" : "no", nodes, nodes * kItemsPerNode * kRowsPerItem, seedSeconds,
+      total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), code == 0 ? "" : "  FAILED");
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
 
@@ -202,11 +216,14 @@ void Bench(const std::string &engine, int nodes) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  int nodes = argc > 1 ? atoi(argv[1]) : 10000;
+  int first = 1;
+  bool answerYes = !(argc > 1 && std::string(argv[1]) == "--no");
+  if (!answerYes) first++;
+  int nodes = argc > first ? atoi(argv[first]) : 10000;
   std::vector<std::string> engines;
-  for (int i = 2; i < argc; i++) engines.push_back(argv[i]);
+  for (int i = first + 1; i < argc; i++) engines.push_back(argv[i]);
   if (engines.empty()) engines = {"sqlite", "pgsql", "mysql"};
   DBInit(0, 0);
-  for (const std::string &engine : engines) Bench(engine, nodes);
+  for (const std::string &engine : engines) Bench(engine, nodes, answerYes);
   return 0;
 }

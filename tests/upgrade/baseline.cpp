@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "external/db/db.h"
-#include "frontend/batch.h"
-#include "frontend/globals.h"
+#include "session/batch.h"
+#include "session/globals.h"
 
 namespace upgradetest {
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "fixtures.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "upgrade/steps.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "upgrade/steps.h"
 
