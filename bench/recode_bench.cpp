@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "external/db/db.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "upgrade/helpers.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "common.h"
-#include "frontend/batch.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
+#include "session/batch.h"
+#include "session/commands.h"
+#include "session/globals.h"
 #include "support/recording_db.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "common.h"
 #include "external/runtime.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "transfer/import_steps.h"
 
 namespace {

@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "check/check_stage.h"
-#include "frontend/ask.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/ask.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "maintenance/unlock.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "check/check_stage.h"
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 
 void CheckDataTimestamps() {
   BeginCheckStage("Checking collected data...");

@@ -5,7 +5,7 @@
 
 #include "check/check_stage.h"
 #include "external/runtime.h"
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // References of templates and of the event processing policy to objects,
 // events, event groups and actions that no longer exist.
 #include "check/check_stage.h"
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 
 namespace {
 

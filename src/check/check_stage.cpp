@@ -7,9 +7,9 @@
 
 #include "external/terminal.h"
 #include "external/tv_string.h"
-#include "frontend/ask.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/ask.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 
 int ErrorsFound = 0;
 int ErrorsFixed = 0;

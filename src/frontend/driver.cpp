@@ -8,8 +8,8 @@
 
 #include "external/config.h"
 #include "external/password.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
+#include "session/commands.h"
+#include "session/globals.h"
 
 namespace {
 
@@ -166,18 +166,18 @@ int RunTvdbmgr(int argc, char *argv[]) {
     switch (ch) {
       case 'c': configFile = optarg; break;
       case 'd': CheckCollectedData = true; break;
-      case 'f': ForceRepair = 1; break;
+      case 'f': ForceRepair = true; break;
       case 'G': GuiMode = true; break;
       case 'h':
         fputs(kUsage, stdout);
         stop = true;
         break;
-      case 'I': TableTypeSuffix = " TYPE=InnoDB"; break;
-      case 'M': TableTypeSuffix = " TYPE=MyISAM"; break;
-      case 't': TraceMode = 1; break;
+      case 'I': TableType = MysqlTableType::kInnoDb; break;
+      case 'M': TableType = MysqlTableType::kMyIsam; break;
+      case 't': TraceMode = true; break;
       case 'v':
       case '?': stop = true; break;
-      case 'X': IgnoreSqlErrors = 1; break;
+      case 'X': IgnoreSqlErrors = true; break;
       default: break;
     }
   }

@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "external/runtime.h"
-#include "frontend/commands.h"
-#include "frontend/sql_exec.h"
+#include "session/commands.h"
+#include "session/sql_exec.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/idata_template.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/ask.h"
-#include "frontend/commands.h"
-#include "frontend/sql_exec.h"
+#include "session/ask.h"
+#include "session/commands.h"
+#include "session/sql_exec.h"
 
 UnlockOutcome OfferUnlock() {
   char status[256];

@@ -1,4 +1,4 @@
-#include "frontend/ask.h"
+#include "session/ask.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "external/tv_string.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 extern char **environ;
 

@@ -1,4 +1,4 @@
-#include "frontend/batch.h"
+#include "session/batch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "external/runtime.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 
 namespace {
 
@@ -77,9 +77,9 @@ bool CreateTableSql(const char *statement) {
   if (DbSyntax == 0) {
     // Today's MySQL and MariaDB servers only know ENGINE=; TYPE= was
     // removed from both long ago.
-    if (strcmp(TableTypeSuffix, " TYPE=InnoDB") == 0)
+    if (TableType == MysqlTableType::kInnoDb)
       s += " ENGINE=InnoDB";
-    else if (strcmp(TableTypeSuffix, " TYPE=MyISAM") == 0)
+    else if (TableType == MysqlTableType::kMyIsam)
       s += " ENGINE=MyISAM";
   }
   return ExecSql(s);

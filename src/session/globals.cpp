@@ -1,10 +1,10 @@
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 db_handle_t DbHandle = nullptr;
 int DbSyntax = 0;
-int TraceMode = 0;
-int ForceRepair = 0;
-int IgnoreSqlErrors = 0;
+bool TraceMode = false;
+bool ForceRepair = false;
+bool IgnoreSqlErrors = false;
 bool GuiMode = false;
 bool CheckCollectedData = false;
-const char *TableTypeSuffix = "";
+MysqlTableType TableType = MysqlTableType::kServerDefault;

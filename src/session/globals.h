@@ -7,11 +7,16 @@
 // The schema version this tool is built for.
 constexpr int kToolSchemaVersion = 245;
 
+// The MySQL table type that CreateTableSql asks for (-I, -M).
+enum class MysqlTableType { kServerDefault, kInnoDb, kMyIsam };
+
 extern db_handle_t DbHandle;
 extern int DbSyntax;
-extern int TraceMode;
-extern int ForceRepair;
-extern int IgnoreSqlErrors;
-extern bool GuiMode;
-extern bool CheckCollectedData;
-extern const char *TableTypeSuffix;
+
+// The command-line options, fixed before a command runs.
+extern bool TraceMode;           // -t
+extern bool ForceRepair;         // -f
+extern bool IgnoreSqlErrors;     // -X
+extern bool GuiMode;             // -G
+extern bool CheckCollectedData;  // -d
+extern MysqlTableType TableType;

@@ -1,10 +1,10 @@
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "external/terminal.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 void TraceSql(const char *statement) {
   if (TraceMode) WriteToTerminalEx("\33[1m>>> \33[32;1m%s\33[0m\n", statement);

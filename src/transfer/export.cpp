@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "external/runtime.h"
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
 #include "transfer/output_file.h"

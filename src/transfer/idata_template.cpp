@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "external/db/db.h"
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 
 std::string FormatNodeTemplate(const std::string &text, int32_t nodeId) {
   const std::string id = std::to_string(nodeId);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/import_steps.h"
 #include "transfer/sqlite_file.h"
 #include "transfer/table_progress.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
 #include "transfer/import_steps.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 std::string PlainFilePath(const std::string &path) { return path.starts_with('/') ? path : "./" + path; }
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 TableProgress::TableProgress(const char *verb, const char *table)
     // Trace lines would come between the line and its updates.

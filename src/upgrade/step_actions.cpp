@@ -2,10 +2,10 @@
 // a conversion, that fails ends the step unless IgnoreSqlErrors is set.
 #include "upgrade/step_actions.h"
 
-#include "frontend/ask.h"
-#include "frontend/batch.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/ask.h"
+#include "session/batch.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "external/tv_string.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "upgrade/event_texts.h"
 #include "upgrade/helpers.h"
 #include "upgrade/node_table_indexes.h"

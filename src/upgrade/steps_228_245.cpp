@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "external/tv_string.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"

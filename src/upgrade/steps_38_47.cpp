@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "external/runtime.h"
-#include "frontend/sql_exec.h"
+#include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"

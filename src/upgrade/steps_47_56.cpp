@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"

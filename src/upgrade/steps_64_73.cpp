@@ -3,9 +3,9 @@
 // required polls, proxy nodes and situations.
 #include <cstdio>
 
-#include "frontend/batch.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/batch.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "external/tv_string.h"
-#include "frontend/batch.h"
-#include "frontend/globals.h"
+#include "session/batch.h"
+#include "session/globals.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"

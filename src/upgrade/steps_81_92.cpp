@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "external/tv_string.h"
-#include "frontend/batch.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/batch.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"

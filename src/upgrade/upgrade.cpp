@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/commands.h"
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/commands.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "upgrade/steps.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "frontend/ask.h"
-#include "frontend/globals.h"
+#include "session/ask.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {

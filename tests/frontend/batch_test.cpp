@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "frontend/batch.h"
-#include "frontend/globals.h"
+#include "session/batch.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -41,9 +41,9 @@ class Batch : public ::testing::TestWithParam<std::string> {
     dir = tvtest::TempDir();
   }
   void TearDown() override {
-    IgnoreSqlErrors = 0;
-    TraceMode = 0;
-    TableTypeSuffix = "";
+    IgnoreSqlErrors = false;
+    TraceMode = false;
+    TableType = MysqlTableType::kServerDefault;
     if (!dir.empty()) std::filesystem::remove_all(dir);
   }
   tvtest::RunResult runFile(const std::string &content, const std::vector<std::string> &options = {}) {
@@ -70,7 +70,7 @@ TEST_P(Batch, BatchTextStopsAtFirstFailureUnlessIgnoringErrors) {
   EXPECT_EQ(db->value("SELECT count(*) FROM b1"), "0");
   EXPECT_NE(db->value("SELECT count(*) FROM b2").find("<error"), std::string::npos);
 
-  IgnoreSqlErrors = 1;
+  IgnoreSqlErrors = true;
   testing::internal::CaptureStdout();
   EXPECT_TRUE(
       ExecSqlBatch("INSERT INTO missing_table VALUES (1)\nCREATE TABLE b2 (id integer)\n<END>\n"
@@ -127,9 +127,9 @@ TEST_P(Batch, BadCommandFiles) {
 
 TEST_P(Batch, CreateTableGetsTheMysqlEngineOption) {
   if (!db) return;
-  TableTypeSuffix = " TYPE=MyISAM";
+  TableType = MysqlTableType::kMyIsam;
   EXPECT_TRUE(CreateTableSql("CREATE TABLE m1 (id integer not null, v $SQL:TEXT, PRIMARY KEY(id))"));
-  TableTypeSuffix = " TYPE=InnoDB";
+  TableType = MysqlTableType::kInnoDb;
   EXPECT_TRUE(CreateTableSql("CREATE TABLE m2 (id integer not null, PRIMARY KEY(id))"));
   if (GetParam() == "mysql") {
     db->reconnect();

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "frontend/globals.h"
-#include "frontend/sql_exec.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
 #include "support/test_db.h"
 
 namespace {
@@ -49,11 +49,11 @@ TEST(FailedStatementReport, LongStatementsAreCutOnACharacterWithTheirLength) {
 
   // The trace echoes the whole statement before the cut report.
   const std::string big = FailingStatement(1 << 20);
-  TraceMode = 1;
+  TraceMode = true;
   testing::internal::CaptureStdout();
   EXPECT_EQ(SelectSql(big.c_str()), nullptr);
   const std::string out = testing::internal::GetCapturedStdout();
-  TraceMode = 0;
+  TraceMode = false;
   EXPECT_EQ(out.rfind("\33[1m>>> \33[32;1m" + big + "\33[0m\n" + head, 0), 0u);
   EXPECT_LT(out.size(), big.size() + 2 * kReportedStatementBytes);
 }

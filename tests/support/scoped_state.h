@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "external/db/db.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/recording_db.h"
 
 namespace tvtest {
@@ -42,25 +42,25 @@ class ScopedOptions {
         ignoreSqlErrors_(IgnoreSqlErrors),
         guiMode_(GuiMode),
         checkCollectedData_(CheckCollectedData),
-        tableTypeSuffix_(TableTypeSuffix) {}
+        tableType_(TableType) {}
   ~ScopedOptions() {
     TraceMode = traceMode_;
     ForceRepair = forceRepair_;
     IgnoreSqlErrors = ignoreSqlErrors_;
     GuiMode = guiMode_;
     CheckCollectedData = checkCollectedData_;
-    TableTypeSuffix = tableTypeSuffix_;
+    TableType = tableType_;
   }
   ScopedOptions(const ScopedOptions &) = delete;
   ScopedOptions &operator=(const ScopedOptions &) = delete;
 
  private:
-  int traceMode_;
-  int forceRepair_;
-  int ignoreSqlErrors_;
+  bool traceMode_;
+  bool forceRepair_;
+  bool ignoreSqlErrors_;
   bool guiMode_;
   bool checkCollectedData_;
-  const char *tableTypeSuffix_;
+  MysqlTableType tableType_;
 };
 
 // A test on a statement-recording connection of a dialect that cannot

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 
 extern char **environ;
 

@@ -2,8 +2,8 @@
 // rebuilt, missing ones are created, and nothing reports an error.
 #include <gtest/gtest.h>
 
-#include "frontend/commands.h"
-#include "frontend/globals.h"
+#include "session/commands.h"
+#include "session/globals.h"
 #include "support/recording_db.h"
 #include "transfer_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/recording_db.h"
 #include "upgrade/steps.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/commands.h"
-#include "frontend/globals.h"
+#include "session/commands.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "upgrade/steps.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "upgrade/steps.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "upgrade/helpers.h"
 #include "upgrade/steps.h"
@@ -91,7 +91,7 @@ TEST_F(RecordedDialect, FailedRowUpdateEndsTheRecoding) {
   use(DB_SYNTAX_ORACLE);
   recording->answers = {{"LIKE", {{"7", "a#0D#0Ab"}, {"9", "it#27s"}}}};
   recording->failWhen = "action_id=7";
-  IgnoreSqlErrors = 1;  // the helper fails whatever the step does with it (reset by the fixture)
+  IgnoreSqlErrors = true;  // the helper fails whatever the step does with it (reset by the fixture)
   testing::internal::CaptureStdout();
   EXPECT_FALSE(RecodeColumnStrings("actions", "action_id", "rcpt_addr"));
   testing::internal::GetCapturedStdout();

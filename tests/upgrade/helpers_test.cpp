@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/helpers.h"
@@ -60,11 +60,11 @@ TEST_P(StepHelpers, ReadConfigVariableParsesLikeTheServer) {
 TEST_P(StepHelpers, AddConfigVariableKeepsWhatExists) {
   if (!db) return;
   setVariable("Kept", "old", 0, 1);
-  TraceMode = 1;
+  TraceMode = true;
   testing::internal::CaptureStdout();
   EXPECT_TRUE(AddConfigVariable("Kept", "new", 1, 0, false));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // not even the existence query is echoed
-  TraceMode = 0;
+  TraceMode = false;
   EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Kept'"),
             "old|0|1");
 
@@ -92,7 +92,7 @@ TEST_P(StepHelpers, EventTemplateIsStoredEncoded) {
 
 TEST_P(StepHelpers, NullableColumnSendsNothingHere) {
   if (!db) return;
-  TraceMode = 1;
+  TraceMode = true;
   testing::internal::CaptureStdout();
   EXPECT_TRUE(MakeColumnNullable("no_such_table", "no_such_column", "varchar(255)"));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

@@ -5,7 +5,7 @@
 #include <set>
 #include <variant>
 
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "upgrade/steps.h"
 
 namespace {

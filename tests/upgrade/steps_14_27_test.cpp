@@ -13,7 +13,7 @@
 
 #include "external/db/db.h"
 #include "fixtures.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "transfer/idata_template.h"
 #include "upgrade/steps.h"
 
@@ -34,7 +34,7 @@ std::string UpgradeTyping(tvtest::TestDatabase &db, int version, const std::stri
   tvtest::WriteFile(dir + "/keys", keys);
   db.makeCurrent();
   int savedForce = ForceRepair;
-  ForceRepair = 0;
+  ForceRepair = false;
   fflush(stdout);
   int savedIn = dup(STDIN_FILENO);
   int in = open((dir + "/keys").c_str(), O_RDONLY);

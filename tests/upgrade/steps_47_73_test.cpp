@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fixtures.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
@@ -142,7 +142,7 @@ TEST_P(Steps47To73, TimestampIndexOfEveryNodeBecomesTheTwoColumnIndex) {
 // even under -X.
 TEST_P(Steps47To73, IndexSwapWithoutANodeListEndsTheStep) {
   if (!open(52, {})) return;
-  IgnoreSqlErrors = 1;
+  IgnoreSqlErrors = true;
   std::string out = upgradeTo(53);
   EXPECT_NE(out.find("SELECT id FROM nodes"), std::string::npos) << out;
   EXPECT_TRUE(EndsWith(out, "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))

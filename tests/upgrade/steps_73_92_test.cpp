@@ -15,7 +15,7 @@
 
 #include "external/db/db.h"
 #include "fixtures.h"
-#include "frontend/globals.h"
+#include "session/globals.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
@@ -454,9 +454,9 @@ TEST_P(Steps73To92, UnreadableRebuildIsSkippedUnderIgnoreSqlErrors) {
          "INSERT INTO address_lists (list_type,addr_type,addr1,addr2) VALUES (1,0,'a','b')"});
     EXPECT_EQ(upgradeTo(76).substr(0, 21), "Upgrading database...");
     db->exec(std::string("DROP TABLE ") + table);
-    IgnoreSqlErrors = 1;
+    IgnoreSqlErrors = true;
     std::string out = upgradeTo(81);
-    IgnoreSqlErrors = 0;
+    IgnoreSqlErrors = false;
     EXPECT_NE(out.find(std::string(" FROM ") + table), std::string::npos)
         << out;  // the failed read, reported
     EXPECT_NE(out.find("Database upgrade succeeded\n"), std::string::npos) << out;
