@@ -15,10 +15,6 @@
 
 namespace {
 
-struct ResultFree {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-
 const struct {
   const char *index;
   const char *table;
@@ -90,7 +86,7 @@ void DropTableIndexes(const char *table) {
   int nameColumn;
   std::string query = IndexListQuery(table, nameColumn);
   if (query.empty()) return;
-  std::unique_ptr<db_result_s, ResultFree> indexes(SelectSql(query.c_str()));
+  Result indexes(SelectSql(query.c_str()));
   if (indexes == nullptr) return;
   std::string previous;
   for (int row = 0; row < DBGetNumRows(indexes.get()); row++) {
@@ -107,7 +103,7 @@ void DropTableIndexes(const char *table) {
 }  // namespace
 
 void ReindexCollectedDataTables() {
-  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
+  Result nodes(SelectSql("SELECT id FROM nodes"));
   if (nodes == nullptr) return;
   for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
     int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));

@@ -20,13 +20,6 @@
 
 namespace {
 
-struct AsyncResultFree {
-  void operator()(db_async_result_t r) const { DBFreeAsyncResult(r); }
-};
-struct ResultFree {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-
 // The statement of one row as an operator would type it, for the report
 // of a row that the file refused.
 std::string RowStatement(const std::string &head, db_async_result_t rows, int columns) {
@@ -129,8 +122,7 @@ bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
   std::string query = std::string("SELECT * FROM ") + table;
   TraceSql(query.c_str());
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  std::unique_ptr<db_async_result_s, AsyncResultFree> rows(
-      DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
+  AsyncResult rows(DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
   if (rows == nullptr) {
     ReportSqlError(errorText, query.c_str());
     return false;
@@ -219,7 +211,7 @@ bool ExportDataTables(sqlite3 *file) {
     printf("ERROR: dbschema_sqlite.sql does not define IDataTableCreationCommand\n");
     return false;
   }
-  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql("SELECT id FROM nodes"));
+  Result nodes(SelectSql("SELECT id FROM nodes"));
   if (nodes == nullptr) return false;
   for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
     int32_t id = DBGetFieldLong(nodes.get(), row, 0);

@@ -13,10 +13,6 @@
 
 namespace {
 
-struct ResultFree {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-
 // Text types: PostgreSQL's string category (text, varchar, char), the
 // MySQL character types, and on SQLite a declared type of text affinity.
 std::string NotNullTextQuery(const std::string &table) {
@@ -42,7 +38,7 @@ std::string NotNullTextQuery(const std::string &table) {
 }  // namespace
 
 bool ReadNotNullTextColumns(const char *table, std::vector<std::string> &columns) {
-  std::unique_ptr<db_result_s, ResultFree> result(SelectSql(NotNullTextQuery(table).c_str()));
+  Result result(SelectSql(NotNullTextQuery(table).c_str()));
   if (result == nullptr) return false;
   for (int row = 0; row < DBGetNumRows(result.get()); row++) {
     char *name = DBGetField(result.get(), row, 0, nullptr, 0);
@@ -53,7 +49,7 @@ bool ReadNotNullTextColumns(const char *table, std::vector<std::string> &columns
 }
 
 bool ReadNodeIds(const char *table, std::vector<int32_t> &ids) {
-  std::unique_ptr<db_result_s, ResultFree> nodes(SelectSql((std::string("SELECT id FROM ") + table).c_str()));
+  Result nodes(SelectSql((std::string("SELECT id FROM ") + table).c_str()));
   if (nodes == nullptr) return false;
   for (int row = 0; row < DBGetNumRows(nodes.get()); row++)
     ids.push_back(DBGetFieldLong(nodes.get(), row, 0));

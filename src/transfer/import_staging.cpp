@@ -26,18 +26,13 @@ namespace {
 const std::string kNew = "tvdbmgr_new_";
 const std::string kOld = "tvdbmgr_old_";
 
-struct ResultFree {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-
 std::string DataTableName(int32_t id) { return "idata_" + std::to_string(id); }
 
 bool StartsWith(const std::string &text, const std::string &prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Every table of the connected database. False after reporting.
 bool ReadTableNames(std::set<std::string> &names) {
-  std::unique_ptr<db_result_s, ResultFree> result(
-      SelectSql("SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE()"));
+  Result result(SelectSql("SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE()"));
   if (result == nullptr) return false;
   for (int row = 0; row < DBGetNumRows(result.get()); row++) {
     char *name = DBGetField(result.get(), row, 0, nullptr, 0);

@@ -144,8 +144,7 @@ bool ReadFileSchemaVersion(sqlite3 *file, long &version, std::string &error) {
 
 bool IsConnectedDatabase(const char *path) {
   if (DBGetEngine(DbHandle) != DB_SYNTAX_SQLITE) return false;
-  std::unique_ptr<db_result_s, decltype(&DBFreeResult)> list(
-      DBSelect(DbHandle, "SELECT file FROM pragma_database_list WHERE name='main'"), DBFreeResult);
+  Result list(DBSelect(DbHandle, "SELECT file FROM pragma_database_list WHERE name='main'"));
   if (list == nullptr || DBGetNumRows(list.get()) == 0) return false;
   std::unique_ptr<char, decltype(&free)> connected(DBGetField(list.get(), 0, 0, nullptr, 0), free);
   struct stat a, b;

@@ -6,12 +6,6 @@
 
 #include "external/db/db.h"
 
-// A buffered result, freed on every path out of its scope.
-struct ResultDeleter {
-  void operator()(db_result_t r) const { DBFreeResult(r); }
-};
-using Result = std::unique_ptr<db_result_s, ResultDeleter>;
-
 // The decoded value of a config variable as a number (base 0: "0x" reads
 // hexadecimal, a leading "0" octal). A missing row, a name of 128
 // characters or more, or a failed query gives the default; a value that

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "external/tv_string.h"
@@ -75,6 +76,11 @@ int64_t DBGetFieldInt64(db_result_t result, int row, int column);
 // Dotted IPv4 text as a host-order number; 0 when the text is not one.
 uint32_t DBGetFieldIPAddr(db_result_t result, int row, int column);
 void DBFreeResult(db_result_t result);
+struct ResultDeleter {
+  void operator()(db_result_t r) const { DBFreeResult(r); }
+};
+// The one owner of a buffered result in C++ code: freed on every path.
+using Result = std::unique_ptr<db_result_s, ResultDeleter>;
 // The first column of the first row, whole, into value; false when the
 // result is null or has no row. Releases the result in every case.
 bool DBTakeFirstValue(db_result_t result, std::string &value);
@@ -100,6 +106,11 @@ int32_t DBGetFieldAsyncLong(db_async_result_t result, int column);
 // and on engines whose driver reads text only: read the text then.
 bool DBGetFieldAsyncInteger(db_async_result_t result, int column, int64_t *value);
 void DBFreeAsyncResult(db_async_result_t result);
+struct AsyncResultDeleter {
+  void operator()(db_async_result_t r) const { DBFreeAsyncResult(r); }
+};
+// The one owner of an unbuffered result in C++ code.
+using AsyncResult = std::unique_ptr<db_async_result_s, AsyncResultDeleter>;
 
 // Prepared statements with "?" placeholders (outside quoted literals).
 // Values are bound as text; the engine converts them to the column type.
