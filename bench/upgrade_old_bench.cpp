@@ -13,7 +13,9 @@
 // The database is the test baseline (tests/upgrade/baseline_v14.sql). The
 // upgrade runs in a child process of its own, forked before anything is
 // loaded, so that its peak memory is the upgrade's alone; it calls the
-// library's UpgradeDatabaseTo(47), the upgrade command with a target.
+// library's UpgradeDatabaseTo (the upgrade command with a target) step by
+// step and reports its peak memory after each step, which names the steps
+// that raise it (by 256 KiB or more).
 //
 // PostgreSQL and MariaDB are reached as tvtest/tvtest on 127.0.0.1; an
 // engine that does not answer is left out.
@@ -124,13 +126,27 @@ int Upgrade(const std::string &engine, const std::string &database, bool answerY
     dup2(none, STDIN_FILENO);
     close(none);
   }
-  UpgradeDatabaseTo(47);
+  // One step per call, as the command's loop runs them, so that the
+  // peak memory can be read after each step.
+  for (int version = DBGetSchemaVersion(c.handle); version < 47;) {
+    const UpgradeStep *step = FindUpgradeStep(version);
+    if (step == nullptr) break;
+    UpgradeDatabaseTo(step->to);
+    rusage own{};
+    getrusage(RUSAGE_SELF, &own);
+    printf("#peak %ld\n", own.ru_maxrss);
+    fflush(stdout);
+    int reached = DBGetSchemaVersion(c.handle);
+    if (reached <= version) break;
+    version = reached;
+  }
   return DBGetSchemaVersion(c.handle) == 47 ? 0 : 2;
 }
 
 struct StepTime {
   std::string step;
   double seconds;
+  long peakKb = 0;  // of the upgrading process after the step
 };
 
 void Bench(const std::string &engine, int nodes, bool answerYes) {
@@ -174,10 +190,15 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
   char line[512];
   while (fgets(line, sizeof(line), in) != nullptr) {
     std::string text(line);
-    bool stepLine = text.starts_with("Upgrading from version ");
-    bool endLine = text.starts_with("Database upgrade ");
-    if ((stepLine || endLine) && !current.empty()) steps.push_back({current, Since(stepStart)});
-    if (stepLine) {
+    if (text.starts_with("#peak ")) {
+      if (!steps.empty()) steps.back().peakKb = atol(text.c_str() + 6);
+      continue;
+    }
+    if (text.starts_with("Database upgrade ") && !current.empty()) {
+      steps.push_back({current, Since(stepStart)});
+      current.clear();
+    }
+    if (text.starts_with("Upgrading from version ")) {
       current = text.substr(23, text.size() - 24);
       stepStart = Clock::now();
     }
@@ -191,6 +212,18 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
   rusage after{};
   if (InChild([&] { return ConnectOnly(engine, database); }, after) == 0) floorAfterKb = after.ru_maxrss;
 
+  // The steps that raised the peak, in order.
+  std::string growth;
+  long previousKb = floorKb;
+  for (const StepTime &step : steps) {
+    if (step.peakKb - previousKb >= 256) {
+      char item[96];
+      snprintf(item, sizeof(item), "%s%s +%ld", growth.empty() ? "" : ", ", step.step.c_str(),
+               step.peakKb - previousKb);
+      growth += item;
+    }
+    previousKb = std::max(previousKb, step.peakKb);
+  }
   std::sort(steps.begin(), steps.end(),
             [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
   std::string slowest;
@@ -201,9 +234,10 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
   }
   printf(
       "%-6s %-3s nodes %6d  rows %8d  seed %6.1f s  upgrade %7.1f s  peak %6ld KiB (connected before %ld, "
-      "after %ld)  slowest: %s%s\n",
+      "after %ld)  slowest: %s  peak raised by: %s%s\n",
       engine.c_str(), answerYes ? "yes" : "no", nodes, nodes * kItemsPerNode * kRowsPerItem, seedSeconds,
-      total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), code == 0 ? "" : "  FAILED");
+      total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), growth.c_str(),
+      code == 0 ? "" : "  FAILED");
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
 
