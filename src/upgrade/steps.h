@@ -31,6 +31,10 @@ extern const std::span<const UpgradeStep> UpgradeSteps56To64;
 extern const std::span<const UpgradeStep> UpgradeSteps64To73;
 extern const std::span<const UpgradeStep> UpgradeSteps73To81;
 extern const std::span<const UpgradeStep> UpgradeSteps81To92;
+// The legacy bridges of the versions 92 to 105.
+extern const std::span<const UpgradeStep> UpgradeSteps92To105;
+extern const std::span<const UpgradeStep> UpgradeSteps200To209;
+extern const std::span<const UpgradeStep> UpgradeSteps209To216;
 extern const std::span<const UpgradeStep> UpgradeSteps228To245;
 
 // Every range, in ascending order of from.

@@ -1,0 +1,358 @@
+// Steps 209 -> 216: the index template of the collected-data tables per
+// dialect, DCI status events, plain storage of trap, item, script, raw
+// and collected value texts and of the policy texts, the network map
+// tables, and a GUID for every object.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "external/runtime.h"
+#include "external/tv_string.h"
+#include "maintenance/reindex.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
+#include "upgrade/helpers.h"
+#include "upgrade/step_actions.h"
+#include "upgrade/steps.h"
+
+using namespace step;
+
+namespace {
+
+// A failed index is reported by the reindex and never ends the step; the
+// indexes go by the names the catalogue gives, whatever step made them.
+bool ReindexDataTables() {
+  ReindexCollectedDataTables();
+  return true;
+}
+
+// Every %d of the template takes the node id. Between "(var_name,var_value)"
+// and "VALUES" stands one tab.
+constexpr Action kStep209[] = {
+    Statement{"DELETE FROM metadata WHERE var_name like 'IDataIndexCreationCommand_%'"},
+    PerDialect{.mysql = "INSERT INTO metadata (var_name,var_value)\t"
+                        "VALUES ('IDataIndexCreationCommand_0',"
+                        "'CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)')",
+               .pgsql = "INSERT INTO metadata (var_name,var_value)\t"
+                        "VALUES ('IDataIndexCreationCommand_0',"
+                        "'CREATE INDEX idx_idata_%d_timestamp_id ON idata_%d(idata_timestamp,item_id)')",
+               .mssql =
+                   "INSERT INTO metadata (var_name,var_value)\t"
+                   "VALUES ('IDataIndexCreationCommand_0',"
+                   "'CREATE CLUSTERED INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)')",
+               .oracle = "INSERT INTO metadata (var_name,var_value)\t"
+                         "VALUES ('IDataIndexCreationCommand_0',"
+                         "'CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)')",
+               .sqlite = "INSERT INTO metadata (var_name,var_value)\t"
+                         "VALUES ('IDataIndexCreationCommand_0',"
+                         "'CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)')",
+               .other = "INSERT INTO metadata (var_name,var_value)\t"
+                        "VALUES ('IDataIndexCreationCommand_0',"
+                        "'CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)')"},
+    Conversion{ReindexDataTables},
+};
+
+constexpr Action kStep210[] = {
+    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
+          "VALUES (53,"
+          "'SYS_DCI_UNSUPPORTED',"
+          "2,"
+          "1,"
+          "'Status of DCI %1 (%5: %2) changed to UNSUPPORTED',"
+          "'Generated when DCI status changed to UNSUPPORTED.#0D#0A"
+          "Parameters:#0D#0A"
+          "   1) DCI ID#0D#0A"
+          "   2) DCI Name#0D#0A"
+          "   3) DCI Description#0D#0A"
+          "   4) DCI Origin code#0D#0A"
+          "   5) DCI Origin name')\n"
+          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
+          "VALUES (54,"
+          "'SYS_DCI_DISABLED',"
+          "1,"
+          "1,"
+          "'Status of DCI %1 (%5: %2) changed to DISABLED',"
+          "'Generated when DCI status changed to DISABLED.#0D#0A"
+          "Parameters:#0D#0A"
+          "   1) DCI ID#0D#0A"
+          "   2) DCI Name#0D#0A"
+          "   3) DCI Description#0D#0A"
+          "   4) DCI Origin code#0D#0A"
+          "   5) DCI Origin name')\n"
+          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
+          "VALUES (55,"
+          "'SYS_DCI_ACTIVE',"
+          "0,"
+          "1,"
+          "'Status of DCI %1 (%5: %2) changed to ACTIVE',"
+          "'Generated when DCI status changed to ACTIVE.#0D#0A"
+          "Parameters:#0D#0A"
+          "   1) DCI ID#0D#0A"
+          "   2) DCI Name#0D#0A"
+          "   3) DCI Description#0D#0A"
+          "   4) DCI Origin code#0D#0A"
+          "   5) DCI Origin name')\n"
+          "<END>"},
+};
+
+// snmp_oid is relaxed but keeps its text as it is.
+constexpr Action kStep211[] = {
+    NullableColumn{"snmp_trap_cfg", "snmp_oid", "varchar(255)"},
+    NullableColumn{"snmp_trap_cfg", "user_tag", "varchar(63)"},
+    NullableColumn{"snmp_trap_cfg", "description", "varchar(255)"},
+    RecodedColumn{"snmp_trap_cfg", "trap_id", "user_tag"},
+    RecodedColumn{"snmp_trap_cfg", "trap_id", "description"},
+};
+
+constexpr Action kStep212[] = {
+    NullableColumn{"items", "custom_units_name", "varchar(63)"},
+    NullableColumn{"items", "perftab_settings", "$SQL:TEXT"},
+    RecodedColumn{"items", "item_id", "custom_units_name"},
+    RecodedColumn{"items", "item_id", "perftab_settings"},
+};
+
+// On Oracle an empty text is NULL, so a decoded "#00" needs a nullable
+// column in every node's table. A node list that cannot be read is
+// reported and the step goes on without it.
+bool MakeDataValuesNullable() {
+  Result nodes(SelectSql("SELECT id FROM nodes"));
+  if (nodes == nullptr) return true;
+  int rows = DBGetNumRows(nodes.get());
+  for (int row = 0; row < rows; row++) {
+    char table[32];
+    snprintf(table, sizeof(table), "idata_%d", static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0)));
+    if (!MakeColumnNullable(table, "idata_value", "varchar(255)") && !IgnoreSqlErrors) return false;
+  }
+  return true;
+}
+
+// Where the dialect can limit a query's rows, an item's values are read
+// one page at a time so that memory does not grow with the table, and
+// written back in multi-row updates.
+bool PagesValues() {
+  return DbSyntax == DB_SYNTAX_MYSQL || DbSyntax == DB_SYNTAX_PGSQL || DbSyntax == DB_SYNTAX_SQLITE;
+}
+constexpr int kValuePageRows = 10000;
+constexpr int kValueUpdateRows = 1000;
+constexpr size_t kValueUpdateBytes = 1 << 20;
+
+// Writes decoded values of one item back. A row is found by its time
+// stamp and its stored text: two values of one time stamp (the table has
+// no key) each get their own text, and a value without "#" beside them is
+// left alone.
+class ValueWriter {
+ public:
+  ValueWriter(int32_t nodeId, int32_t itemId) : nodeId_(nodeId), itemId_(itemId) {}
+
+  // Returns false when the step must end (reported).
+  bool add(int64_t timestamp, const String &stored, const String &decoded) {
+    if (!PagesValues()) {
+      String statement;
+      statement.addFormattedString(
+          "UPDATE idata_%d SET idata_value=%s WHERE item_id=%d AND idata_timestamp=%lld AND idata_value=%s",
+          nodeId_, decoded.cstr(), itemId_, static_cast<long long>(timestamp), stored.cstr());
+      return StepSql(statement);
+    }
+    std::string t = std::to_string(timestamp);
+    // MySQL has no VALUES list usable as a table in every version: a
+    // UNION ALL of one-row SELECTs names the columns in its first row.
+    if (DbSyntax == DB_SYNTAX_MYSQL)
+      values_ += rows_ == 0 ? "SELECT " + t + " AS t," + stored.str() + " AS o," + decoded.str() + " AS c"
+                            : " UNION ALL SELECT " + t + "," + stored.str() + "," + decoded.str();
+    else
+      values_ += (rows_ == 0 ? "(" : ",(") + t + "," + stored.str() + "," + decoded.str() + ")";
+    rows_++;
+    if (rows_ >= kValueUpdateRows || values_.size() >= kValueUpdateBytes) return flush();
+    return true;
+  }
+
+  bool flush() {
+    if (rows_ == 0) return true;
+    String statement;
+    if (DbSyntax == DB_SYNTAX_MYSQL)
+      statement.addFormattedString(
+          "UPDATE idata_%d JOIN (%s) AS v ON idata_%d.idata_timestamp=v.t AND idata_%d.idata_value=v.o "
+          "SET idata_%d.idata_value=v.c WHERE idata_%d.item_id=%d",
+          nodeId_, values_.c_str(), nodeId_, nodeId_, nodeId_, nodeId_, itemId_);
+    else
+      statement.addFormattedString(
+          "WITH v(t,o,c) AS (VALUES %s) UPDATE idata_%d SET idata_value=v.c FROM v WHERE idata_%d.item_id=%d "
+          "AND idata_%d.idata_timestamp=v.t AND idata_%d.idata_value=v.o",
+          values_.c_str(), nodeId_, nodeId_, itemId_, nodeId_, nodeId_);
+    rows_ = 0;
+    values_.clear();
+    return StepSql(statement);
+  }
+
+ private:
+  int32_t nodeId_, itemId_;
+  std::string values_;
+  int rows_ = 0;
+};
+
+// Decodes rows [from, to) of a value page (time stamp, text) into the
+// writer. Returns false when the step must end.
+bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
+  for (int row = from; row < to; row++) {
+    char *stored = DBGetField(page, row, 1, nullptr, 0);
+    std::string text(stored);
+    free(stored);
+    if (text.find('#') == std::string::npos) continue;
+    String storedLiteral = DBPrepareString(DbHandle, text.c_str(), -1);
+    DecodeSQLString(text.data());
+    text.resize(strlen(text.c_str()));
+    if (!writer.add(DBGetFieldInt64(page, row, 0), storedLiteral,
+                    DBPrepareString(DbHandle, text.c_str(), -1)))
+      return false;
+  }
+  return true;
+}
+
+// The text values of one item that hold "#". A page that is full may end
+// inside the rows of one time stamp: those rows are left to the next page,
+// which starts at that time stamp, so that every row of a time stamp is
+// read before any of them is written (a decoded text may hold "#" again
+// and must not be decoded twice). A page of one time stamp only is read
+// whole. A failed query is reported and skips the rest of the item;
+// returns false when the step must end.
+bool RecodeItemValues(int32_t nodeId, int32_t itemId) {
+  char base[256];
+  snprintf(base, sizeof(base),
+           "SELECT idata_timestamp,idata_value FROM idata_%d WHERE item_id=%d AND idata_value LIKE '%%#%%'",
+           nodeId, itemId);
+  ValueWriter writer(nodeId, itemId);
+  bool paged = PagesValues();
+  bool hasLast = false;
+  long long last = 0;
+  for (;;) {
+    std::string query = base;
+    if (paged) {
+      if (hasLast) query += " AND idata_timestamp>" + std::to_string(last);
+      query += " ORDER BY idata_timestamp LIMIT " + std::to_string(kValuePageRows);
+    }
+    Result page(SelectSql(query.c_str()));
+    if (page == nullptr) return true;
+    int rows = DBGetNumRows(page.get());
+    if (!paged || rows < kValuePageRows)
+      return RecodeValueRows(page.get(), 0, rows, writer) && writer.flush();
+
+    long long lastStamp = DBGetFieldInt64(page.get(), rows - 1, 0);
+    int complete = rows;
+    while (complete > 0 && DBGetFieldInt64(page.get(), complete - 1, 0) == lastStamp) complete--;
+    if (complete == 0) {
+      page.reset(
+          SelectSql((std::string(base) + " AND idata_timestamp=" + std::to_string(lastStamp)).c_str()));
+      if (page == nullptr) return true;
+      complete = DBGetNumRows(page.get());
+    } else {
+      lastStamp = DBGetFieldInt64(page.get(), complete - 1, 0);
+    }
+    if (!RecodeValueRows(page.get(), 0, complete, writer) || !writer.flush()) return false;
+    hasLast = true;
+    last = lastStamp;
+  }
+}
+
+// The values of data type 4 (texts) in the collected-data tables. Queries
+// that fail are reported and skip what they would have read; an item of
+// a node that is gone is skipped without a word. Returns false when a
+// write failed and the step must end.
+bool RecodeCollectedValues() {
+  Result items(SelectSql("SELECT node_id,item_id FROM items WHERE datatype=4"));
+  if (items == nullptr) return true;
+  int rows = DBGetNumRows(items.get());
+  for (int row = 0; row < rows; row++) {
+    int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 0));
+    int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 1));
+    char query[256];
+    snprintf(query, sizeof(query), "SELECT id FROM nodes WHERE id=%d", nodeId);
+    Result node(SelectSql(query));
+    if (node == nullptr || DBGetNumRows(node.get()) == 0) continue;
+    if (!RecodeItemValues(nodeId, itemId)) return false;
+  }
+  return true;
+}
+
+constexpr Action kStep213[] = {
+    NullableColumn{"script_library", "script_code", "$SQL:TEXT"},
+    RecodedColumn{"script_library", "script_id", "script_code"},
+    NullableColumn{"raw_dci_values", "raw_value", "varchar(255)"},
+    RecodedColumn{"raw_dci_values", "item_id", "raw_value"},
+    Statement{"UPDATE metadata SET var_value='CREATE TABLE idata_%d ("
+              "item_id integer not null,"
+              "idata_timestamp integer not null,"
+              "idata_value varchar(255) null)' "
+              "WHERE var_name='IDataTableCreationCommand'"},
+    Conversion{MakeDataValuesNullable},
+    Conversion{RecodeCollectedValues},
+};
+
+constexpr Action kStep214[] = {
+    CreateTable{"CREATE TABLE network_maps ("
+                "id integer not null,"
+                "map_type integer not null,"
+                "layout integer not null,"
+                "seed integer not null,"
+                "background integer not null,"
+                "PRIMARY KEY(id))"},
+    CreateTable{"CREATE TABLE network_map_elements ("
+                "map_id integer not null,"
+                "element_id integer not null,"
+                "element_type integer not null,"
+                "element_data $SQL:TEXT not null,"
+                "PRIMARY KEY(map_id,element_id))"},
+    CreateTable{"CREATE TABLE network_map_links ("
+                "map_id integer not null,"
+                "element1 integer not null,"
+                "element2 integer not null,"
+                "link_type integer not null,"
+                "link_name varchar(255) null,"
+                "connector_name1 varchar(255) null,"
+                "connector_name2 varchar(255) null,"
+                "PRIMARY KEY(map_id,element1,element2))"},
+};
+
+// An object list that cannot be read is reported and the step goes on
+// without GUIDs. Returns false when an update failed and the step must
+// end.
+bool GenerateObjectGuids() {
+  Result objects(SelectSql("SELECT object_id FROM object_properties"));
+  if (objects == nullptr) return true;
+  int rows = DBGetNumRows(objects.get());
+  for (int row = 0; row < rows; row++) {
+    uuid_t guid;
+    uuid_generate(guid);
+    char text[37];
+    uuid_to_string(guid, text);
+    char statement[256];
+    snprintf(statement, sizeof(statement), "UPDATE object_properties SET guid='%s' WHERE object_id=%d", text,
+             static_cast<int32_t>(DBGetFieldULong(objects.get(), row, 0)));
+    if (!StepSql(statement)) return false;
+  }
+  return true;
+}
+
+// file_name goes on SQLite too: export and import copy tables by column
+// name, so every engine must hold the same columns (the init scripts have
+// none). Nothing indexes it, so SQLite can drop it.
+constexpr Action kStep215[] = {
+    NullableColumn{"ap_common", "description", "$SQL:TEXT"},
+    RecodedColumn{"ap_common", "id", "description"},
+    Statement{"ALTER TABLE ap_config_files DROP COLUMN file_name"},
+    NullableColumn{"ap_config_files", "file_content", "$SQL:TEXT"},
+    RecodedColumn{"ap_config_files", "policy_id", "file_content"},
+    Statement{"ALTER TABLE object_properties ADD guid varchar(36)"},
+    Conversion{GenerateObjectGuids},
+};
+
+// The legacy bridges run 210 -> 211 ... 215 -> 216 themselves.
+constexpr UpgradeStep kRows[] = {
+    {209, 210, kStep209}, {210, 211, kStep210}, {211, 212, kStep211}, {212, 213, kStep212},
+    {213, 214, kStep213}, {214, 215, kStep214}, {215, 216, kStep215},
+};
+
+}  // namespace
+
+const std::span<const UpgradeStep> UpgradeSteps209To216 = kRows;
