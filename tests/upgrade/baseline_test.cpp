@@ -126,6 +126,7 @@ TEST_P(Baseline, UpgradesToTheFreshSchema) {
   if (auto db = tvtest::OpenOrSkip(GetParam()); db && db->initSchema()) {
     std::string format =
         db->value("SELECT var_value FROM metadata WHERE var_name='IDataTableCreationCommand'");
+    ASSERT_NE(format.find("%d"), std::string::npos) << format;
     for (const char *id : {"100", "101"}) db->exec(std::string(format).replace(format.find("%d"), 2, id));
     fresh = SchemaColumns(*db);
   }
