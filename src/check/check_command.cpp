@@ -2,11 +2,11 @@
 #include <cstring>
 
 #include "check/check_stage.h"
+#include "maintenance/unlock.h"
 #include "session/ask.h"
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
-#include "maintenance/unlock.h"
 
 namespace {
 

@@ -1,40 +1,109 @@
 // Nodes: missing properties, and nodes that nothing links into the
 // object tree any more.
 #include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "check/check_sets.h"
 #include "check/check_stage.h"
 #include "external/runtime.h"
 #include "session/sql_exec.h"
 
 namespace {
 
-struct NodeLookups {
-  RowLookup properties{"SELECT name,is_deleted FROM object_properties WHERE object_id=%d"};
-  RowLookup subnetLinks{"SELECT subnet_id FROM nsmap WHERE node_id=%d"};
-  RowLookup containers{"SELECT container_id FROM container_members WHERE object_id=%d"};
-  RowLookup clusters{"SELECT cluster_id FROM cluster_members WHERE node_id=%d"};
-  RowLookup interfaces{"SELECT ip_addr,ip_netmask FROM interfaces WHERE node_id=%d"};
-  RowLookup subnets{"SELECT id FROM subnets WHERE ip_addr='%s'"};
+// A node that may need a question: it has no properties row, or it is
+// live and no subnet links it.
+struct NodeRow {
+  int32_t id;
+  uint32_t primaryIp;
+  bool hasProperties;
+  bool linked;  // to a subnet
+  std::string name;
 };
 
-bool NodeHasParent(NodeLookups &lookups, int32_t node) {
-  return lookups.containers.found(node) || lookups.clusters.found(node);
+// What the walk of a block needs to know beyond its rows. A lookup that
+// failed (reported) answers as a per-row lookup that failed: no parent,
+// no interfaces, no subnet.
+struct NodeBlockFacts {
+  std::set<int32_t> inContainer, inCluster;
+  std::map<int32_t, std::vector<uint32_t>> networks;  // per node, in interface order
+  std::map<std::string, int32_t> subnets;             // network address -> first subnet
+};
+
+std::vector<NodeRow> ReadNodeBlock(db_result_t block) {
+  std::vector<NodeRow> rows;
+  for (int i = 0; i < DBGetNumRows(block); i++) {
+    NodeRow row{IdAt(block, i, 0), DBGetFieldIPAddr(block, i, 1), !DBIsFieldNull(block, i, 2),
+                DBGetFieldLong(block, i, 4) != 0, ""};
+    if (row.hasProperties) {
+      char name[kNameBufferSize];
+      ReadObjectName(block, i, 3, name);
+      row.name = name;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+NodeBlockFacts ReadNodeBlockFacts(const std::vector<NodeRow> &rows) {
+  NodeBlockFacts facts;
+  std::vector<int32_t> unlinked;
+  for (const NodeRow &row : rows)
+    if (!row.linked) unlinked.push_back(row.id);
+  if (unlinked.empty()) return facts;
+  facts.inContainer = FindIds("container_members", "object_id", unlinked);
+  std::vector<int32_t> outside;
+  for (int32_t id : unlinked)
+    if (facts.inContainer.count(id) == 0) outside.push_back(id);
+  facts.inCluster = FindIds("cluster_members", "node_id", outside);
+
+  std::vector<int32_t> linkable;
+  for (const NodeRow &row : rows)
+    if (!row.linked && row.primaryIp != 0 && facts.inContainer.count(row.id) == 0 &&
+        facts.inCluster.count(row.id) == 0)
+      linkable.push_back(row.id);
+  std::set<std::string> addresses;
+  SelectForIds("SELECT node_id,ip_addr,ip_netmask FROM interfaces WHERE node_id IN %s ORDER BY node_id,id",
+               linkable, [&](db_result_t result) {
+                 for (int i = 0; i < DBGetNumRows(result); i++) {
+                   uint32_t network = DBGetFieldIPAddr(result, i, 1) & DBGetFieldIPAddr(result, i, 2);
+                   facts.networks[IdAt(result, i, 0)].push_back(network);
+                   char text[32];
+                   addresses.insert(IpToStr(network, text));
+                 }
+               });
+  // Network addresses are dotted numbers: safe to write in as they are.
+  std::vector<std::string> pending(addresses.begin(), addresses.end());
+  for (size_t start = 0; start < pending.size(); start += kBlockRows) {
+    std::string query = "SELECT ip_addr,id FROM subnets WHERE ip_addr IN (";
+    for (size_t i = start; i < pending.size() && i < start + kBlockRows; i++)
+      query += (i > start ? ",'" : "'") + pending[i] + "'";
+    query += ") ORDER BY id";
+    Result subnets(SelectSql(query.c_str()));
+    for (int i = 0; i < DBGetNumRows(subnets.get()); i++) {
+      char address[64];
+      DBGetField(subnets.get(), i, 0, address, sizeof(address));
+      facts.subnets.emplace(address, IdAt(subnets.get(), i, 1));
+    }
+  }
+  return facts;
 }
 
 // An offer to link is not a defect of its own: a declined or failed link
 // is withdrawn, since the node is then counted once as unlinked.
-bool LinkNodeToSubnet(NodeLookups &lookups, int32_t node, const char *name) {
-  ResultHolder interfaces(lookups.interfaces.select(node));
-  for (int i = 0; i < interfaces.rows(); i++) {
-    uint32_t network = DBGetFieldIPAddr(interfaces.get(), i, 0) & DBGetFieldIPAddr(interfaces.get(), i, 1);
+bool LinkNodeToSubnet(const NodeBlockFacts &facts, int32_t node, const char *name) {
+  auto networks = facts.networks.find(node);
+  if (networks == facts.networks.end()) return false;
+  for (uint32_t network : networks->second) {
     char networkText[32];
     IpToStr(network, networkText);
-    ResultHolder subnet(lookups.subnets.select(networkText));
-    if (subnet.rows() == 0) continue;
-    int32_t subnetId = IdAt(subnet.get(), 0, 0);
+    auto subnet = facts.subnets.find(networkText);
+    if (subnet == facts.subnets.end()) continue;
     if (ReportDefect("\rUnlinked node object %d (\"%s\") can be linked to subnet %d (%s). Link?", node, name,
-                     subnetId, networkText) &&
-        ExecRepair("INSERT INTO nsmap (subnet_id,node_id) VALUES (%d,%d)", subnetId, node)) {
+                     subnet->second, networkText) &&
+        ExecRepair("INSERT INTO nsmap (subnet_id,node_id) VALUES (%d,%d)", subnet->second, node)) {
       ErrorsFixed++;
       return true;
     }
@@ -53,39 +122,46 @@ bool DeleteNode(int32_t node) {
   return aclDeleted && propertiesDeleted;
 }
 
+// The repairs of one node touch only that node's rows, so the facts read
+// for the block stay true while the block is walked.
+void WalkNode(const NodeRow &row, const NodeBlockFacts &facts) {
+  if (!row.hasProperties) {
+    char lostName[64];
+    snprintf(lostName, sizeof(lostName), "lost_node_%d", row.id);
+    if (ReportDefect("\rMissing node object %d properties. Create?", row.id) &&
+        CreateLostProperties(row.id, lostName))
+      ErrorsFixed++;
+  }
+  if (row.linked || facts.inContainer.count(row.id) > 0 || facts.inCluster.count(row.id) > 0) return;
+  if (row.primaryIp != 0 && LinkNodeToSubnet(facts, row.id, row.name.c_str())) return;
+  if (ReportDefect("\rUnlinked node object %d (\"%s\"). Delete it?", row.id, row.name.c_str()) &&
+      DeleteNode(row.id))
+    ErrorsFixed++;
+}
+
 }  // namespace
 
+// Nodes flagged deleted, and live nodes linked to a subnet, need no
+// question and do not leave the database. When the node query fails,
+// no node is judged, as when a node's properties cannot be read.
 void CheckNodes() {
   BeginCheckStage("Checking node objects...");
-  ResultHolder nodes(SelectSql("SELECT id,primary_ip FROM nodes"));
-  if (nodes) {
-    NodeLookups lookups;
-    for (int i = 0; i < nodes.rows(); i++) {
-      int32_t id = IdAt(nodes.get(), i, 0);
-      char name[kNameBufferSize] = "";
-      {
-        ResultHolder properties(lookups.properties.select(id));
-        // When its properties cannot be read, whether the node is deleted
-        // is unknown: it is not offered for deletion on that ground.
-        if (!properties) continue;
-        if (properties.rows() > 0) {
-          ReadObjectName(properties.get(), 0, 0, name);
-          if (DBGetFieldLong(properties.get(), 0, 1) != 0) continue;  // deleted
-        } else {
-          char lostName[64];
-          snprintf(lostName, sizeof(lostName), "lost_node_%d", id);
-          if (ReportDefect("\rMissing node object %d properties. Create?", id) &&
-              CreateLostProperties(id, lostName))
-            ErrorsFixed++;
-        }
-      }
-      ResultHolder links(lookups.subnetLinks.select(id));
-      if (!links || links.rows() > 0) continue;
-      if (NodeHasParent(lookups, id)) continue;
-      if (DBGetFieldIPAddr(nodes.get(), i, 1) != 0 && LinkNodeToSubnet(lookups, id, name)) continue;
-      if (ReportDefect("\rUnlinked node object %d (\"%s\"). Delete it?", id, name) && DeleteNode(id))
-        ErrorsFixed++;
-    }
+  const std::string candidates =
+      "(p.object_id IS NULL OR (p.is_deleted=0 AND NOT EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id)))";
+  std::string after;
+  for (bool last = false; !last;) {
+    Result block(SelectSql(
+        BlockQuery("n.id,n.primary_ip,p.object_id,p.name,"
+                   "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END",
+                   "nodes n LEFT JOIN object_properties p ON p.object_id=n.id",
+                   BothConditions(candidates, after), "n.id")
+            .c_str()));
+    if (!block) break;
+    last = IsLastBlock(block.get());
+    std::vector<NodeRow> rows = ReadNodeBlock(block.get());
+    NodeBlockFacts facts = ReadNodeBlockFacts(rows);
+    for (const NodeRow &row : rows) WalkNode(row, facts);
+    if (!rows.empty()) after = KeyAfter("n.id", rows.back().id);
   }
   EndCheckStage();
 }

@@ -2,7 +2,11 @@
 // the object tree.
 #include <uuid/uuid.h>
 #include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
 
+#include "check/check_sets.h"
 #include "check/check_stage.h"
 #include "external/runtime.h"
 #include "session/sql_exec.h"
@@ -11,6 +15,16 @@ namespace {
 
 // The zone every server creates at installation; it never has properties.
 constexpr int32_t kDefaultZoneId = 4;
+
+// A component that may need a question: it has no properties row, its
+// node is not a live object, or its node id is the id of a component of
+// the same table, whose repairs can change that answer during the walk.
+struct ComponentRow {
+  int32_t id, nodeId;
+  bool hasProperties;
+  bool nodeLive;
+  std::string name;
+};
 
 }  // namespace
 
@@ -31,95 +45,132 @@ bool CreateLostProperties(int32_t id, const char *name) {
       id, guidText, name, static_cast<unsigned long long>(CurrentTime()));
 }
 
+// Only zones without properties are read. When the query fails no zone is
+// judged, as when each zone's lookup fails.
 void CheckZones() {
   BeginCheckStage("Checking zone objects...");
-  ResultHolder zones(SelectSql("SELECT id FROM zones"));
-  if (zones) {
-    RowLookup properties("SELECT name,is_deleted FROM object_properties WHERE object_id=%d");
-    for (int i = 0; i < zones.rows(); i++) {
+  const std::string missing = "p.object_id IS NULL AND z.id<>" + std::to_string(kDefaultZoneId);
+  std::string after;
+  for (bool last = false; !last;) {
+    Result zones(SelectSql(BlockQuery("z.id", "zones z LEFT JOIN object_properties p ON p.object_id=z.id",
+                                      BothConditions(missing, after), "z.id")
+                               .c_str()));
+    if (!zones) break;
+    last = IsLastBlock(zones.get());
+    for (int i = 0; i < DBGetNumRows(zones.get()); i++) {
       int32_t id = IdAt(zones.get(), i, 0);
-      ResultHolder found(properties.select(id));
-      if (!found || found.rows() > 0 || id == kDefaultZoneId) continue;
       char name[64];
       snprintf(name, sizeof(name), "lost_zone_%d", id);
       if (ReportDefect("\rMissing zone object %d properties. Create?", id) && CreateLostProperties(id, name))
         ErrorsFixed++;
+      after = KeyAfter("z.id", id);
     }
   }
   EndCheckStage();
 }
 
+// A repair changes the properties row of its own component, which is what
+// a later row whose node id names that component would look up: within a
+// block those answers are kept in nodeLive, which overrides what the block
+// read. Components whose node is a live object and that have properties
+// are not read at all.
 void CheckComponents(const char *word, const char *table) {
   char title[256];
   snprintf(title, sizeof(title), "Checking %s objects...", word);
   BeginCheckStage(title);
-  char query[256];
-  snprintf(query, sizeof(query), "SELECT id,node_id FROM %s", table);
-  ResultHolder components(SelectSql(query));
-  if (components) {
-    RowLookup properties("SELECT name,is_deleted FROM object_properties WHERE object_id=%d");
-    RowLookup liveNode("SELECT name FROM object_properties WHERE object_id=%d AND is_deleted=0");
-    for (int i = 0; i < components.rows(); i++) {
-      int32_t id = IdAt(components.get(), i, 0);
-      int32_t nodeId = IdAt(components.get(), i, 1);
-      char name[kNameBufferSize] = "";
-      {
-        ResultHolder own(properties.select(id));
-        if (own.rows() > 0) {
-          ReadObjectName(own.get(), 0, 0, name);
-        } else if (own) {
-          char lostName[128];
-          snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
-          if (ReportDefect("\rMissing %s object %d properties. Create?", word, id) &&
-              CreateLostProperties(id, lostName))
-            ErrorsFixed++;
+  const std::string from = std::string(table) +
+                           " c LEFT JOIN object_properties p ON p.object_id=c.id"
+                           " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0"
+                           " LEFT JOIN " +
+                           table + " x ON x.id=c.node_id";
+  const std::string candidates = "(p.object_id IS NULL OR q.object_id IS NULL OR x.id IS NOT NULL)";
+  std::string after;
+  for (bool last = false; !last;) {
+    Result block(SelectSql(BlockQuery("c.id,c.node_id,p.object_id,p.name,q.object_id", from.c_str(),
+                                      BothConditions(candidates, after), "c.id")
+                               .c_str()));
+    if (!block) break;
+    last = IsLastBlock(block.get());
+    std::vector<ComponentRow> rows;
+    for (int i = 0; i < DBGetNumRows(block.get()); i++) {
+      ComponentRow row{IdAt(block.get(), i, 0), IdAt(block.get(), i, 1), !DBIsFieldNull(block.get(), i, 2),
+                       !DBIsFieldNull(block.get(), i, 4), ""};
+      if (row.hasProperties) {
+        char name[kNameBufferSize];
+        ReadObjectName(block.get(), i, 3, name);
+        row.name = name;
+      }
+      rows.push_back(row);
+    }
+    std::map<int32_t, bool> nodeLive;  // properties rows changed by this block's repairs
+    for (const ComponentRow &row : rows) {
+      if (!row.hasProperties) {
+        char lostName[128];
+        snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, row.id);
+        if (ReportDefect("\rMissing %s object %d properties. Create?", word, row.id) &&
+            CreateLostProperties(row.id, lostName)) {
+          ErrorsFixed++;
+          nodeLive[row.id] = true;  // a lost row is not flagged deleted
         }
       }
-      ResultHolder node(liveNode.select(nodeId));
-      if (!node || node.rows() > 0) continue;
-      if (!ReportDefect("\rUnlinked %s object %d (\"%s\"). Delete it?", word, id, name)) continue;
-      if (!ExecRepair("DELETE FROM %s WHERE id=%d", table, id)) continue;
+      auto changed = nodeLive.find(row.nodeId);
+      if (changed != nodeLive.end() ? changed->second : row.nodeLive) continue;
+      if (!ReportDefect("\rUnlinked %s object %d (\"%s\"). Delete it?", word, row.id, row.name.c_str()))
+        continue;
+      if (!ExecRepair("DELETE FROM %s WHERE id=%d", table, row.id)) continue;
       // The object itself is gone; a leftover properties row is harmless.
-      ExecRepair("DELETE FROM object_properties WHERE object_id=%d", id);
+      if (ExecRepair("DELETE FROM object_properties WHERE object_id=%d", row.id)) nodeLive[row.id] = false;
       ErrorsFixed++;
     }
+    if (!rows.empty()) after = KeyAfter("c.id", rows.back().id);
   }
   EndCheckStage();
 }
 
+// Only members whose node is gone are read. When that query fails, every
+// member counts as referring to a missing node, as when each member's
+// lookup fails.
 void CheckClusters() {
   BeginCheckStage("Checking cluster objects...");
-  ResultHolder members(SelectSql("SELECT cluster_id,node_id FROM cluster_members"));
-  if (members) {
-    RowLookup node("SELECT id FROM nodes WHERE id=%d");
-    RowLookup clusterName("SELECT name FROM object_properties WHERE object_id=%d");
-    for (int i = 0; i < members.rows(); i++) {
-      int32_t clusterId = IdAt(members.get(), i, 0);
-      int32_t nodeId = IdAt(members.get(), i, 1);
-      if (node.found(nodeId)) continue;
-      char name[kNameBufferSize];
-      LookupObjectName(clusterName, clusterId, name);
-      if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?", name,
-                       clusterId, nodeId) &&
-          ExecRepair("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", clusterId, nodeId))
+  MissingReader members({"m.cluster_id", "m.node_id", "cluster_members m",
+                         "LEFT JOIN nodes n ON n.id=m.node_id", "n.id IS NULL", "", true});
+  std::vector<KeyPair> rows;
+  while (members.next(rows)) {
+    std::vector<int32_t> clusters;
+    for (const KeyPair &row : rows) clusters.push_back(row.first);
+    std::map<int32_t, std::string> names = LookupObjectNames(clusters);
+    for (const KeyPair &row : rows) {
+      auto name = names.find(row.first);
+      if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?",
+                       name != names.end() ? name->second.c_str() : "<unknown>", row.first, row.second) &&
+          ExecRepair("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", row.first, row.second))
         ErrorsFixed++;
     }
   }
   EndCheckStage();
 }
 
+// Only rows whose timestamp is 0 are read.
 void CheckObjectProperties() {
   BeginCheckStage("Checking object properties...");
-  ResultHolder objects(SelectSql("SELECT object_id,name,last_modified FROM object_properties"));
-  for (int i = 0; i < objects.rows(); i++) {
-    if (DBGetFieldULong(objects.get(), i, 2) != 0) continue;
-    int32_t id = IdAt(objects.get(), i, 0);
-    char name[1024];
-    DBGetField(objects.get(), i, 1, name, sizeof(name));
-    if (ReportDefect("\rObject %d [%s] has invalid timestamp. Fix it?", id, name) &&
-        ExecRepair("UPDATE object_properties SET last_modified=%llu WHERE object_id=%d",
-                   static_cast<unsigned long long>(CurrentTime()), id))
-      ErrorsFixed++;
+  std::string after;
+  for (bool last = false; !last;) {
+    Result objects(SelectSql(BlockQuery("object_id,name,last_modified", "object_properties",
+                                        BothConditions("last_modified=0", after), "object_id")
+                                 .c_str()));
+    if (!objects) break;
+    last = IsLastBlock(objects.get());
+    for (int i = 0; i < DBGetNumRows(objects.get()); i++) {
+      int32_t id = IdAt(objects.get(), i, 0);
+      after = KeyAfter("object_id", id);
+      if (DBGetFieldULong(objects.get(), i, 2) != 0) continue;
+      char name[1024];
+      DBGetField(objects.get(), i, 1, name, sizeof(name));
+      if (ReportDefect("\rObject %d [%s] has invalid timestamp. Fix it?", id, name) &&
+          ExecRepair("UPDATE object_properties SET last_modified=%llu WHERE object_id=%d",
+                     static_cast<unsigned long long>(CurrentTime()), id))
+        ErrorsFixed++;
+    }
   }
   EndCheckStage();
 }

@@ -1,0 +1,122 @@
+#include "check/check_sets.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "check/check_stage.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
+
+std::string BlockQuery(const char *columns, const char *from, const std::string &where, const char *order) {
+  const std::string condition = where.empty() ? "" : " WHERE " + where;
+  const std::string limit = std::to_string(kBlockRows);
+  switch (DbSyntax) {
+    case DB_SYNTAX_MYSQL:
+    case DB_SYNTAX_PGSQL:
+    case DB_SYNTAX_SQLITE:
+      return std::string("SELECT ") + columns + " FROM " + from + condition + " ORDER BY " + order +
+             " LIMIT " + limit;
+    case DB_SYNTAX_MSSQL:
+      return "SELECT TOP " + limit + " " + columns + " FROM " + from + condition + " ORDER BY " + order;
+    case DB_SYNTAX_ORACLE:
+      return std::string("SELECT * FROM (SELECT ") + columns + " FROM " + from + condition + " ORDER BY " +
+             order + ") WHERE ROWNUM<=" + limit;
+    default: return std::string("SELECT ") + columns + " FROM " + from + condition + " ORDER BY " + order;
+  }
+}
+
+bool IsLastBlock(db_result_t block) {
+  switch (DbSyntax) {
+    case DB_SYNTAX_MYSQL:
+    case DB_SYNTAX_PGSQL:
+    case DB_SYNTAX_SQLITE:
+    case DB_SYNTAX_MSSQL:
+    case DB_SYNTAX_ORACLE: return DBGetNumRows(block) < kBlockRows;
+    default: return true;
+  }
+}
+
+std::string KeyAfter(const char *column, int32_t last) {
+  return std::string(column) + ">" + std::to_string(last);
+}
+
+std::string KeyAfter(const char *first, int32_t lastFirst, const char *second, int32_t lastSecond) {
+  const std::string value = std::to_string(lastFirst);
+  return std::string("(") + first + ">" + value + " OR (" + first + "=" + value + " AND " + second + ">" +
+         std::to_string(lastSecond) + "))";
+}
+
+std::string BothConditions(const std::string &a, const std::string &b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return a + " AND " + b;
+}
+
+void SelectForIds(const char *format, const std::vector<int32_t> &ids,
+                  const std::function<void(db_result_t)> &take) {
+  for (size_t start = 0; start < ids.size(); start += kBlockRows) {
+    std::string list = "(";
+    for (size_t i = start; i < ids.size() && i < start + kBlockRows; i++) {
+      if (i > start) list += ',';
+      list += std::to_string(ids[i]);
+    }
+    list += ')';
+    std::vector<char> query(strlen(format) + list.size() + 1);
+    snprintf(query.data(), query.size(), format, list.c_str());
+    Result result(SelectSql(query.data()));
+    if (result) take(result.get());
+  }
+}
+
+std::set<int32_t> FindIds(const char *table, const char *column, const std::vector<int32_t> &ids) {
+  std::set<int32_t> found;
+  const std::string format =
+      std::string("SELECT ") + column + " FROM " + table + " WHERE " + column + " IN %s";
+  SelectForIds(format.c_str(), ids, [&](db_result_t result) {
+    for (int i = 0; i < DBGetNumRows(result); i++) found.insert(IdAt(result, i, 0));
+  });
+  return found;
+}
+
+std::map<int32_t, std::string> LookupObjectNames(std::vector<int32_t> ids) {
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  std::map<int32_t, std::string> names;
+  SelectForIds("SELECT object_id,name FROM object_properties WHERE object_id IN %s", ids,
+               [&](db_result_t result) {
+                 for (int i = 0; i < DBGetNumRows(result); i++) {
+                   char name[kNameBufferSize];
+                   ReadObjectName(result, i, 1, name);
+                   names.emplace(IdAt(result, i, 0), name);
+                 }
+               });
+  return names;
+}
+
+bool MissingReader::next(std::vector<KeyPair> &rows) {
+  rows.clear();
+  while (!done_) {
+    const std::string columns = std::string(walk_.first) + "," + walk_.second;
+    const std::string from = everyRow_ ? walk_.table : std::string(walk_.table) + " " + walk_.join;
+    const std::string where =
+        BothConditions(BothConditions(walk_.scope, everyRow_ ? "" : walk_.missing), after_);
+    std::string query = walk_.blocks ? BlockQuery(columns.c_str(), from.c_str(), where, columns.c_str())
+                                     : "SELECT " + columns + " FROM " + from +
+                                           (where.empty() ? "" : " WHERE " + where) + " ORDER BY " + columns;
+    Result result(SelectSql(query.c_str()));
+    if (!result) {
+      done_ = everyRow_;
+      everyRow_ = true;
+      continue;
+    }
+    done_ = !walk_.blocks || IsLastBlock(result.get());
+    for (int i = 0; i < DBGetNumRows(result.get()); i++)
+      rows.push_back({IdAt(result.get(), i, 0), IdAt(result.get(), i, 1)});
+    if (!rows.empty()) {
+      after_ = KeyAfter(walk_.first, rows.back().first, walk_.second, rows.back().second);
+      return true;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,84 @@
+// The lookups of the checks answered by set queries: the rows a check
+// walks come in key order, a block at a time, with the answers of the
+// lookups joined in where the database can give them, and the rest is
+// read for a whole block at once before the block is walked. The number
+// of statements then follows the number of defects, not the number of
+// rows, and memory stays bounded by the block whatever the table size.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "external/db/db.h"
+
+// Rows per block; also the most values one IN list holds, which keeps
+// statements short and inside every engine's limits.
+constexpr int kBlockRows = 1000;
+
+// The query for one block: at most kBlockRows rows of "SELECT columns
+// FROM from WHERE where ORDER BY order" (no WHERE when where is empty).
+// Dialects without a known row limit get all rows in one block.
+std::string BlockQuery(const char *columns, const char *from, const std::string &where, const char *order);
+
+// Whether a block read with BlockQuery was the last one.
+bool IsLastBlock(db_result_t block);
+
+// The condition that resumes a walk after the key of the last row read:
+// "" before the first block; joined to further conditions with " AND ".
+std::string KeyAfter(const char *column, int32_t last);
+std::string KeyAfter(const char *first, int32_t lastFirst, const char *second, int32_t lastSecond);
+std::string BothConditions(const std::string &a, const std::string &b);
+
+// Runs a query for ids, kBlockRows ids per statement: format holds one
+// "%s" where the parenthesised list of ids goes. Calls take with each
+// result; a statement that fails (reported) gives nothing for its ids, as
+// a failed per-row lookup finds nothing for its row.
+void SelectForIds(const char *format, const std::vector<int32_t> &ids,
+                  const std::function<void(db_result_t)> &take);
+
+// The ids among ids that appear in column of table; an id whose query
+// fails counts as absent.
+std::set<int32_t> FindIds(const char *table, const char *column, const std::vector<int32_t> &ids);
+
+// The names of the objects ids, cut as every name shown in a question; an
+// object without a properties row, or whose query fails, is left out.
+std::map<int32_t, std::string> LookupObjectNames(std::vector<int32_t> ids);
+
+// A walk over the rows of a table whose reference to another table must
+// hold: the two key columns of the walked table (the walk's order), the
+// join to the referenced table and the condition that is true when the
+// reference is missing. The reader returns only those rows. When the
+// joined query fails (reported), the walk goes on over every row in
+// scope, as if the lookup of each one had failed.
+struct MissingWalk {
+  const char *first, *second;  // key columns, e.g. "m.cluster_id", "m.node_id"
+  const char *table;           // the walked table with its alias
+  const char *join;            // e.g. "LEFT JOIN nodes n ON n.id=m.node_id"
+  const char *missing;         // e.g. "n.id IS NULL"
+  const char *scope;           // a condition on the walked rows, or ""
+  // Read in blocks. A walk whose repairs delete rows after the current one
+  // reads all its rows at once: those rows are still walked, as they were
+  // there when the walk began.
+  bool blocks;
+};
+
+struct KeyPair {
+  int32_t first, second;
+};
+
+class MissingReader {
+ public:
+  explicit MissingReader(const MissingWalk &walk) : walk_(walk) {}
+  // The next rows of the walk; false (and no rows) once the walk is over.
+  bool next(std::vector<KeyPair> &rows);
+
+ private:
+  MissingWalk walk_;
+  std::string after_;
+  bool everyRow_ = false;  // the joined query failed
+  bool done_ = false;
+};
