@@ -6,10 +6,10 @@
 // among them) stop the upgrade with "Unable to find upgrade procedure".
 std::span<const std::span<const UpgradeStep>> UpgradeStepRanges() {
   static const std::span<const UpgradeStep> ranges[] = {
-      UpgradeSteps14To21,   UpgradeSteps21To27,  UpgradeSteps27To38,   UpgradeSteps38To47,
-      UpgradeSteps47To56,   UpgradeSteps56To64,  UpgradeSteps64To73,   UpgradeSteps73To81,
-      UpgradeSteps81To92,   UpgradeSteps92To105, UpgradeSteps200To209, UpgradeSteps209To216,
-      UpgradeSteps228To245,
+      UpgradeSteps14To21,   UpgradeSteps21To27,   UpgradeSteps27To38,   UpgradeSteps38To47,
+      UpgradeSteps47To56,   UpgradeSteps56To64,   UpgradeSteps64To73,   UpgradeSteps73To81,
+      UpgradeSteps81To92,   UpgradeSteps92To105,  UpgradeSteps200To209, UpgradeSteps209To216,
+      UpgradeSteps216To227, UpgradeSteps227To228, UpgradeSteps228To245,
   };
   return ranges;
 }

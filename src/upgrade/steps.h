@@ -35,6 +35,8 @@ extern const std::span<const UpgradeStep> UpgradeSteps81To92;
 extern const std::span<const UpgradeStep> UpgradeSteps92To105;
 extern const std::span<const UpgradeStep> UpgradeSteps200To209;
 extern const std::span<const UpgradeStep> UpgradeSteps209To216;
+extern const std::span<const UpgradeStep> UpgradeSteps216To227;
+extern const std::span<const UpgradeStep> UpgradeSteps227To228;
 extern const std::span<const UpgradeStep> UpgradeSteps228To245;
 
 // Every range, in ascending order of from.
