@@ -178,7 +178,7 @@ TEST_P(Upgrade, WhereTheUpgradeDoesNotStart) {
       {244, "talvexd#1", "Database is locked\n"},
       {244, "unlocked", "Database is locked\n"},
       {244, "UNLOCKED ", "Database is locked\n"},
-      {227, "UNLOCKED", "Unable to find upgrade procedure for version 227\nDatabase upgrade failed\n"},
+      {199, "UNLOCKED", "Unable to find upgrade procedure for version 199\nDatabase upgrade failed\n"},
       {150, "UNLOCKED", "Unable to find upgrade procedure for version 150\nDatabase upgrade failed\n"},
       {-3, "UNLOCKED", "Unable to find upgrade procedure for version -3\nDatabase upgrade failed\n"},
   };
