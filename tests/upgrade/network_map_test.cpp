@@ -38,7 +38,7 @@ std::string Element(uint32_t object, int x, int y) {
 struct OldMap {
   int id;
   const char *name;
-  const char *description;
+  std::string description;
   int rootSubmap;
   std::string newName;
   std::string newComments;
@@ -56,10 +56,13 @@ const std::vector<OldMap> &OldMaps() {
        Element(101, 10, 20) + "\n" + Element(102, -5, 300) + "\n" + Element(103, 0, 0),
        "101|102|1||eth0|\n102|103|3||Gi0/1|port '0'"},
       {3, "Caf#E9 #22net#22", "#00", 1, "Caf\xC3\xA9 \"net\"", "", "", ""},
-      // Cut to the 63 characters of object_properties.name after decoding.
-      {5, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa#27bcdef", "x#5Cy", 4,
-       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa'bc", "x\\y", Element(104, 1, 2),
-       "104|104|0|||"},
+      // The name is cut to the 63 characters of object_properties.name
+      // after decoding; the description, a long text on both sides, is
+      // kept whole.
+      {5, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa#27bcdef",
+       "x#5Cy " + std::string(3000, 'd'), 4,
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa'bc", "x\\y " + std::string(3000, 'd'),
+       Element(104, 1, 2), "104|104|0|||"},
   };
   return maps;
 }
