@@ -112,7 +112,8 @@ void ReindexCollectedDataTables() {
     DropTableIndexes(table.c_str());
     for (int n = 0; n < 10; n++) {
       std::string command;
-      if (SelectMetadataValue(("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), command) &&
+      if (ReadServerVariable("metadata", ("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), command,
+                             QueryEcho::kTraced) == VariableRead::kFound &&
           !command.empty())
         ExecSql(FormatNodeTemplate(command, id).c_str());
     }

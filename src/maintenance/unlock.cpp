@@ -1,19 +1,19 @@
 #include "maintenance/unlock.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "session/ask.h"
 #include "session/commands.h"
 #include "session/sql_exec.h"
 
 UnlockOutcome OfferUnlock() {
-  char status[256];
-  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0)
-    return UnlockOutcome::kNotLocked;
-  char info[256];
-  if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
-  if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status, info))
+  std::string status;
+  if (!ReadLockVariable("DBLockStatus", status) || status == "UNLOCKED") return UnlockOutcome::kNotLocked;
+  std::string info;
+  ReadLockVariable("DBLockInfo", info);
+  if (!AskYesNo("Database is locked by server %s [%s]\nDo you wish to force database unlock?", status.c_str(),
+                info.c_str()))
     return UnlockOutcome::kDeclined;
   if (!ExecSql("UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'"))
     return UnlockOutcome::kFailed;

@@ -1,7 +1,9 @@
 #include "session/sql_exec.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "external/terminal.h"
 #include "session/globals.h"
@@ -42,18 +44,29 @@ db_result_t SelectSql(const char *query) {
   return result;
 }
 
-bool ReadLockVariable(const char *name, char *value) {
-  char query[256];
-  snprintf(query, sizeof(query), "SELECT var_value FROM config WHERE var_name='%s'", name);
-  db_result_t result = DBSelect(DbHandle, query);
-  if (result == nullptr) return false;
-  bool found = DBGetNumRows(result) > 0;
-  if (found) {
-    DBGetField(result, 0, 0, value, 256);
-    DecodeSQLString(value);
+VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
+                                size_t size) {
+  std::string query = std::string("SELECT var_value FROM ") + table + " WHERE var_name='" + name + "'";
+  Result result(echo == QueryEcho::kTraced ? SelectSql(query.c_str()) : DBSelect(DbHandle, query.c_str()));
+  if (result == nullptr) return VariableRead::kFailed;
+  if (DBGetNumRows(result.get()) == 0) return VariableRead::kMissing;
+  if (size == 0) {
+    std::unique_ptr<char, decltype(&free)> whole(DBGetField(result.get(), 0, 0, nullptr, 0), free);
+    value = whole.get();
+  } else {
+    std::string buffer(size, '\0');
+    DBGetField(result.get(), 0, 0, buffer.data(), size);
+    value = buffer.c_str();
   }
-  DBFreeResult(result);
-  return found;
+  return VariableRead::kFound;
+}
+
+bool ReadLockVariable(const char *name, std::string &value) {
+  if (ReadServerVariable("config", name, value, QueryEcho::kSilent, 256) != VariableRead::kFound)
+    return false;
+  DecodeSQLString(value.data());
+  value.resize(strlen(value.c_str()));
+  return true;
 }
 
 bool CheckSchemaVersionIsCurrent() {
@@ -77,10 +90,10 @@ bool CheckSchemaVersionIsCurrent() {
 
 bool CheckDatabaseReady() {
   if (!CheckSchemaVersionIsCurrent()) return false;
-  char status[256];
-  if (!ReadLockVariable("DBLockStatus", status) || strcmp(status, "UNLOCKED") == 0) return true;
-  char info[256];
-  if (!ReadLockVariable("DBLockInfo", info)) info[0] = 0;
-  printf("Database is locked by server %s [%s]\n", status, info);
+  std::string status;
+  if (!ReadLockVariable("DBLockStatus", status) || status == "UNLOCKED") return true;
+  std::string info;
+  ReadLockVariable("DBLockInfo", info);
+  printf("Database is locked by server %s [%s]\n", status.c_str(), info.c_str());
   return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "external/db/db.h"
 
@@ -24,6 +25,19 @@ bool CheckSchemaVersionIsCurrent();
 // Returns true when the database is at the tool's version and not locked;
 // otherwise prints why and returns false.
 bool CheckDatabaseReady();
+
+// The one reader of a server variable (a row of config or metadata).
+enum class VariableRead { kFound, kMissing, kFailed };
+// How the read query travels: as SelectSql (echo under -t, a failure
+// reported) or silently, for probes whose failure means absence.
+enum class QueryEcho { kTraced, kSilent };
+// Reads the value of variable name of table ("config" or "metadata") as
+// stored, without decoding; with size > 0 cut as DBGetField cuts for a
+// buffer of size bytes. The name is pasted into the query unescaped: the
+// callers pass the server's own variable names. Returns kFailed when the
+// query fails, kMissing when there is no row.
+VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
+                                size_t size = 0);
 // The decoded value of a config variable, cut to 255 bytes. Returns false
 // when the query fails or finds no row; sends no trace and no report.
-bool ReadLockVariable(const char *name, char *value /* 256 */);
+bool ReadLockVariable(const char *name, std::string &value);

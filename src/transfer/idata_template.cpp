@@ -19,8 +19,3 @@ std::string FormatNodeTemplate(const std::string &text, int32_t nodeId) {
   }
   return out;
 }
-
-bool SelectMetadataValue(const char *name, std::string &value) {
-  std::string query = std::string("SELECT var_value FROM metadata WHERE var_name='") + name + "'";
-  return DBTakeFirstValue(SelectSql(query.c_str()), value);
-}

@@ -57,13 +57,16 @@ bool ReadNodeIds(const char *table, std::vector<int32_t> &ids) {
 }
 
 bool ReadDataTableTemplates(DataTableTemplates &templates) {
-  if (!SelectMetadataValue("IDataTableCreationCommand", templates.table)) {
+  if (ReadServerVariable("metadata", "IDataTableCreationCommand", templates.table, QueryEcho::kTraced) !=
+      VariableRead::kFound) {
     printf("ERROR: unable to determine correct query for idata tables creation\n");
     return false;
   }
   for (int n = 0; n < 4; n++) {
     std::string value;
-    if (!SelectMetadataValue(("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), value)) break;
+    if (ReadServerVariable("metadata", ("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), value,
+                           QueryEcho::kTraced) != VariableRead::kFound)
+      break;
     templates.indexes.push_back(value);
   }
   return true;

@@ -133,7 +133,8 @@ bool CheckDataTables(sqlite3 *file, const NameSet &fileTables) {
     return false;
   }
   std::string tableTemplate;
-  if (!SelectMetadataValue("IDataTableCreationCommand", tableTemplate)) {
+  if (ReadServerVariable("metadata", "IDataTableCreationCommand", tableTemplate, QueryEcho::kTraced) !=
+      VariableRead::kFound) {
     printf("ERROR: unable to determine correct query for idata tables creation\n");
     return false;
   }

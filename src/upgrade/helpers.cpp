@@ -23,11 +23,10 @@ using EncodedText = std::unique_ptr<char, FreeDeleter>;
 bool ReadConfigText(const char *name, char *value /* 64 */) {
   value[0] = 0;
   if (strlen(name) >= 128) return false;
-  char query[256];
-  snprintf(query, sizeof(query), "SELECT var_value FROM config WHERE var_name='%s'", name);
-  Result result(SelectSql(query));
-  if (result == nullptr || DBGetNumRows(result.get()) == 0) return false;
-  DBGetField(result.get(), 0, 0, value, 64);
+  std::string stored;
+  if (ReadServerVariable("config", name, stored, QueryEcho::kTraced, 64) != VariableRead::kFound)
+    return false;
+  snprintf(value, 64, "%s", stored.c_str());
   DecodeSQLString(value);
   return true;
 }
@@ -62,9 +61,8 @@ uint32_t ReadConfigVariableUnsigned(const char *name, uint32_t defaultValue) {
 
 bool AddConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart,
                        bool updateIfExists) {
-  std::string query = std::string("SELECT var_value FROM config WHERE var_name='") + name + "'";
-  bool exists = false;
-  if (Result result{DBSelect(DbHandle, query.c_str())}) exists = DBGetNumRows(result.get()) > 0;
+  std::string stored;
+  bool exists = ReadServerVariable("config", name, stored, QueryEcho::kSilent) == VariableRead::kFound;
   if (exists && !updateIfExists) return true;
 
   EncodedText encoded(EncodeSQLString(value));

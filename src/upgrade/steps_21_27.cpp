@@ -101,16 +101,15 @@ constexpr Action kStep24[] = {
 // IDataIndexCreationCommand becomes IDataIndexCreationCommand_0. A failed
 // read never ends the step, and then nothing is deleted.
 bool NumberIndexTemplateVariable() {
-  Result result(SelectSql("SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand'"));
-  if (result == nullptr) return true;
-  if (DBGetNumRows(result.get()) > 0) {
-    char value[512];
-    DBGetField(result.get(), 0, 0, value, sizeof(value));
-    DecodeSQLString(value);
-    if (!AddConfigVariable("IDataIndexCreationCommand_0", value, 0, 1, false) && !IgnoreSqlErrors)
-      return false;
+  std::string value;
+  switch (ReadServerVariable("config", "IDataIndexCreationCommand", value, QueryEcho::kTraced, 512)) {
+    case VariableRead::kFailed: return true;
+    case VariableRead::kMissing: break;
+    case VariableRead::kFound:
+      DecodeSQLString(value.data());
+      if (!AddConfigVariable("IDataIndexCreationCommand_0", value.c_str(), 0, 1, false) && !IgnoreSqlErrors)
+        return false;
   }
-  result.reset();
   return StepSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand'");
 }
 
@@ -148,15 +147,11 @@ constexpr int kObjectNameChars = 63;
 // The decoded name variable, or the default when it is missing or cannot
 // be read (a failed query is reported).
 std::string RootObjectName(const char *variable, const char *defaultName) {
-  char query[256];
-  snprintf(query, sizeof(query), "SELECT var_value FROM config WHERE var_name='%s'", variable);
-  Result result(SelectSql(query));
-  if (result == nullptr || DBGetNumRows(result.get()) == 0) return defaultName;
-  char *value = DBGetField(result.get(), 0, 0, nullptr, 0);
-  DecodeSQLString(value);
-  std::string name(value);
-  free(value);
-  return name;
+  std::string value;
+  if (ReadServerVariable("config", variable, value, QueryEcho::kTraced) != VariableRead::kFound)
+    return defaultName;
+  DecodeSQLString(value.data());
+  return value.c_str();
 }
 
 struct ObjectAttributes {

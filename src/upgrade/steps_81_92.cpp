@@ -59,7 +59,8 @@ constexpr Action kStep85[] = {
 // of failing to create it again. Returns false when the table is missing
 // and cannot be created.
 bool CreateMetadataTable() {
-  if (Result existing{DBSelect(DbHandle, "SELECT var_name FROM metadata WHERE var_name='SchemaVersion'")})
+  std::string probe;
+  if (ReadServerVariable("metadata", "SchemaVersion", probe, QueryEcho::kSilent) != VariableRead::kFailed)
     return true;
   return CreateTableSql(
       "CREATE TABLE metadata ("
@@ -74,19 +75,18 @@ bool CreateMetadataTable() {
 // gives way to the config value, which is still the current one. Returns
 // false at the first failed statement (reported).
 bool MoveConfigToMetadata(const char *configName, const char *metadataName) {
-  String query;
-  query.addFormattedString("SELECT var_value FROM config WHERE var_name='%s'", configName);
-  Result result(SelectSql(query));
-  if (result == nullptr) return false;
-  if (DBGetNumRows(result.get()) == 0) return true;
-  std::unique_ptr<char, decltype(&free)> value(DBGetField(result.get(), 0, 0, nullptr, 0), free);
-  result.reset();
-  DecodeSQLString(value.get());
+  std::string value;
+  switch (ReadServerVariable("config", configName, value, QueryEcho::kTraced)) {
+    case VariableRead::kFailed: return false;
+    case VariableRead::kMissing: return true;
+    case VariableRead::kFound: break;
+  }
+  DecodeSQLString(value.data());
 
   String clear, insert, remove;
   clear.addFormattedString("DELETE FROM metadata WHERE var_name='%s'", metadataName);
   insert.addFormattedString("INSERT INTO metadata (var_name,var_value) VALUES ('%s',%s)", metadataName,
-                            DBPrepareString(DbHandle, value.get()).cstr());
+                            DBPrepareString(DbHandle, value.c_str()).cstr());
   remove.addFormattedString("DELETE FROM config WHERE var_name='%s'", configName);
   return ExecSql(clear) && ExecSql(insert) && ExecSql(remove);
 }

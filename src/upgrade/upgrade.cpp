@@ -1,5 +1,5 @@
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "session/commands.h"
 #include "session/globals.h"
@@ -8,17 +8,12 @@
 
 namespace {
 
+// Compared as stored, without decoding.
 bool IsLocked() {
-  db_result_t result = DBSelect(DbHandle, "SELECT var_value FROM config WHERE var_name='DBLockStatus'");
-  if (result == nullptr) return false;
-  bool locked = false;
-  if (DBGetNumRows(result) > 0) {
-    char status[256];
-    DBGetField(result, 0, 0, status, sizeof(status));
-    locked = strcmp(status, "UNLOCKED") != 0;
-  }
-  DBFreeResult(result);
-  return locked;
+  std::string status;
+  return ReadServerVariable("config", "DBLockStatus", status, QueryEcho::kSilent, 256) ==
+             VariableRead::kFound &&
+         status != "UNLOCKED";
 }
 
 }  // namespace

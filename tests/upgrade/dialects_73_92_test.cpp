@@ -77,14 +77,14 @@ TEST_F(Recorded73To92, RebuildsWriteValuesAsTheDialectsLiterals) {
 TEST_F(Recorded73To92, MetadataMoveQuotesTheDecodedValues) {
   for (int syntax : {DB_SYNTAX_MSSQL, DB_SYNTAX_ORACLE}) {
     use(syntax);
-    recording->failWhen = "SELECT var_name FROM metadata";  // no such table yet
+    recording->failWhen = "SELECT var_value FROM metadata";  // no such table yet
     recording->answers = {
         {"var_name='DBFormatVersion'", {{"86"}}},
         {"var_name='IDataTableCreationCommand'", {{"CREATE TABLE idata_%d (v varchar(9) default #27x#27)"}}},
     };
     EXPECT_EQ(runStep(86), 1);
     Statements expected = {
-        "SELECT var_name FROM metadata WHERE var_name='SchemaVersion'",
+        "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'",
         "CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,PRIMARY "
         "KEY(var_name))",
         "SELECT var_value FROM config WHERE var_name='DBFormatVersion'",
