@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "external/status_line.h"
 #include "external/tv_string.h"
 
 namespace {
@@ -32,6 +33,8 @@ std::string StripEscapes(const char *text) {
 }  // namespace
 
 void WriteToTerminal(const char *text) {
+  // A progress line would otherwise run into the first line of the text.
+  EraseStatusLine();
   if (ColorDisabled())
     fputs(StripEscapes(text).c_str(), stdout);
   else

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "external/terminal.h"
 #include "session/commands.h"
 #include "session/globals.h"
+#include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "transfer/idata_template.h"
 
@@ -105,10 +107,12 @@ void DropTableIndexes(const char *table) {
 void ReindexCollectedDataTables() {
   Result nodes(SelectSql("SELECT id FROM nodes"));
   if (nodes == nullptr) return;
-  for (int row = 0; row < DBGetNumRows(nodes.get()); row++) {
+  int count = DBGetNumRows(nodes.get());
+  ProgressLine progress("Reindexing collected-data tables", "tables", count);
+  for (int row = 0; row < count; row++) {
     int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
     std::string table = "idata_" + std::to_string(id);
-    printf("Reindexing table %s\n", table.c_str());
+    WriteToTerminalEx("Reindexing table %s\n", table.c_str());
     DropTableIndexes(table.c_str());
     for (int n = 0; n < 10; n++) {
       std::string command;
@@ -117,6 +121,7 @@ void ReindexCollectedDataTables() {
           !command.empty())
         ExecSql(FormatNodeTemplate(command, id).c_str());
     }
+    progress.advance();
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "external/tv_string.h"
 #include "session/globals.h"
+#include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 
@@ -128,6 +129,7 @@ bool RecodeColumnStrings(const char *table, const char *keyColumn, const char *c
   if (!ExecSql(clear)) return false;
 
   UpdateWriter writer(table, keyColumn, column);
+  ProgressLine progress(std::string("Recoding ") + table + "." + column, "rows");
   bool hasLast = false;
   int64_t lastKey = 0;
   for (;;) {
@@ -145,6 +147,7 @@ bool RecodeColumnStrings(const char *table, const char *keyColumn, const char *c
       DecodeSQLString(text.data());
       text.resize(strlen(text.c_str()));
       if (!writer.add(key, DBPrepareString(DbHandle, text.c_str(), -1))) return false;
+      progress.advance();
     }
     if (rows > 0) {
       hasLast = true;

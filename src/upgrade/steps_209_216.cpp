@@ -12,6 +12,7 @@
 #include "external/tv_string.h"
 #include "maintenance/reindex.h"
 #include "session/globals.h"
+#include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
@@ -263,7 +264,8 @@ bool RecodeCollectedValues() {
   Result items(SelectSql("SELECT node_id,item_id FROM items WHERE datatype=4"));
   if (items == nullptr) return true;
   int rows = DBGetNumRows(items.get());
-  for (int row = 0; row < rows; row++) {
+  ProgressLine progress("Recoding collected values", "items", rows);
+  for (int row = 0; row < rows; row++, progress.advance()) {
     int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 0));
     int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 1));
     char query[256];
