@@ -1,0 +1,144 @@
+// The dialect branches of steps 200 -> 216 for the engines that cannot run
+// here (Oracle, SQL Server, the sixth engine), through a recording
+// connection.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "session/globals.h"
+#include "support/recording_db.h"
+#include "support/scoped_state.h"
+#include "upgrade/steps.h"
+
+namespace {
+
+using Statements = std::vector<std::string>;
+
+class RecordedSteps200To216 : public tvtest::RecordedDialectTest {
+ protected:
+  // Runs the step that starts at from on a recording of the dialect with
+  // the canned answers; returns its result.
+  int run(int syntax, int from,
+          const std::vector<std::pair<std::string, tvtest::Recording::Rows>> &answers = {}) {
+    use(syntax);
+    recording->answers = answers;
+    testing::internal::CaptureStdout();
+    int result = RunUpgradeStep(*FindUpgradeStep(from), from);
+    printed = testing::internal::GetCapturedStdout();
+    return result;
+  }
+  // The statements that contain text.
+  Statements sentWith(const std::string &text) const {
+    Statements found;
+    for (const std::string &s : recording->statements)
+      if (s.find(text) != std::string::npos) found.push_back(s);
+    return found;
+  }
+  std::string printed;
+};
+
+std::string Nullable(const std::string &table, const std::string &column) {
+  return "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE IMMEDIATE "
+         "'ALTER TABLE " +
+         table + " MODIFY " + column + " null'; EXCEPTION WHEN already_null THEN null; END;";
+}
+
+// Oracle refuses to relax a column that is nullable already (ORA-01451):
+// alarms.hd_ref, object_properties.comments, event_log.event_message and
+// user_tag are. Each column goes through the block that lets that error
+// pass; no bare MODIFY is sent. The other dialects relax nothing.
+TEST_F(RecordedSteps200To216, OracleRelaxesColumnsThatMayBeNullableAlready) {
+  const struct {
+    int from;
+    Statements relaxed;
+  } cases[] = {
+      {201, {Nullable("alarms", "message"), Nullable("alarms", "alarm_key"), Nullable("alarms", "hd_ref")}},
+      {203, {Nullable("object_properties", "comments")}},
+      {205,
+       {Nullable("audit_log", "message"), Nullable("event_log", "event_message"),
+        Nullable("event_log", "user_tag"), Nullable("syslog", "hostname"), Nullable("syslog", "msg_tag"),
+        Nullable("syslog", "msg_text"), Nullable("snmp_trap_log", "trap_varlist")}},
+  };
+  for (const auto &c : cases) {
+    ForceRepair = 1;
+    EXPECT_EQ(run(DB_SYNTAX_ORACLE, c.from), 1) << c.from;
+    EXPECT_EQ(sentWith("MODIFY"), c.relaxed) << c.from;
+    for (int syntax : {DB_SYNTAX_MSSQL, DB_SYNTAX_DB2}) {
+      EXPECT_EQ(run(syntax, c.from), 1) << c.from;
+      EXPECT_EQ(sentWith("MODIFY"), Statements{}) << c.from << " " << syntax;
+    }
+  }
+}
+
+// The template of each dialect, and the indexes of every collected-data
+// table dropped by the names the catalogue gives, in the dialect's form.
+TEST_F(RecordedSteps200To216, IndexTemplateAndReindexPerDialect) {
+  const struct {
+    int syntax;
+    const char *stored;
+    Statements reindex;
+  } cases[] = {
+      {DB_SYNTAX_MSSQL,
+       "CREATE CLUSTERED INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)",
+       {"SELECT i.name FROM sys.indexes AS i JOIN sys.tables AS t ON t.object_id=i.object_id WHERE "
+        "t.object_id=OBJECT_ID(N'idata_7','U')",
+        "DROP INDEX idx_idata_7_item_id ON idata_7", "DROP INDEX idx_idata_7_id_timestamp ON idata_7"}},
+      {DB_SYNTAX_ORACLE,
+       "CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)",
+       {"SELECT index_name FROM user_indexes WHERE table_name=upper('idata_7')",
+        "DROP INDEX idx_idata_7_item_id", "DROP INDEX idx_idata_7_id_timestamp"}},
+      {DB_SYNTAX_DB2, "CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)", {}},
+  };
+  for (const auto &c : cases) {
+    std::string format = c.stored;
+    std::string index = format;
+    for (size_t at; (at = index.find("%d")) != std::string::npos;) index.replace(at, 2, "7");
+    EXPECT_EQ(run(c.syntax, 209,
+                  {{"SELECT id FROM nodes", {{"7"}}},
+                   {"idata_7", {{"idx_idata_7_item_id"}, {"idx_idata_7_id_timestamp"}}},
+                   {"IDataIndexCreationCommand_0", {{format}}}}),
+              1);
+    Statements expected = {
+        "DELETE FROM metadata WHERE var_name like 'IDataIndexCreationCommand_%'",
+        "INSERT INTO metadata (var_name,var_value)\tVALUES ('IDataIndexCreationCommand_0','" + format + "')",
+        "SELECT id FROM nodes"};
+    expected.insert(expected.end(), c.reindex.begin(), c.reindex.end());
+    for (int n = 0; n < 10; n++)
+      expected.push_back("SELECT var_value FROM metadata WHERE var_name='IDataIndexCreationCommand_" +
+                         std::to_string(n) + "'");
+    expected.insert(expected.begin() + static_cast<long>(expected.size()) - 9, index);
+    expected.push_back("UPDATE metadata SET var_value='210' WHERE var_name='SchemaVersion'");
+    EXPECT_EQ(recording->statements, expected) << c.syntax;
+    EXPECT_EQ(printed, "Reindexing table idata_7\n");
+  }
+}
+
+// Without a row limit the values of an item are read at once, as the
+// step has it; each goes back by time stamp and stored text. On Oracle
+// every node's table is relaxed first.
+TEST_F(RecordedSteps200To216, OracleCollectedValues) {
+  EXPECT_EQ(run(DB_SYNTAX_ORACLE, 213,
+                {{"FROM idata_100", {{"5", "a#41"}, {"5", "it#27s"}}},
+                 {"datatype=4", {{"100", "7"}}},
+                 {"FROM nodes", {{"100"}}}}),
+            1);
+  Statements fromTheNodeList(recording->statements.begin() + 7, recording->statements.end());
+  EXPECT_EQ(
+      fromTheNodeList,
+      (Statements{
+          "SELECT id FROM nodes", Nullable("idata_100", "idata_value"),
+          "SELECT node_id,item_id FROM items WHERE datatype=4", "SELECT id FROM nodes WHERE id=100",
+          "SELECT idata_timestamp,idata_value FROM idata_100 WHERE item_id=7 AND idata_value LIKE '%#%'",
+          "UPDATE idata_100 SET idata_value='aA' WHERE item_id=7 AND idata_timestamp=5 AND "
+          "idata_value='a#41'",
+          "UPDATE idata_100 SET idata_value='it''s' WHERE item_id=7 AND idata_timestamp=5 AND "
+          "idata_value='it#27s'",
+          "UPDATE metadata SET var_value='214' WHERE var_name='SchemaVersion'"}));
+  EXPECT_EQ(
+      recording->statements[6],
+      "UPDATE metadata SET var_value='CREATE TABLE idata_%d (item_id integer not null,idata_timestamp integer "
+      "not null,idata_value varchar(255) null)' WHERE var_name='IDataTableCreationCommand'");
+}
+
+}  // namespace
