@@ -16,16 +16,6 @@ namespace {
 // The zone every server creates at installation; it never has properties.
 constexpr int32_t kDefaultZoneId = 4;
 
-// A component that may need a question: it has no properties row, its
-// node is not a live object, or its node id is the id of a component of
-// the same table, whose repairs can change that answer during the walk.
-struct ComponentRow {
-  int32_t id, nodeId;
-  bool hasProperties;
-  bool nodeLive;
-  std::string name;
-};
-
 }  // namespace
 
 // On MySQL and MariaDB the comments column is TEXT NOT NULL, which cannot
@@ -69,21 +59,29 @@ void CheckZones() {
   EndCheckStage();
 }
 
-// A repair changes the properties row of its own component, which is what
-// a later row whose node id names that component would look up: within a
-// block those answers are kept in nodeLive, which overrides what the block
-// read. Components whose node is a live object and that have properties
-// are not read at all.
+// Whether a component after id in table names it as its node, so that a
+// repair of its properties row changes what that row's lookup answers. A
+// failed query (reported) counts as yes.
+bool NamedAsNodeLater(const char *table, int32_t id) {
+  char query[256];
+  snprintf(query, sizeof(query), "SELECT count(*) FROM %s WHERE node_id=%d AND id>%d", table, id, id);
+  Result count(SelectSql(query));
+  return !count || DBGetFieldInt64(count.get(), 0, 0) > 0;
+}
+
+// Components whose node is a live object and that have properties are not
+// read. A repair changes the properties row of its own component, which
+// is what a later row naming that component as its node looks up; when
+// there is such a row, the walk reads on from the repaired component, so
+// that the rows after it see the repair.
 void CheckComponents(const char *word, const char *table) {
   char title[256];
   snprintf(title, sizeof(title), "Checking %s objects...", word);
   BeginCheckStage(title);
   const std::string from = std::string(table) +
                            " c LEFT JOIN object_properties p ON p.object_id=c.id"
-                           " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0"
-                           " LEFT JOIN " +
-                           table + " x ON x.id=c.node_id";
-  const std::string candidates = "(p.object_id IS NULL OR q.object_id IS NULL OR x.id IS NOT NULL)";
+                           " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0";
+  const std::string candidates = "(p.object_id IS NULL OR q.object_id IS NULL)";
   std::string after;
   for (bool last = false; !last;) {
     Result block(SelectSql(BlockQuery("c.id,c.node_id,p.object_id,p.name,q.object_id", from.c_str(),
@@ -91,38 +89,35 @@ void CheckComponents(const char *word, const char *table) {
                                .c_str()));
     if (!block) break;
     last = IsLastBlock(block.get());
-    std::vector<ComponentRow> rows;
     for (int i = 0; i < DBGetNumRows(block.get()); i++) {
-      ComponentRow row{IdAt(block.get(), i, 0), IdAt(block.get(), i, 1), !DBIsFieldNull(block.get(), i, 2),
-                       !DBIsFieldNull(block.get(), i, 4), ""};
-      if (row.hasProperties) {
-        char name[kNameBufferSize];
+      const int32_t id = IdAt(block.get(), i, 0), nodeId = IdAt(block.get(), i, 1);
+      after = KeyAfter("c.id", id);
+      bool nodeLive = !DBIsFieldNull(block.get(), i, 4);
+      bool repaired = false;  // the properties row of this component changed
+      char name[kNameBufferSize] = "";
+      if (!DBIsFieldNull(block.get(), i, 2)) {
         ReadObjectName(block.get(), i, 3, name);
-        row.name = name;
-      }
-      rows.push_back(row);
-    }
-    std::map<int32_t, bool> nodeLive;  // properties rows changed by this block's repairs
-    for (const ComponentRow &row : rows) {
-      if (!row.hasProperties) {
+      } else {
         char lostName[128];
-        snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, row.id);
-        if (ReportDefect("\rMissing %s object %d properties. Create?", word, row.id) &&
-            CreateLostProperties(row.id, lostName)) {
+        snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
+        if (ReportDefect("\rMissing %s object %d properties. Create?", word, id) &&
+            CreateLostProperties(id, lostName)) {
           ErrorsFixed++;
-          nodeLive[row.id] = true;  // a lost row is not flagged deleted
+          repaired = true;
+          nodeLive = nodeLive || nodeId == id;  // a lost row is not flagged deleted
         }
       }
-      auto changed = nodeLive.find(row.nodeId);
-      if (changed != nodeLive.end() ? changed->second : row.nodeLive) continue;
-      if (!ReportDefect("\rUnlinked %s object %d (\"%s\"). Delete it?", word, row.id, row.name.c_str()))
-        continue;
-      if (!ExecRepair("DELETE FROM %s WHERE id=%d", table, row.id)) continue;
-      // The object itself is gone; a leftover properties row is harmless.
-      if (ExecRepair("DELETE FROM object_properties WHERE object_id=%d", row.id)) nodeLive[row.id] = false;
-      ErrorsFixed++;
+      if (!nodeLive && ReportDefect("\rUnlinked %s object %d (\"%s\"). Delete it?", word, id, name) &&
+          ExecRepair("DELETE FROM %s WHERE id=%d", table, id)) {
+        // The object itself is gone; a leftover properties row is harmless.
+        repaired = ExecRepair("DELETE FROM object_properties WHERE object_id=%d", id) || repaired;
+        ErrorsFixed++;
+      }
+      if (repaired && NamedAsNodeLater(table, id)) {
+        last = false;
+        break;
+      }
     }
-    if (!rows.empty()) after = KeyAfter("c.id", rows.back().id);
   }
   EndCheckStage();
 }

@@ -157,6 +157,8 @@ Seed MakeSeed(unsigned seed, bool withData, long long now) {
   };
   components("interfaces", "eth", 1000, 80, true);
   components("network_services", "svc", 3000, 25, false);
+  // Its own node, without properties until the check creates them.
+  add("INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask) VALUES (1500,1500,'10.1.0.1','255.255.0.0')");
 
   for (int cluster : {50, 51, 52}) {
     object(cluster, "cluster-" + std::to_string(cluster));
