@@ -12,8 +12,8 @@ usage=$("$tool" -h || true)
 # "   -c <config> : ..." and "   batch <file>  : ...": the word before
 # the first space (or argument) of each indented line.
 for word in $(printf '%s\n' "$usage" | sed -n 's/^   \([-a-zA-Z]*\).*/\1/p'); do
-  # An entry starts a line with .B or .BI and the word, the dash escaped.
-  pattern="^\.BI\? $(printf '%s' "$word" | sed 's/^-/\\\\-/')\( \|$\)"
+  # An entry starts a line with .B or .BI and the word, dashes escaped.
+  pattern="^\.BI\? $(printf '%s' "$word" | sed 's/-/\\\\-/g')\( \|$\)"
   if ! grep -q "$pattern" "$pages/tvdbmgr.1"; then
     echo "tvdbmgr.1 has no entry for \"$word\" of tvdbmgr -h" >&2
     status=1
