@@ -140,6 +140,11 @@ std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine
 
 std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes) {
   db.makeCurrent();
+  return UpgradeOutputThrough(db.handle(), db.syntax(), version, answerYes);
+}
+
+std::string UpgradeOutputThrough(db_handle_t handle, int syntax, int version, bool answerYes) {
+  tvtest::ScopedCurrentDatabase current(handle, syntax);
   tvtest::ScopedOptions options;
   ForceRepair = answerYes;
   CapturedOutput captured;

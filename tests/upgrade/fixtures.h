@@ -27,6 +27,9 @@ std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine
 // through the library (UpgradeDatabaseTo), answering the questions yes
 // as -f does, or no. Returns what the upgrade printed.
 std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes = true);
+// The same through another handle of the database (a test's wrapper
+// around its connection) of dialect syntax.
+std::string UpgradeOutputThrough(db_handle_t handle, int syntax, int version, bool answerYes = true);
 // The same, failing the test when the database did not reach version.
 std::string UpgradeTo(tvtest::TestDatabase &db, int version, bool answerYes = true);
 

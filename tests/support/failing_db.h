@@ -1,0 +1,196 @@
+// A connection that passes everything to a real one and makes one chosen
+// statement fail, as if the engine had refused it: the failure injection
+// of the upgrade tests. Only statements inside a transaction count, from
+// its BEGIN on; BEGIN, COMMIT and ROLLBACK themselves do not. A commit can be
+// turned into a rollback, so that a step can be tried on a database
+// without changing it.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "external/db/db.h"
+#include "external/db/db_driver.h"
+
+namespace tvtest {
+
+struct FaultPlan {
+  // The statement of the transaction to fail (1 for the first); 0 fails
+  // none.
+  int failAt = 0;
+  // COMMIT rolls back instead (and succeeds).
+  bool commitRollsBack = false;
+
+  // What happened, for the test to read.
+  std::vector<std::string> statements;  // of the last transaction
+  std::string failed;                   // the statement made to fail
+  int commits = 0;
+  int rollbacks = 0;
+};
+
+namespace failing_db_detail {
+
+// Copies a buffered result of the inner connection into the form the
+// access layer expects.
+inline bool CopyResult(db_result_t from, DbResultData &to) {
+  if (from == nullptr) return false;
+  to.rows = DBGetNumRows(from);
+  to.columns = DBGetColumnCount(from);
+  for (int row = 0; row < to.rows; row++)
+    for (int column = 0; column < to.columns; column++) {
+      if (DBIsFieldNull(from, row, column)) {
+        to.addCell(nullptr, 0);
+        continue;
+      }
+      char *text = DBGetField(from, row, column, nullptr, 0);
+      to.addCell(text, strlen(text));
+      free(text);
+    }
+  DBFreeResult(from);
+  return true;
+}
+
+class Cursor final : public DbCursor {
+ public:
+  explicit Cursor(db_async_result_t inner) : inner_(inner) {}
+  ~Cursor() override { DBFreeAsyncResult(inner_); }
+  bool fetch(std::string &error) override {
+    if (DBFetch(inner_)) return true;
+    if (const char *e = DBGetAsyncError(inner_)) error = e;
+    return false;
+  }
+  int columnCount() override { return DBGetColumnCountAsync(inner_); }
+  const char *columnName(int column) override {
+    name_ = DBGetColumnNameAsync(inner_, column, nameBuffer_, sizeof(nameBuffer_));
+    return name_.c_str();
+  }
+  const char *value(int column, size_t *length) override {
+    return DBGetFieldAsyncData(inner_, column, length);
+  }
+  bool integer(int column, int64_t *value) override { return DBGetFieldAsyncInteger(inner_, column, value); }
+
+ private:
+  db_async_result_t inner_;
+  char nameBuffer_[256];
+  std::string name_;
+};
+
+class FailingConnection;
+
+class Statement final : public DbStatement {
+ public:
+  Statement(FailingConnection &conn, db_statement_t inner, std::string text)
+      : conn_(conn), inner_(inner), text_(std::move(text)) {}
+  ~Statement() override { DBFreeStatement(inner_); }
+  bool bind(int pos, const char *value, size_t length) override { return DBBind(inner_, pos, value, length); }
+  bool execute(std::string &error) override;
+  bool select(DbResultData &result, std::string &error) override;
+
+ private:
+  FailingConnection &conn_;
+  db_statement_t inner_;
+  std::string text_;
+};
+
+class FailingConnection final : public DbConnection {
+ public:
+  FailingConnection(db_handle_t inner, std::shared_ptr<FaultPlan> plan)
+      : inner_(inner), plan_(std::move(plan)) {}
+
+  // True when the statement may go to the engine; false (with the error
+  // set) when it is the one to fail.
+  bool pass(const char *statement, std::string &error) {
+    if (!inTransaction_) return true;
+    plan_->statements.emplace_back(statement);
+    if (static_cast<int>(plan_->statements.size()) != plan_->failAt) return true;
+    plan_->failed = statement;
+    error = "injected failure";
+    return false;
+  }
+
+  bool execute(const char *query, std::string &error) override {
+    if (!pass(query, error)) return false;
+    return innerCall(DBQueryEx(inner_, query, errorText_), error);
+  }
+  bool select(const char *query, DbResultData &result, std::string &error) override {
+    if (!pass(query, error)) return false;
+    return innerCall(CopyResult(DBSelectEx(inner_, query, errorText_), result), error);
+  }
+  std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
+    if (!pass(query, error)) return nullptr;
+    db_async_result_t cursor = DBAsyncSelectEx(inner_, query, errorText_);
+    if (cursor == nullptr) {
+      error = errorText_;
+      return nullptr;
+    }
+    return std::make_unique<Cursor>(cursor);
+  }
+  std::unique_ptr<DbStatement> prepare(const char *query, std::string &error) override {
+    db_statement_t statement = DBPrepare(inner_, query, errorText_);
+    if (statement == nullptr) {
+      error = errorText_;
+      return nullptr;
+    }
+    return std::make_unique<Statement>(*this, statement, query);
+  }
+  bool begin(std::string &error) override {
+    plan_->statements.clear();
+    inTransaction_ = true;
+    return lastErrorCall(DBBegin(inner_), error);
+  }
+  bool commit(std::string &error) override {
+    plan_->commits++;
+    inTransaction_ = false;
+    return lastErrorCall(plan_->commitRollsBack ? DBRollback(inner_) : DBCommit(inner_), error);
+  }
+  bool rollback(std::string &error) override {
+    plan_->rollbacks++;
+    inTransaction_ = false;
+    return lastErrorCall(DBRollback(inner_), error);
+  }
+
+  bool innerCall(bool ok, std::string &error) {
+    if (!ok) error = errorText_;
+    return ok;
+  }
+
+ private:
+  bool lastErrorCall(bool ok, std::string &error) {
+    if (!ok) error = DBGetLastError(inner_);
+    return ok;
+  }
+  db_handle_t inner_;
+  std::shared_ptr<FaultPlan> plan_;
+  bool inTransaction_ = false;
+  char errorText_[DBDRV_MAX_ERROR_TEXT] = "";
+};
+
+inline bool Statement::execute(std::string &error) {
+  if (!conn_.pass(text_.c_str(), error)) return false;
+  char errorText[DBDRV_MAX_ERROR_TEXT] = "";
+  bool ok = DBExecute(inner_, errorText);
+  if (!ok) error = errorText;
+  return ok;
+}
+
+inline bool Statement::select(DbResultData &result, std::string &error) {
+  if (!conn_.pass(text_.c_str(), error)) return false;
+  char errorText[DBDRV_MAX_ERROR_TEXT] = "";
+  bool ok = CopyResult(DBSelectPrepared(inner_, errorText), result);
+  if (!ok) error = errorText;
+  return ok;
+}
+
+}  // namespace failing_db_detail
+
+// A handle of the engine over inner (which stays open and owned by the
+// caller) that follows the plan; free it with DBDisconnect.
+inline db_handle_t OpenFailingHandle(db_handle_t inner, std::shared_ptr<FaultPlan> plan) {
+  return DBAttachConnection(DBGetEngine(inner),
+                            std::make_unique<failing_db_detail::FailingConnection>(inner, std::move(plan)));
+}
+
+}  // namespace tvtest
