@@ -13,6 +13,7 @@
 
 #include "catalogue.h"
 #include "fixtures.h"
+#include "scratch_in_memory.h"
 #include "session/globals.h"
 #include "start_versions.h"
 #include "support/failing_db.h"
@@ -184,7 +185,9 @@ struct Segment {
 };
 const Segment kSegments[] = {{14, 40}, {40, 70}, {70, 200}, {200, 228}, {228, 245}};
 
-class FailureInjection : public ::testing::TestWithParam<std::tuple<std::string, Segment>> {};
+class FailureInjection : public ::testing::TestWithParam<std::tuple<std::string, Segment>> {
+  upgradetest::ScratchInMemory scratch_;
+};
 
 TEST_P(FailureInjection, EveryStepOfTheMainLineUndoesItselfWhole) {
   const auto &[engine, segment] = GetParam();
@@ -215,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(Engines, FailureInjection,
 
 // The rows off the main line: the bridges of the older numbering and the
 // single steps between 232 and 238.
-class FailureInjectionOffTheMainLine : public ::testing::TestWithParam<std::tuple<std::string, int>> {};
+class FailureInjectionOffTheMainLine : public ::testing::TestWithParam<std::tuple<std::string, int>> {
+  upgradetest::ScratchInMemory scratch_;
+};
 
 TEST_P(FailureInjectionOffTheMainLine, StepUndoesItselfWhole) {
   const auto &[engine, version] = GetParam();

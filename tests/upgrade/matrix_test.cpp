@@ -9,6 +9,7 @@
 
 #include "catalogue.h"
 #include "fixtures.h"
+#include "scratch_in_memory.h"
 #include "session/globals.h"
 #include "start_versions.h"
 
@@ -16,7 +17,9 @@ namespace {
 
 using upgradetest::BaselineNodes;
 
-class UpgradeMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {};
+class UpgradeMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {
+  upgradetest::ScratchInMemory scratch_;
+};
 
 TEST_P(UpgradeMatrix, ReachesTheFreshSchema) {
   const auto &[engine, version] = GetParam();

@@ -15,6 +15,7 @@
 
 #include "catalogue.h"
 #include "fixtures.h"
+#include "scratch_in_memory.h"
 #include "session/globals.h"
 #include "start_versions.h"
 
@@ -60,7 +61,9 @@ std::pair<std::set<std::string>, std::map<std::string, std::string>> Comparable(
   return {state.catalogue, state.rows};
 }
 
-class UpgradeKill : public ::testing::TestWithParam<std::string> {};
+class UpgradeKill : public ::testing::TestWithParam<std::string> {
+  upgradetest::ScratchInMemory scratch_;
+};
 
 TEST_P(UpgradeKill, RerunFinishesAsIfUninterrupted) {
   const std::string engine = GetParam();
