@@ -33,6 +33,11 @@ std::string ServerOf(const std::string &engine) {
                            : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
 }
 
+// The ODBC data source of a server engine, naming the database.
+std::string OdbcName(const std::string &engine, const std::string &database) {
+  return std::string("DSN=") + (engine == "pgsql" ? "tvtest_pg" : "tvtest_my") + ";DATABASE=" + database;
+}
+
 std::string ReadAll(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
@@ -59,6 +64,8 @@ struct AdminConnection {
 };
 
 }  // namespace
+
+bool ViaOdbc() { return Env("TVDBMGR_TEST_ODBC", "0") == "1"; }
 
 std::string ToolPath() { return TVDBMGR_BINARY; }
 std::string SqlDir() { return TVDBMGR_SQL_DIR; }
@@ -100,7 +107,9 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, st
       return nullptr;
     }
   }
-  std::string config = "DBDriver = " + engine + "\nDBName = " + db->name_ + "\n";
+  const bool odbc = ViaOdbc() && engine != "sqlite";
+  std::string config = "DBDriver = " + (odbc ? "odbc" : engine) +
+                       "\nDBName = " + (odbc ? OdbcName(engine, db->name_) : db->name_) + "\n";
   if (engine != "sqlite")
     config += "DBServer = " + ServerOf(engine) + "\nDBLogin = " + Env("TVDBMGR_TEST_USER", "tvtest") +
               "\nDBPassword = " + Env("TVDBMGR_TEST_PASSWORD", "tvtest") + "\n";
@@ -111,10 +120,12 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, st
 }
 
 bool TestDatabase::connect(std::string &error) {
-  driver_ = DBLoadDriver(engine_.c_str(), "", false, nullptr, nullptr);
+  const bool odbc = ViaOdbc() && engine_ != "sqlite";
+  driver_ = DBLoadDriver(odbc ? "odbc" : engine_.c_str(), "", false, nullptr, nullptr);
   DBAllowDatabaseCreation(driver_);  // a fresh SQLite database is a new file
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
-  handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(), name_.c_str(),
+  handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(),
+                      odbc ? OdbcName(engine_, name_).c_str() : name_.c_str(),
                       Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
                       Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
   if (handle_ == nullptr) error = errorText;

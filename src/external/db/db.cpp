@@ -8,7 +8,8 @@
 #include "external/db/db_driver.h"
 
 struct db_driver_s {
-  int engine;
+  int engine;  // DB_SYNTAX_*; through ODBC known only once connected
+  bool odbc = false;
   std::vector<std::pair<std::string, std::string>> options;
   bool createDatabase = false;
 };
@@ -113,10 +114,13 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
     engine = DB_SYNTAX_PGSQL;
   else if (strcasecmp(name.c_str(), "mysql") == 0 || strcasecmp(name.c_str(), "mariadb") == 0)
     engine = DB_SYNTAX_MYSQL;
+  else if (strcasecmp(name.c_str(), "odbc") == 0)
+    engine = DB_SYNTAX_UNKNOWN;
   else
     return nullptr;
   auto driver = std::make_unique<db_driver_s>();
   driver->engine = engine;
+  driver->odbc = engine == DB_SYNTAX_UNKNOWN;
   if (!ParseOptions(initParameters, driver->options)) return nullptr;
   return driver.release();
 }
@@ -133,16 +137,21 @@ db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName
                     driver->createDatabase};
   std::string error;
   std::unique_ptr<DbConnection> conn;
-  switch (driver->engine) {
-    case DB_SYNTAX_SQLITE: conn = SqliteConnect(p, error); break;
-    case DB_SYNTAX_PGSQL: conn = PgsqlConnect(p, error); break;
-    case DB_SYNTAX_MYSQL: conn = MysqlConnect(p, error); break;
+  int engine = driver->engine;
+  if (driver->odbc) {
+    conn = OdbcConnect(p, engine, error);
+  } else {
+    switch (engine) {
+      case DB_SYNTAX_SQLITE: conn = SqliteConnect(p, error); break;
+      case DB_SYNTAX_PGSQL: conn = PgsqlConnect(p, error); break;
+      case DB_SYNTAX_MYSQL: conn = MysqlConnect(p, error); break;
+    }
   }
   if (conn == nullptr) {
     SetError(errorText, error);
     return nullptr;
   }
-  return new db_handle_s{driver->engine, std::move(conn), std::string()};
+  return new db_handle_s{engine, std::move(conn), std::string()};
 }
 
 void DBDisconnect(db_handle_t hdb) { delete hdb; }

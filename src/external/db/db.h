@@ -1,6 +1,6 @@
-// Database access layer: one interface over the SQLite, PostgreSQL and
-// MySQL/MariaDB drivers. Texts are UTF-8. Error texts are written into a
-// caller buffer of DBDRV_MAX_ERROR_TEXT bytes.
+// Database access layer: one interface over the SQLite, PostgreSQL,
+// MySQL/MariaDB and ODBC drivers. Texts are UTF-8. Error texts are written
+// into a caller buffer of DBDRV_MAX_ERROR_TEXT bytes.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +34,9 @@ typedef db_statement_s *db_statement_t;
 
 bool DBInit(int logMsgCode, int sqlErrorMsgCode);
 
-// module: "sqlite", "pgsql" or "mysql" (a path and a ".ddr" ending are
-// allowed and ignored). Returns null for an unknown module or bad params.
+// module: "sqlite", "pgsql", "mysql" or "odbc" (a path and a ".ddr"
+// ending are allowed and ignored). Returns null for an unknown module or
+// bad params.
 db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql, void *eventHandler,
                          void *userArg);
 void DBUnloadDriver(db_driver_t driver);
@@ -142,7 +143,9 @@ char *EncodeSQLString(const char *text);
 void DecodeSQLString(char *text);
 
 // The engine the handle is connected to (DB_SYNTAX_*), whatever the
-// database's dialect record says.
+// database's dialect record says; through ODBC the engine behind the
+// data source, DB_SYNTAX_UNKNOWN when the ODBC driver names none that the
+// tool knows.
 int DBGetEngine(db_handle_t hdb);
 
 // Bulk loading of whole tables: COPY on PostgreSQL, multi-row INSERT on

@@ -90,6 +90,9 @@ struct DbConnectParams {
 std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error);
 std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::string &error);
 std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error);
+// Any engine through an ODBC data source; engine receives the one behind
+// it (DB_SYNTAX_*, DB_SYNTAX_UNKNOWN when the driver names another).
+std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &engine, std::string &error);
 
 // Splits a query at its "?" placeholders outside single-quoted literals:
 // n placeholders give n + 1 pieces.
