@@ -132,7 +132,7 @@ class MysqlInsertLoader final : public DbBulkLoader {
   bool finish(std::string &error) override { return flush(error); }
 
  private:
-  static constexpr size_t kStatementSize = 1024 * 1024;
+  static constexpr size_t kStatementSize = size_t{1024} * 1024;
   bool flush(std::string &error) {
     if (statement_.empty()) return true;
     bool ok = conn_.execute(statement_.c_str(), error);

@@ -248,7 +248,7 @@ class PgsqlCopyLoader final : public DbBulkLoader {
   }
 
  private:
-  static constexpr size_t kChunk = 256 * 1024;
+  static constexpr size_t kChunk = size_t{256} * 1024;
   // Releases the savepoint after a load that went in, else goes back to
   // it. False when the server refuses either.
   bool endIsolation(bool keep) {
