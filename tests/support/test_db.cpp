@@ -33,9 +33,11 @@ std::string ServerOf(const std::string &engine) {
                            : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
 }
 
-// The ODBC data source of a server engine, naming the database.
+// The ODBC data source of a server engine, naming the server and the
+// database.
 std::string OdbcName(const std::string &engine, const std::string &database) {
-  return std::string("DSN=") + (engine == "pgsql" ? "tvtest_pg" : "tvtest_my") + ";DATABASE=" + database;
+  return std::string("DSN=") + (engine == "pgsql" ? "tvtest_pg" : "tvtest_my") +
+         ";SERVER=" + ServerOf(engine) + ";DATABASE=" + database;
 }
 
 std::string ReadAll(const std::string &path) {

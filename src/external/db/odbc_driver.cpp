@@ -1,8 +1,9 @@
 // ODBC driver on unixODBC: reaches every engine that has an ODBC driver
 // (FreeTDS or Microsoft's driver for SQL Server, Oracle's own, DB2's).
 // DBName is a data source name from odbc.ini, or a whole connection
-// string when it holds a "="; DBServer, DBLogin and DBPassword add
-// SERVER, UID and PWD unless that string already names them. DBDrvParams
+// string when it holds a "="; DBLogin and DBPassword add UID and PWD
+// unless that string names them, DBServer adds SERVER to a connection
+// string without a data source or a server of its own. DBDrvParams
 // holds further connection keywords of the ODBC driver, e.g.
 // "Port=5433" or "UseDeclareFetch=1;Fetch=10000" (psqlodbc streams large
 // results only with those). DBSchema becomes the search path on
@@ -153,7 +154,7 @@ class Handle {
 // A value inside a connection string: braced when it holds a character
 // that would end or confuse it.
 std::string ConnectionValue(const std::string &value) {
-  if (value.find_first_of(";{}=") == std::string::npos && (value.empty() || value[0] != ' ')) return value;
+  if (value.find_first_of(";{}= ") == std::string::npos) return value;
   std::string out = "{";
   for (char c : value) {
     out += c;
@@ -189,15 +190,19 @@ bool HasKeyword(const std::string &connection, const char *keyword) {
   return false;
 }
 
+// The connection string of the settings. A data source names its own
+// server, under a keyword of its driver's choosing, and the settings
+// always hold one (127.0.0.1 when unset): so SERVER is added only to a
+// connection string that names neither a data source nor a server.
 std::string ConnectionString(const DbConnectParams &params) {
-  std::string s = params.database.find('=') != std::string::npos ? params.database
-                                                                 : "DSN=" + ConnectionValue(params.database);
+  const bool dsn = params.database.find('=') == std::string::npos;
+  std::string s = dsn ? "DSN=" + ConnectionValue(params.database) : params.database;
   auto add = [&](const char *keyword, const std::string &value) {
     if (value.empty() || HasKeyword(s, keyword)) return;
     if (!s.empty() && s.back() != ';') s += ';';
     s += std::string(keyword) + "=" + ConnectionValue(value);
   };
-  add("SERVER", params.server);
+  if (!HasKeyword(s, "DSN") && !HasKeyword(s, "SERVERNAME")) add("SERVER", params.server);
   add("UID", params.login);
   add("PWD", params.password);
   for (const auto &[key, value] : params.options) add(key.c_str(), value);
