@@ -4,10 +4,9 @@
 // string when it holds a "="; DBLogin and DBPassword add UID and PWD
 // unless that string names them, DBServer adds SERVER to a connection
 // string without a data source or a server of its own. DBDrvParams
-// holds further connection keywords of the ODBC driver, e.g.
-// "Port=5433" or "UseDeclareFetch=1;Fetch=10000" (psqlodbc streams large
-// results only with those). DBSchema becomes the search path on
-// PostgreSQL and the current schema on Oracle.
+// holds further connection keywords of the ODBC driver, e.g. "Port=5433".
+// DBSchema becomes the search path on PostgreSQL and the current schema
+// on Oracle.
 //
 // Every text goes through the wide (UTF-16) calls: the narrow calls would
 // leave the character set to the driver manager's and each driver's own
@@ -219,6 +218,17 @@ int EngineFromName(const std::string &name) {
   for (const auto &n : kNames)
     if (strcasestr(name.c_str(), n.part) != nullptr) return n.engine;
   return DB_SYNTAX_UNKNOWN;
+}
+
+bool IsTextType(SQLSMALLINT type) {
+  return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR || type == SQL_WCHAR ||
+         type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
+}
+
+std::string QuotedIdentifier(const std::string &name) {
+  std::string out = "\"";
+  for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
 }
 
 // A second statement in a text that must hold one: a ";" outside quotes
@@ -529,11 +539,6 @@ class OdbcConnection final : public DbConnection {
   bool isolated(const std::function<bool()> &work) {
     std::string ignored;
     if (!usable(ignored)) return work();  // fails at once with the reason
-    if (isolate_ && !inTransaction_) {
-      if (work()) return true;
-      endCursorTransaction();
-      return false;
-    }
     if (!isolate_ || !inTransaction_ || inBulkLoad_) return work();
     std::string error;
     if (!takeSavepoint(error)) return work();
@@ -541,21 +546,9 @@ class OdbcConnection final : public DbConnection {
     undo();
     return false;
   }
-  // psqlodbc reads a result through a cursor inside a transaction of its
-  // own, even in autocommit mode, and leaves that transaction aborted when
-  // the statement fails: it is rolled back, which ends nothing else.
-  void endCursorTransaction() {
-    std::string ignored;
-    SQLHSTMT stmt = run("ROLLBACK", ignored);
-    if (stmt != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-  }
-  // Cleans up after a query that failed: back to the statement savepoint
-  // when it ran behind one, else the end of psqlodbc's cursor transaction.
+  // Back to the statement savepoint after a query that failed behind it.
   void afterFailedCursor(bool isolated) {
-    if (isolated && inTransaction_)
-      undo();
-    else if (isolate_ && !inTransaction_)
-      endCursorTransaction();
+    if (isolated && inTransaction_) undo();
   }
   // Goes back to the statement savepoint.
   void undo() {
@@ -640,15 +633,6 @@ class OdbcConnection final : public DbConnection {
   void setBulkLoad(bool on) { inBulkLoad_ = on; }
 
  private:
-  static bool IsTextType(SQLSMALLINT type) {
-    return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR || type == SQL_WCHAR ||
-           type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
-  }
-  static std::string QuotedIdentifier(const std::string &name) {
-    std::string out = "\"";
-    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-  }
   // False with the reason once a transaction could not be ended: turning
   // autocommit back on would commit whatever it still holds.
   bool usable(std::string &error) {
@@ -845,15 +829,13 @@ std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &en
   // psqlodbc wraps each statement of a transaction in a savepoint of its
   // own, sent in the same text; when the server rejects such a text as a
   // whole (a syntax error), it rolls the whole transaction back behind the
-  // caller's back. So its own handling is turned off (the last keyword
-  // wins) and the statement savepoints of this driver take over. It also
-  // reads a whole result into memory unless told to fetch through a
-  // cursor, in blocks of 10,000 rows here unless the settings choose.
+  // caller's back. So its own handling is turned off and the statement
+  // savepoints of this driver take over. Its cursor mode stays off too:
+  // it would send "WITH ... UPDATE" as a cursor, which the server refuses.
+  // The last keyword wins over the settings.
   if (strcasestr(DriverName(dbc).c_str(), "psqlodbc") != nullptr) {
-    std::string tuned = text + ";Protocol=7.4-0";
-    if (!HasKeyword(text, "UseDeclareFetch")) tuned += ";UseDeclareFetch=1;Fetch=10000";
     SQLDisconnect(dbc);
-    if (!DriverConnect(dbc, tuned, error)) return nullptr;
+    if (!DriverConnect(dbc, text + ";Protocol=7.4-0;UseDeclareFetch=0", error)) return nullptr;
   }
   auto conn = std::make_unique<OdbcConnection>(envGuard.release(), dbcGuard.release());
   if (!conn->setUp(params, error)) return nullptr;
