@@ -173,7 +173,7 @@ void ExpectSameAsUninterrupted(tvtest::TestDatabase &db, tvtest::TestDatabase &u
   const upgradetest::DatabaseState state = upgradetest::TakeState(db),
                                    expected = upgradetest::TakeState(uninterrupted);
   EXPECT_EQ(state.version, expected.version);
-  EXPECT_EQ(upgradetest::CatalogueDifferences(state.catalogue, expected.catalogue, {}), "");
+  EXPECT_EQ(upgradetest::CatalogueDifferences(state.catalogue, expected.catalogue), "");
   EXPECT_EQ(RowCounts(state), RowCounts(expected));
 }
 
