@@ -115,8 +115,10 @@ TEST_P(Odbc, TextsTravelExactly) {
   DBBind(ins, 1, static_cast<int64_t>(99));
   DBBind(ins, 2, nullptr);
   ASSERT_TRUE(DBExecute(ins, err)) << err;
-  // Not UTF-8: refused before it reaches the engine.
+  // Not UTF-8: refused before it reaches the engine, never sent as NULL.
+  DBBind(ins, 1, static_cast<int64_t>(98));
   EXPECT_FALSE(DBBind(ins, 2, "\xc3(", 2));
+  EXPECT_FALSE(DBExecute(ins, err));
   DBFreeStatement(ins);
 
   db_result_t all = DBSelectEx(h, "SELECT id,v FROM t ORDER BY id", err);

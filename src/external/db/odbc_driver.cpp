@@ -127,6 +127,19 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
   return text.empty() ? "unknown ODBC error" : text;
 }
 
+// A text of SQLGetInfo (SQL_DBMS_NAME, SQL_DRIVER_NAME); empty when the
+// driver does not say.
+std::string InfoText(SQLHDBC dbc, SQLUSMALLINT item) {
+  SQLWCHAR text[256];
+  SQLSMALLINT bytes = 0;
+  std::string out;
+  if (Succeeded(SQLGetInfoW(dbc, item, text, sizeof(text), &bytes)))
+    AppendUtf8(text,
+               std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR), 255),
+               out);
+  return out;
+}
+
 // An ODBC handle, freed with its owner.
 class Handle {
  public:
@@ -372,6 +385,7 @@ struct Parameter {
   SQLLEN indicator = SQL_NULL_DATA;
   SQLSMALLINT type = SQL_WVARCHAR;
   SQLSMALLINT digits = 0;
+  bool bad = false;  // the last value bound was not UTF-8
 };
 
 class OdbcStatement final : public DbStatement {
@@ -381,14 +395,11 @@ class OdbcStatement final : public DbStatement {
   bool bind(int pos, const char *value, size_t length) override {
     if (pos < 1 || pos > static_cast<int>(params_.size())) return false;
     Parameter &p = params_[static_cast<size_t>(pos - 1)];
-    if (value == nullptr) {
-      p.value.clear();
-      p.indicator = SQL_NULL_DATA;
-      return true;
-    }
-    if (!ToWide(value, length, p.value)) return false;
-    p.indicator = static_cast<SQLLEN>(p.value.size() * sizeof(SQLWCHAR));
-    return true;
+    p.bad = value != nullptr && !ToWide(value, length, p.value);
+    if (value == nullptr || p.bad) p.value.clear();
+    p.indicator =
+        value == nullptr || p.bad ? SQL_NULL_DATA : static_cast<SQLLEN>(p.value.size() * sizeof(SQLWCHAR));
+    return !p.bad;
   }
   bool execute(std::string &error) override { return run(nullptr, error); }
   bool select(DbResultData &result, std::string &error) override { return run(&result, error); }
@@ -404,24 +415,16 @@ class OdbcConnection final : public DbConnection {
  public:
   OdbcConnection(SQLHENV env, SQLHDBC dbc) : env_(SQL_HANDLE_ENV, env), dbc_(SQL_HANDLE_DBC, dbc) {}
   ~OdbcConnection() override {
-    // An open transaction ends undone, never committed by the disconnect.
-    if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    // An open transaction ends undone, never committed by the disconnect;
+    // the driver manager refuses to disconnect while one is open.
+    if (inTransaction_ || !broken_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
     SQLDisconnect(dbc_.get());
   }
 
   // Reads the engine behind the data source and sets the session up as
   // the native drivers do. False with the reason.
   bool setUp(const DbConnectParams &params, std::string &error) {
-    SQLWCHAR name[256];
-    SQLSMALLINT length = 0;
-    if (!Succeeded(SQLGetInfoW(dbc_.get(), SQL_DBMS_NAME, name, sizeof(name), &length))) {
-      error = dbc_.diagnostics();
-      return false;
-    }
-    std::string dbms;
-    AppendUtf8(
-        name, std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255),
-        dbms);
+    const std::string dbms = InfoText(dbc_.get(), SQL_DBMS_NAME);
     engine_ = EngineFromName(dbms);
     isolate_ = engine_ == DB_SYNTAX_PGSQL;
     const std::string schema = QuotedIdentifier(params.schema);
@@ -697,6 +700,10 @@ bool OdbcStatement::run(DbResultData *result, std::string &error) {
     SQLHSTMT stmt = stmt_.get();
     for (size_t i = 0; i < params_.size(); i++) {
       Parameter &p = params_[i];
+      if (p.bad) {
+        error = "parameter " + std::to_string(i + 1) + " is not UTF-8 text";
+        return false;
+      }
       SQLSMALLINT type = p.type;
       SQLULEN size = std::max<size_t>(p.value.size(), 1);
       // Long texts as long types: a bounded type has a maximum width on
@@ -796,18 +803,6 @@ bool DriverConnect(SQLHDBC dbc, const std::string &text, std::string &error) {
   return false;
 }
 
-// The file name of the ODBC driver behind a connection.
-std::string DriverName(SQLHDBC dbc) {
-  SQLWCHAR name[256];
-  SQLSMALLINT length = 0;
-  std::string text;
-  if (Succeeded(SQLGetInfoW(dbc, SQL_DRIVER_NAME, name, sizeof(name), &length)))
-    AppendUtf8(
-        name, std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255),
-        text);
-  return text;
-}
-
 }  // namespace
 
 std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &engine, std::string &error) {
@@ -833,7 +828,7 @@ std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &en
   // savepoints of this driver take over. Its cursor mode stays off too:
   // it would send "WITH ... UPDATE" as a cursor, which the server refuses.
   // The last keyword wins over the settings.
-  if (strcasestr(DriverName(dbc).c_str(), "psqlodbc") != nullptr) {
+  if (strcasestr(InfoText(dbc, SQL_DRIVER_NAME).c_str(), "psqlodbc") != nullptr) {
     SQLDisconnect(dbc);
     if (!DriverConnect(dbc, text + ";Protocol=7.4-0;UseDeclareFetch=0", error)) return nullptr;
   }
