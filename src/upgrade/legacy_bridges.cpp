@@ -1,10 +1,10 @@
 // The versions 92 to 105 of the older numbering onto the 2xx numbering. A
 // database at 92 + k (k up to 7) matches 200 + k but for the agent policy
-// tables; one at 100..104 matches 207 with the steps 209 -> 210 to
-// x -> x + 1 of its own line applied, and one at 105 matches 207 with
-// 209 -> 214 and 216 -> 217 applied. Each bridge creates what is missing
-// and replays the steps the database never received, all in the one
-// transaction of its row.
+// tables; one at 100 + j (j up to 4) matches 207 with the steps 209 -> 210
+// to 209 + j -> 210 + j applied, and one at 105 matches 207 with 209 -> 214
+// and 216 -> 217 applied. Each bridge creates what is missing and replays
+// the steps the database never received, all in the one transaction of
+// its row.
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
