@@ -130,6 +130,12 @@ std::string WithoutGeneratedValues(const std::string &text) {
   return std::regex_replace(std::regex_replace(text, guid, "<guid>"), time, "<time>");
 }
 
+std::map<std::string, std::string> RowsWithoutGeneratedValues(const DatabaseState &state) {
+  std::map<std::string, std::string> rows;
+  for (const auto &[table, text] : state.rows) rows[table] = WithoutGeneratedValues(text);
+  return rows;
+}
+
 DatabaseState TakeState(tvtest::TestDatabase &db) {
   DatabaseState state;
   state.version = DBGetSchemaVersion(db.handle());

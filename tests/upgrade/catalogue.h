@@ -51,6 +51,10 @@ std::string StateDifferences(const DatabaseState &before, const DatabaseState &a
 // times (ten-digit numbers).
 std::string WithoutGeneratedValues(const std::string &text);
 
+// The rows of each table of the state with the generated values blanked
+// out: what two runs of the same upgrade share.
+std::map<std::string, std::string> RowsWithoutGeneratedValues(const DatabaseState &state);
+
 // Table names of the database, lower case, sorted.
 std::set<std::string> TableNames(tvtest::TestDatabase &db);
 

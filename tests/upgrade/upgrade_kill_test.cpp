@@ -26,9 +26,9 @@ int EnvNumber(const char *name, int fallback) {
   return value != nullptr && *value != 0 ? atoi(value) : fallback;
 }
 
-// About three seconds of upgrade on each engine here.
+// A few seconds of upgrade on each engine here.
 upgradetest::BaselineNodes Network(const std::string &engine) {
-  return {.firstNode = 100, .nodes = engine == "sqlite" ? 400 : 120, .itemsPerNode = 4, .rowsPerItem = 10};
+  return {.firstNode = 100, .nodes = engine == "sqlite" ? 500 : 200, .itemsPerNode = 4, .rowsPerItem = 10};
 }
 
 // A database at 14 with the network, and collected texts in the old
@@ -56,9 +56,8 @@ void WaitForOtherSessions(tvtest::TestDatabase &db) {
 
 // What two runs of the same upgrade share.
 std::pair<std::set<std::string>, std::map<std::string, std::string>> Comparable(tvtest::TestDatabase &db) {
-  upgradetest::DatabaseState state = upgradetest::TakeState(db);
-  for (auto &[table, rows] : state.rows) rows = upgradetest::WithoutGeneratedValues(rows);
-  return {state.catalogue, state.rows};
+  const upgradetest::DatabaseState state = upgradetest::TakeState(db);
+  return {state.catalogue, upgradetest::RowsWithoutGeneratedValues(state)};
 }
 
 class UpgradeKill : public ::testing::TestWithParam<std::string> {
