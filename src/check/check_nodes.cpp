@@ -32,14 +32,15 @@ struct NodeBlockFacts {
   std::map<std::string, int32_t> subnets;             // network address -> first subnet
 };
 
-std::vector<NodeRow> ReadNodeBlock(db_result_t block) {
+std::vector<NodeRow> ReadNodeBlock(const MergedWalk &walk) {
   std::vector<NodeRow> rows;
-  for (int i = 0; i < DBGetNumRows(block); i++) {
-    NodeRow row{IdAt(block, i, 0), DBGetFieldIPAddr(block, i, 1), !DBIsFieldNull(block, i, 2),
-                DBGetFieldLong(block, i, 4) != 0, ""};
+  for (const KindRow &at : walk.rows()) {
+    db_result_t block = walk.result(at.kind);
+    NodeRow row{at.key, DBGetFieldIPAddr(block, at.row, 1), !DBIsFieldNull(block, at.row, 2),
+                DBGetFieldLong(block, at.row, 4) != 0, ""};
     if (row.hasProperties) {
       char name[kNameBufferSize];
-      ReadObjectName(block, i, 3, name);
+      ReadObjectName(block, at.row, 3, name);
       row.name = name;
     }
     rows.push_back(row);
@@ -142,26 +143,32 @@ void WalkNode(const NodeRow &row, const NodeBlockFacts &facts) {
 }  // namespace
 
 // Nodes flagged deleted, and live nodes linked to a subnet, need no
-// question and do not leave the database. When the node query fails,
-// no node is judged, as when a node's properties cannot be read.
+// question and are not read. When a query fails, no node is judged, as
+// when a node's properties cannot be read.
 void CheckNodes() {
   BeginCheckStage("Checking node objects...");
-  const std::string candidates =
-      "(p.object_id IS NULL OR (p.is_deleted=0 AND NOT EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id)))";
-  std::string after;
-  for (bool last = false; !last;) {
-    Result block(SelectSql(
-        BlockQuery("n.id,n.primary_ip,p.object_id,p.name,"
-                   "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END",
-                   "nodes n LEFT JOIN object_properties p ON p.object_id=n.id",
-                   BothConditions(candidates, after), "n.id")
-            .c_str()));
-    if (!block) break;
-    last = IsLastBlock(block.get());
-    std::vector<NodeRow> rows = ReadNodeBlock(block.get());
+  const char *linked = "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END";
+  const std::string columns = std::string("n.id,n.primary_ip,p.object_id,p.name,") + linked;
+  const char *withProperties = "nodes n LEFT JOIN object_properties p ON p.object_id=n.id";
+  std::vector<WalkKind> reasons;
+  if (OneQueryPerReason()) {
+    // Without properties; live and linked to no subnet.
+    reasons = {
+        {columns, withProperties, "p.object_id IS NULL"},
+        {"n.id,n.primary_ip,p.object_id,p.name,0",
+         "nodes n JOIN object_properties p ON p.object_id=n.id AND p.is_deleted=0 LEFT JOIN nsmap m ON "
+         "m.node_id=n.id",
+         "m.node_id IS NULL"}};
+  } else {
+    reasons = {{columns, withProperties,
+                "(p.object_id IS NULL OR (p.is_deleted=0 AND NOT EXISTS (SELECT 1 FROM nsmap m WHERE "
+                "m.node_id=n.id)))"}};
+  }
+  MergedWalk walk("n.id", reasons);
+  while (walk.next()) {
+    std::vector<NodeRow> rows = ReadNodeBlock(walk);
     NodeBlockFacts facts = ReadNodeBlockFacts(rows);
     for (const NodeRow &row : rows) WalkNode(row, facts);
-    if (!rows.empty()) after = KeyAfter("n.id", rows.back().id);
   }
   EndCheckStage();
 }

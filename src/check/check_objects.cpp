@@ -78,25 +78,31 @@ void CheckComponents(const char *word, const char *table) {
   char title[256];
   snprintf(title, sizeof(title), "Checking %s objects...", word);
   BeginCheckStage(title);
-  const std::string from = std::string(table) +
-                           " c LEFT JOIN object_properties p ON p.object_id=c.id"
-                           " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0";
-  const std::string candidates = "(p.object_id IS NULL OR q.object_id IS NULL)";
-  std::string after;
-  for (bool last = false; !last;) {
-    Result block(SelectSql(BlockQuery("c.id,c.node_id,p.object_id,p.name,q.object_id", from.c_str(),
-                                      BothConditions(candidates, after), "c.id")
-                               .c_str()));
-    if (!block) break;
-    last = IsLastBlock(block.get());
-    for (int i = 0; i < DBGetNumRows(block.get()); i++) {
-      const int32_t id = IdAt(block.get(), i, 0), nodeId = IdAt(block.get(), i, 1);
-      after = KeyAfter("c.id", id);
-      bool nodeLive = !DBIsFieldNull(block.get(), i, 4);
+  const std::string withProperties =
+      std::string(table) + " c LEFT JOIN object_properties p ON p.object_id=c.id";
+  const std::string liveNode = " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0";
+  const std::string columns = "c.id,c.node_id,p.object_id,p.name,q.object_id";
+  std::vector<WalkKind> reasons;
+  if (OneQueryPerReason()) {
+    // Without properties; with a node that is not a live object.
+    reasons = {{"c.id,c.node_id,p.object_id,p.name,CASE WHEN EXISTS (SELECT 1 FROM object_properties q WHERE "
+                "q.object_id=c.node_id AND q.is_deleted=0) THEN 1 END",
+                withProperties, "p.object_id IS NULL"},
+               {columns, withProperties + liveNode, "q.object_id IS NULL"}};
+  } else {
+    reasons = {{columns, withProperties + liveNode, "(p.object_id IS NULL OR q.object_id IS NULL)"}};
+  }
+  MergedWalk walk("c.id", reasons);
+  while (walk.next()) {
+    for (const KindRow &at : walk.rows()) {
+      db_result_t block = walk.result(at.kind);
+      const int32_t id = at.key, nodeId = IdAt(block, at.row, 1);
+      const bool hasProperties = !DBIsFieldNull(block, at.row, 2);
+      bool nodeLive = !DBIsFieldNull(block, at.row, 4);
       bool repaired = false;  // the properties row of this component changed
       char name[kNameBufferSize] = "";
-      if (!DBIsFieldNull(block.get(), i, 2)) {
-        ReadObjectName(block.get(), i, 3, name);
+      if (hasProperties) {
+        ReadObjectName(block, at.row, 3, name);
       } else {
         char lostName[128];
         snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
@@ -114,7 +120,7 @@ void CheckComponents(const char *word, const char *table) {
         ErrorsFixed++;
       }
       if (repaired && NamedAsNodeLater(table, id)) {
-        last = false;
+        walk.resumeAfter(id);
         break;
       }
     }

@@ -120,3 +120,44 @@ bool MissingReader::next(std::vector<KeyPair> &rows) {
   }
   return false;
 }
+
+bool OneQueryPerReason() { return DbSyntax != DB_SYNTAX_MYSQL; }
+
+bool MergedWalk::next() {
+  rows_.clear();
+  results_.clear();
+  if (done_) return false;
+  int64_t bound = INT64_MAX;
+  for (const WalkKind &kind : kinds_) {
+    Result result(SelectSql(BlockQuery(kind.columns.c_str(), kind.from.c_str(),
+                                       BothConditions(kind.where, after_), keyColumn_.c_str())
+                                .c_str()));
+    if (!result) {
+      done_ = true;
+      return false;
+    }
+    const int count = DBGetNumRows(result.get());
+    if (!IsLastBlock(result.get())) bound = std::min<int64_t>(bound, IdAt(result.get(), count - 1, 0));
+    results_.push_back(std::move(result));
+  }
+  for (size_t kind = 0; kind < results_.size(); kind++)
+    for (int i = 0; i < DBGetNumRows(results_[kind].get()); i++) {
+      const int32_t key = IdAt(results_[kind].get(), i, 0);
+      if (key <= bound) rows_.push_back({key, kind, i});
+    }
+  std::stable_sort(rows_.begin(), rows_.end(),
+                   [](const KindRow &a, const KindRow &b) { return a.key < b.key; });
+  rows_.erase(std::unique(rows_.begin(), rows_.end(),
+                          [](const KindRow &a, const KindRow &b) { return a.key == b.key; }),
+              rows_.end());
+  if (bound == INT64_MAX)
+    done_ = true;
+  else
+    after_ = KeyAfter(keyColumn_.c_str(), static_cast<int32_t>(bound));
+  return !rows_.empty();
+}
+
+void MergedWalk::resumeAfter(int32_t key) {
+  after_ = KeyAfter(keyColumn_.c_str(), key);
+  done_ = false;
+}

@@ -82,3 +82,47 @@ class MissingReader {
   bool everyRow_ = false;  // the joined query failed
   bool done_ = false;
 };
+
+// A walk whose rows may need a question for several reasons. Where the
+// engine turns each reason into an anti-join (every engine but
+// MySQL/MariaDB, whose nested-loop joins do all reasons in one pass
+// faster than one pass per reason), each reason gets a query of its own
+// that returns only its rows, in key order, a block at a time; the kinds'
+// rows are merged by key, and a block ends at the last key that every
+// kind has read up to. Every kind selects the same columns, the key
+// first, so any one row of a key tells all.
+bool OneQueryPerReason();
+
+struct WalkKind {
+  std::string columns;
+  std::string from;
+  std::string where;
+};
+
+struct KindRow {
+  int32_t key;
+  size_t kind;
+  int row;  // in result(kind)
+};
+
+class MergedWalk {
+ public:
+  MergedWalk(const char *keyColumn, std::vector<WalkKind> kinds)
+      : keyColumn_(keyColumn), kinds_(std::move(kinds)) {}
+  // Reads the next block; false once the walk is over or a query failed
+  // (reported).
+  bool next();
+  // The block's rows in key order, each key once.
+  const std::vector<KindRow> &rows() const { return rows_; }
+  db_result_t result(size_t kind) const { return results_[kind].get(); }
+  // Makes the next block start after key, re-reading the rest of this one.
+  void resumeAfter(int32_t key);
+
+ private:
+  std::string keyColumn_;
+  std::vector<WalkKind> kinds_;
+  std::string after_;
+  bool done_ = false;
+  std::vector<Result> results_;
+  std::vector<KindRow> rows_;
+};

@@ -488,8 +488,10 @@ TEST_P(Check, WalksPastTheFirstBlockInKeyOrder) {
   for (size_t at = r.out.find("\rUnlinked"); at != std::string::npos; at = r.out.find("\rUnlinked", at + 1))
     asked += r.out.substr(at, r.out.find('\n', at) + 1 - at);
   EXPECT_EQ(asked, expected);
-  // Three blocks of interfaces, one of network services.
-  EXPECT_EQ(Count(r.out, " ORDER BY c.id LIMIT 1000\n"), 4u);
+  // Three blocks of interfaces, one of network services; a query per
+  // reason for a question each, except on MySQL/MariaDB.
+  const size_t reasons = db->engine() == "mysql" ? 1 : 2;
+  EXPECT_EQ(Count(r.out, " ORDER BY c.id LIMIT 1000\n"), 4 * reasons);
   EXPECT_NE(r.out.find(" AND c.id>12000 ORDER BY c.id LIMIT 1000\n"), std::string::npos);
   EXPECT_NE(r.out.find(" AND c.id>14000 ORDER BY c.id LIMIT 1000\n"), std::string::npos);
   EXPECT_NE(r.out.find("2100 errors was found, 0 errors was corrected\n"), std::string::npos);
