@@ -12,6 +12,7 @@
 #include "external/tv_string.h"
 #include "maintenance/reindex.h"
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
@@ -24,7 +25,10 @@ namespace {
 
 // A failed index is reported by the reindex and never ends the step; the
 // indexes go by the names the catalogue gives, whatever step made them.
+// A reindex too large for PostgreSQL's lock table is not started: the
+// step ends (under -X it goes on without it).
 bool ReindexDataTables() {
+  if (!CheckLockTableRoom("this upgrade step", EstimateReindexLocks)) return false;
   ReindexCollectedDataTables();
   return true;
 }
@@ -116,7 +120,8 @@ constexpr Action kStep212[] = {
 
 // On Oracle an empty text is NULL, so a decoded "#00" needs a nullable
 // column in every node's table. A node list that cannot be read is
-// reported and the step goes on without it.
+// reported and the step goes on without it; returns false when a table
+// could not be changed and the step must end.
 bool MakeDataValuesNullable() {
   Result nodes(SelectSql("SELECT id FROM nodes"));
   if (nodes == nullptr) return true;
@@ -169,6 +174,7 @@ class ValueWriter {
     return true;
   }
 
+  // Sends what add collected; false when the step must end (reported).
   bool flush() {
     if (rows_ == 0) return true;
     String statement;
