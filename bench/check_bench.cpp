@@ -1,10 +1,12 @@
 // Times a clean check (no defects, so no questions) of a database with N
 // nodes, each linked to a subnet and carrying two interfaces, on each
-// engine, and reports the wall time of the tvdbmgr process, its peak
-// resident memory and the number of statements it sent (the trace lines
-// of -t). On PostgreSQL and MariaDB the check runs a second time through
-// a proxy on 127.0.0.1 that holds every chunk of traffic for 0.5 ms in
-// each direction, so that every round trip costs 1 ms more, as on a real
+// engine: seven rounds in which the engines take turns, after one untimed
+// check each, reporting per engine the median wall time of the tvdbmgr
+// process with the range, its peak resident memory, the number of
+// statements it sent (the trace lines of -t) and the ratio to SQLite. On
+// PostgreSQL and MariaDB the check then runs three times through a proxy
+// on 127.0.0.1 that holds every chunk of traffic for 0.5 ms in each
+// direction, so that every round trip costs 1 ms more, as on a real
 // network.
 //
 //   build/bench/check_bench [--node-indexes] [--baseline BINARY] [nodes] [engine...]
@@ -53,8 +55,6 @@ extern char **environ;
 namespace {
 
 const char kDatabase[] = "tvbench_check";
-// The median check time on SQLite in this run, once measured.
-double sqliteSeconds = 0;
 
 struct Run {
   int status = -1;
@@ -302,29 +302,38 @@ const char *const kNodeIndexes[] = {
     "CREATE INDEX idx_network_services_node_id ON network_services(node_id)",
 };
 
-void Bench(const std::string &engine, int nodes, bool nodeIndexes, const std::string &baseline) {
-  std::string database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
+// A seeded database of one engine.
+struct Target {
+  std::string engine, database, config;
+  std::vector<Run> runs;  // timed checks
+};
+
+// Creates and seeds the database; false (after a message) when the engine
+// cannot be reached or the init fails.
+bool Prepare(Target &t, int nodes, bool nodeIndexes) {
+  const std::string &engine = t.engine;
+  t.database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
   if (engine == "sqlite") {
-    unlink(database.c_str());
+    unlink(t.database.c_str());
   } else {
-    std::string create = "CREATE DATABASE " + database;
+    std::string create = "CREATE DATABASE " + t.database;
     if (engine == "mysql") create += " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
-    if (!Admin(engine, create)) return;
+    if (!Admin(engine, create)) return false;
   }
-  std::string config = "/tmp/" + std::string(kDatabase) + "_" + engine + ".conf";
+  t.config = "/tmp/" + std::string(kDatabase) + "_" + engine + ".conf";
   {
-    std::ofstream out(config);
-    out << "DBDriver = " << engine << "\nDBName = " << database << "\n";
+    std::ofstream out(t.config);
+    out << "DBDriver = " << engine << "\nDBName = " << t.database << "\n";
     if (engine != "sqlite") out << "DBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = tvtest\n";
   }
-  Run init = RunTool({"-c", config, "init", std::string(TVDBMGR_SQL_DIR) + "/dbinit_" + engine + ".sql"});
+  Run init = RunTool({"-c", t.config, "init", std::string(TVDBMGR_SQL_DIR) + "/dbinit_" + engine + ".sql"});
   if (init.out.find("Database initialized successfully") == std::string::npos) {
     fprintf(stderr, "%s: init failed:\n%s", engine.c_str(), init.out.c_str());
-    return;
+    return false;
   }
   db_driver_t driver;
-  db_handle_t h = Connect(engine, database, driver);
-  if (h == nullptr) return;
+  db_handle_t h = Connect(engine, t.database, driver);
+  if (h == nullptr) return false;
   auto seedStart = std::chrono::steady_clock::now();
   Seed(h, nodes);
   if (nodeIndexes)
@@ -335,62 +344,85 @@ void Bench(const std::string &engine, int nodes, bool nodeIndexes, const std::st
   double seedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - seedStart).count();
   DBDisconnect(h);
   DBUnloadDriver(driver);
-
-  // Each check runs `rounds` times; the median time is reported with the
-  // range, since other work on the machine shifts single runs.
-  auto measure = [&](const char *how, const std::vector<std::string> &args, const std::string &tool,
-                     int rounds) {
-    std::vector<Run> runs;
-    for (int i = 0; i < rounds; i++) runs.push_back(RunTool(args, tool));
-    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
-    const Run &check = runs[runs.size() / 2];
-    bool clean = check.out.find("Database doesn't contain any errors") != std::string::npos;
-    size_t statements = 0;
-    for (size_t at = check.out.find(">>> "); at != std::string::npos; at = check.out.find(">>> ", at + 1))
-      statements++;
-    long peakKb = 0;
-    for (const Run &run : runs) peakKb = std::max(peakKb, run.peakKb);
-    printf("%-7s %-22s nodes %7d  check %7.2f s (%.2f-%.2f)  statements %6zu  peak %6ld KiB  %s\n",
-           engine.c_str(), how, nodes, check.seconds, runs.front().seconds, runs.back().seconds, statements,
-           peakKb, clean ? "clean" : "NOT CLEAN");
-    if (!clean) fprintf(stderr, "%s", check.out.c_str());
-    fflush(stdout);
-    return check.seconds;
-  };
   printf("%-7s %-13s seed %.1f s\n", engine.c_str(), nodeIndexes ? "node indexes" : "schema as is",
          seedSeconds);
   // One check first, untimed: it finds the server as it would be in use,
   // with the seeded rows in its caches and its own background work after
   // the load (InnoDB's purge and index merges) out of the way.
-  RunTool({"-c", config, "check"});
-  // -t shows every statement sent; the few trace lines cost nothing
-  // measurable.
-  const double seconds = measure("loopback", {"-t", "-c", config, "check"}, TVDBMGR_BINARY, 7);
-  if (engine == "sqlite") sqliteSeconds = seconds;
-  if (engine != "sqlite" && sqliteSeconds > 0)
-    printf("%-7s %.1fx the SQLite time\n", engine.c_str(), seconds / sqliteSeconds);
-  if (engine != "sqlite") {
-    DelayProxy proxy(engine == "pgsql" ? 5432 : 3306, std::chrono::microseconds(500));
-    std::string delayed = "/tmp/" + std::string(kDatabase) + "_" + engine + "_delayed.conf";
+  RunTool({"-c", t.config, "check"});
+  return true;
+}
+
+void Drop(const Target &t) {
+  if (t.engine == "sqlite")
+    unlink(t.database.c_str());
+  else
+    Admin(t.engine, "");
+  unlink(t.config.c_str());
+}
+
+// Prints the median time of runs with their range, the statements the
+// median run sent (its -t trace lines) and the highest peak memory;
+// returns the median.
+double Report(const std::string &engine, const char *how, int nodes, std::vector<Run> runs) {
+  std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
+  const Run &check = runs[runs.size() / 2];
+  bool clean = check.out.find("Database doesn't contain any errors") != std::string::npos;
+  size_t statements = 0;
+  for (size_t at = check.out.find(">>> "); at != std::string::npos; at = check.out.find(">>> ", at + 1))
+    statements++;
+  long peakKb = 0;
+  for (const Run &run : runs) peakKb = std::max(peakKb, run.peakKb);
+  printf("%-7s %-22s nodes %7d  check %7.2f s (%.2f-%.2f)  statements %6zu  peak %6ld KiB  %s\n",
+         engine.c_str(), how, nodes, check.seconds, runs.front().seconds, runs.back().seconds, statements,
+         peakKb, clean ? "clean" : "NOT CLEAN");
+  if (!clean) fprintf(stderr, "%s", check.out.c_str());
+  fflush(stdout);
+  return check.seconds;
+}
+
+// The engines take turns, one check each per round, so that other work on
+// the machine falls on all of them alike; the medians of the rounds are
+// compared.
+void Bench(const std::vector<std::string> &engines, int nodes, bool nodeIndexes,
+           const std::string &baseline) {
+  std::vector<Target> targets;
+  for (const std::string &engine : engines) {
+    Target t{engine, "", "", {}};
+    if (Prepare(t, nodes, nodeIndexes)) targets.push_back(t);
+  }
+  constexpr int kRounds = 7;
+  for (int round = 0; round < kRounds; round++)
+    for (Target &t : targets) t.runs.push_back(RunTool({"-t", "-c", t.config, "check"}));
+  double sqliteSeconds = 0;
+  for (const Target &t : targets) {
+    double seconds = Report(t.engine, "loopback", nodes, t.runs);
+    if (t.engine == "sqlite") sqliteSeconds = seconds;
+    if (t.engine != "sqlite" && sqliteSeconds > 0)
+      printf("%-7s %.1fx the SQLite time\n", t.engine.c_str(), seconds / sqliteSeconds);
+  }
+  for (const Target &t : targets) {
+    if (t.engine == "sqlite") continue;
+    DelayProxy proxy(t.engine == "pgsql" ? 5432 : 3306, std::chrono::microseconds(500));
+    std::string delayed = "/tmp/" + std::string(kDatabase) + "_" + t.engine + "_delayed.conf";
     {
       std::ofstream out(delayed);
-      out << "DBDriver = " << engine << "\nDBName = " << database
+      out << "DBDriver = " << t.engine << "\nDBName = " << t.database
           << "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = tvtest\nDBDrvParams = port="
           << proxy.port() << "\n";
     }
-    measure("+1 ms per round trip", {"-t", "-c", delayed, "check"}, TVDBMGR_BINARY, 3);
+    std::vector<Run> runs;
+    for (int i = 0; i < 3; i++) runs.push_back(RunTool({"-t", "-c", delayed, "check"}));
+    Report(t.engine, "+1 ms per round trip", nodes, runs);
     // One lookup per row costs a millisecond each here: only small runs.
     if (!baseline.empty() && nodes <= 10000)
-      measure("baseline, +1 ms", {"-t", "-c", delayed, "check"}, baseline, 1);
+      Report(t.engine, "baseline, +1 ms", nodes, {RunTool({"-t", "-c", delayed, "check"}, baseline)});
     unlink(delayed.c_str());
   }
-  if (!baseline.empty()) measure("baseline, loopback", {"-t", "-c", config, "check"}, baseline, 1);
-
-  if (engine == "sqlite")
-    unlink(database.c_str());
-  else
-    Admin(engine, "");
-  unlink(config.c_str());
+  if (!baseline.empty())
+    for (const Target &t : targets)
+      Report(t.engine, "baseline, loopback", nodes, {RunTool({"-t", "-c", t.config, "check"}, baseline)});
+  for (const Target &t : targets) Drop(t);
 }
 
 }  // namespace
@@ -413,6 +445,6 @@ int main(int argc, char **argv) {
   }
   if (engines.empty()) engines = {"sqlite", "pgsql", "mysql"};
   DBInit(0, 0);
-  for (const std::string &engine : engines) Bench(engine, nodes, nodeIndexes, baseline);
+  Bench(engines, nodes, nodeIndexes, baseline);
   return 0;
 }

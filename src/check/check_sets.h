@@ -27,8 +27,9 @@ std::string BlockQuery(const char *columns, const char *from, const std::string 
 // Whether a block read with BlockQuery was the last one.
 bool IsLastBlock(db_result_t block);
 
-// The condition that resumes a walk after the key of the last row read:
-// "" before the first block; joined to further conditions with " AND ".
+// The condition that resumes a walk after the key of the last row read
+// (a walk starts with the empty condition), and two conditions joined
+// with AND, either of which may be empty.
 std::string KeyAfter(const char *column, int32_t last);
 std::string KeyAfter(const char *first, int32_t lastFirst, const char *second, int32_t lastSecond);
 std::string BothConditions(const std::string &a, const std::string &b);
