@@ -11,6 +11,7 @@
 #include "external/terminal.h"
 #include "session/commands.h"
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "transfer/idata_template.h"
@@ -123,6 +124,19 @@ void ReindexCollectedDataTables() {
     }
     progress.advance();
   }
+}
+
+bool EstimateReindexLocks(int64_t &locks) {
+  RelationCount tables;
+  if (!CountTableRelations(kDataTableCondition, tables)) return false;
+  Result templates(SelectSql(
+      "SELECT count(*) FROM metadata WHERE var_name IN ('IDataIndexCreationCommand_0',"
+      "'IDataIndexCreationCommand_1','IDataIndexCreationCommand_2','IDataIndexCreationCommand_3',"
+      "'IDataIndexCreationCommand_4','IDataIndexCreationCommand_5','IDataIndexCreationCommand_6',"
+      "'IDataIndexCreationCommand_7','IDataIndexCreationCommand_8','IDataIndexCreationCommand_9')"));
+  if (templates == nullptr) return false;
+  locks = tables.relations + tables.tables * DBGetFieldInt64(templates.get(), 0, 0);
+  return true;
 }
 
 void RunReindexCommand() {

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
+#include "transfer/import_locks.h"
 #include "transfer/import_steps.h"
 
 namespace {
@@ -41,10 +43,9 @@ bool LoadListedTables(sqlite3 *file, EmptiedNulls &emptied) {
 
 // Created fresh for the imported nodes: a table of the same name that a
 // deleted node left behind goes first.
-bool LoadDataTables(sqlite3 *file, EmptiedNulls &emptied) {
-  DataTableTemplates templates;
+bool LoadDataTables(sqlite3 *file, const DataTableTemplates &templates, EmptiedNulls &emptied) {
   std::vector<int32_t> ids;
-  if (!ReadDataTableTemplates(templates) || !ReadNodeIds("nodes", ids)) return false;
+  if (!ReadNodeIds("nodes", ids)) return false;
   for (int32_t id : ids) {
     const std::string name = DataTableName(id);
     if (!ExecSql(("DROP TABLE IF EXISTS " + name).c_str()) ||
@@ -57,21 +58,29 @@ bool LoadDataTables(sqlite3 *file, EmptiedNulls &emptied) {
   return true;
 }
 
-bool ReplaceContent(sqlite3 *file, EmptiedNulls &emptied) {
+bool ReplaceContent(sqlite3 *file, const DataTableTemplates &templates, EmptiedNulls &emptied) {
   if (!DropDataTables() || !ClearTables()) return false;
   // Cleared inside the transaction: visible to nobody until the end.
   printf("Database successfully cleared\n");
-  return LoadListedTables(file, emptied) && LoadDataTables(file, emptied);
+  return LoadListedTables(file, emptied) && LoadDataTables(file, templates, emptied);
 }
 
 }  // namespace
 
 bool ImportInOneTransaction(sqlite3 *file, EmptiedNulls &emptied) {
+  // Read before the transaction, for the lock estimate of PostgreSQL: a
+  // transaction too large for its lock table would fail only at the table
+  // where the room ran out, after the clearing and every table before.
+  DataTableTemplates templates;
+  if (!ReadDataTableTemplates(templates) || !CheckLockTableRoom("this import", [&](int64_t &locks) {
+        return EstimateImportLocks(file, templates.indexes.size(), locks);
+      }))
+    return false;
   if (!DBBegin(DbHandle)) {
     printf("ERROR: cannot start transaction\n");
     return false;
   }
-  bool loaded = ReplaceContent(file, emptied);
+  bool loaded = ReplaceContent(file, templates, emptied);
   if (loaded && DBCommit(DbHandle)) return true;
   if (loaded) printf("ERROR: cannot commit transaction (%s)\n", DBGetLastError(DbHandle));
   // After a refused COMMIT too: SQLite keeps the transaction open when

@@ -5,5 +5,7 @@
 
 // Runs the template for every node that is not deleted, printing the
 // table first. Returns false when the step must end: the node list or an
-// index failed and IgnoreSqlErrors is not set (reported either way).
+// index failed and IgnoreSqlErrors is not set (reported either way), or
+// PostgreSQL's lock table has no room for the locks of all the indexes
+// (reported; nothing is indexed then).
 bool CreateNodeTableIndexes(const char *indexTemplate);

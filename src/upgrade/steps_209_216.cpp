@@ -12,6 +12,7 @@
 #include "external/tv_string.h"
 #include "maintenance/reindex.h"
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
@@ -24,7 +25,10 @@ namespace {
 
 // A failed index is reported by the reindex and never ends the step; the
 // indexes go by the names the catalogue gives, whatever step made them.
+// A reindex too large for PostgreSQL's lock table is not started: the
+// step ends (under -X it goes on without it).
 bool ReindexDataTables() {
+  if (!CheckLockTableRoom("this upgrade step", EstimateReindexLocks)) return false;
   ReindexCollectedDataTables();
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/sql_exec.h"
 #include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
@@ -124,15 +125,27 @@ constexpr PerDialect kDataIndexTemplate{
 // the node list it ends even under -X (the template stored below would
 // promise indexes no table has); a node whose table cannot take the new
 // index is reported and the others still get theirs; the old index and
-// the old template go silently, as they may not exist. Returns 0 when the
-// step must be rolled back.
+// the old template go silently, as they may not exist. A step too large
+// for PostgreSQL's lock table ends before any index, even under -X, as
+// without the node list. Returns 0 when the step must be rolled back.
 int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
   Result nodes(SelectSql("SELECT id FROM nodes"));
   if (nodes == nullptr) return 0;
+  int rows = DBGetNumRows(nodes.get());
+  // Locked until the commit: every table, its new index, and the old
+  // index where 24 -> 25 made one.
+  if (!CheckLockTableRoom("this upgrade step", [rows](int64_t &locks) {
+        Result old(SelectSql(
+            "SELECT count(*) FROM pg_class WHERE relkind='i' AND relname ~ '^idx_idata_[0-9]+_timestamp$' AND "
+            "pg_table_is_visible(oid)"));
+        if (old == nullptr) return false;
+        locks = 2 * static_cast<int64_t>(rows) + DBGetFieldInt64(old.get(), 0, 0);
+        return true;
+      }))
+    return 0;
   printf("Reindexing database:\n");
   const char *dropIndex = DialectText(kDropTimestampIndex);
   const char *createIndex = DialectText(kDataIndexTemplate);
-  int rows = DBGetNumRows(nodes.get());
   for (int row = 0; row < rows; row++) {
     int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
     printf("   * idata_%d\n", id);
