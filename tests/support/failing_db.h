@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct FaultPlan {
   int failAt = 0;
   // COMMIT rolls back instead (and succeeds).
   bool commitRollsBack = false;
+  // Called just before COMMIT, while the transaction still holds what it
+  // took (locks, for one).
+  std::function<void()> beforeCommit;
 
   // What happened, for the test to read.
   std::vector<std::string> statements;  // of the last transaction
@@ -142,6 +146,7 @@ class FailingConnection final : public DbConnection {
     return lastErrorCall(DBBegin(inner_), error);
   }
   bool commit(std::string &error) override {
+    if (plan_->beforeCommit) plan_->beforeCommit();
     plan_->commits++;
     inTransaction_ = false;
     return lastErrorCall(plan_->commitRollsBack ? DBRollback(inner_) : DBCommit(inner_), error);

@@ -1,0 +1,104 @@
+// The steps that lock every collected-data table in their one transaction
+// refuse to start that work on PostgreSQL when the server's lock table
+// cannot hold the locks: the step is rolled back, the upgrade stops where
+// it was, and nothing of the per-node work was sent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "external/db/db.h"
+#include "fixtures.h"
+#include "session/lock_table.h"
+#include "support/scoped_state.h"
+
+namespace {
+
+using upgradetest::BaselineDatabase;
+using upgradetest::UpgradeOutput;
+using upgradetest::UpgradeTo;
+
+// The baseline with one node, brought to version.
+std::unique_ptr<tvtest::TestDatabase> OneNodeAt(int version) {
+  auto db = BaselineDatabase("pgsql", {.firstNode = 100, .nodes = 1, .itemsPerNode = 1, .rowsPerItem = 1});
+  if (db == nullptr) return nullptr;
+  UpgradeTo(*db, version);
+  if (DBGetSchemaVersion(db->handle()) != version) return nullptr;
+  return db;
+}
+
+LockTableSize ServerLockTable(tvtest::TestDatabase &db) {
+  tvtest::ScopedCurrentDatabase current(db.handle(), db.syntax());
+  LockTableSize size;
+  EXPECT_TRUE(ReadLockTableSize(size));
+  return size;
+}
+
+// Node rows copied from the one node, without collected-data tables: the
+// steps that index per node count the locks by the node list.
+void AddNodeRows(tvtest::TestDatabase &db, int64_t count) {
+  db.exec("CREATE TEMP TABLE one AS SELECT * FROM nodes WHERE id=100");
+  db.exec("ALTER TABLE one DROP COLUMN id");
+  db.exec("INSERT INTO nodes SELECT g,one.* FROM one,generate_series(1000," + std::to_string(999 + count) +
+          ") g");
+  db.exec("DROP TABLE one");
+}
+
+void ExpectRefused(const std::string &out, int from) {
+  EXPECT_NE(
+      out.find("Upgrading from version " + std::to_string(from) + " to " + std::to_string(from + 1) + "\n"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("ERROR: this upgrade step locks about "), std::string::npos) << out;
+  EXPECT_NE(out.find("; raise max_locks_per_transaction to at least "), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
+      << out;
+}
+
+TEST(StepLocks, IndexQuestionAnsweredYesIsRefusedWhereTheIndexesDoNotFit) {
+  auto db = OneNodeAt(20);
+  if (!db) return;
+  // Each index locks itself and its table.
+  AddNodeRows(*db, ServerLockTable(*db).locks() / 2);
+  const std::string out = UpgradeOutput(*db, 21, true);
+  ExpectRefused(out, 20);
+  EXPECT_EQ(out.find("Creating indexes"), std::string::npos);
+  EXPECT_EQ(DBGetSchemaVersion(db->handle()), 20);
+  EXPECT_EQ(db->value("SELECT count(*) FROM information_schema.columns WHERE table_name='nodes' AND "
+                      "column_name='node_flags'"),
+            "0");
+  // Answered no, the step has nothing to lock per node.
+  UpgradeTo(*db, 21, false);
+}
+
+TEST(StepLocks, TimestampReindexIsRefusedWhereTheIndexesDoNotFit) {
+  auto db = OneNodeAt(52);
+  if (!db) return;
+  AddNodeRows(*db, ServerLockTable(*db).locks() / 2);
+  const std::string out = UpgradeOutput(*db, 53);
+  ExpectRefused(out, 52);
+  EXPECT_EQ(out.find("Reindexing database:"), std::string::npos);
+  EXPECT_EQ(DBGetSchemaVersion(db->handle()), 52);
+}
+
+TEST(StepLocks, ReindexOfEveryTableIsRefusedWhereTheIndexesDoNotFit) {
+  auto db = OneNodeAt(209);
+  if (!db) return;
+  const std::string templates = db->rows("SELECT var_name,var_value FROM metadata ORDER BY var_name");
+  // A table, its index and the index of the template: three locks each.
+  const int64_t tables = ServerLockTable(*db).locks() / 3 + 1;
+  for (int64_t first = 1; first <= tables; first += 500)
+    db->exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +
+             std::to_string(std::min(first + 499, tables)) +
+             " LOOP EXECUTE format('CREATE TABLE idata_%s (item_id integer not null,idata_timestamp integer "
+             "not null,idata_value varchar(255) null)',1000000+i); EXECUTE format('CREATE INDEX idx_t_%s ON "
+             "idata_%s(item_id)',1000000+i,1000000+i); END LOOP; END $$");
+  const std::string out = UpgradeOutput(*db, 210);
+  ExpectRefused(out, 209);
+  EXPECT_EQ(out.find("Reindexing table"), std::string::npos);
+  EXPECT_EQ(DBGetSchemaVersion(db->handle()), 209);
+  EXPECT_EQ(db->rows("SELECT var_name,var_value FROM metadata ORDER BY var_name"), templates);
+}
+
+}  // namespace
