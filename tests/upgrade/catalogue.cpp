@@ -1,7 +1,6 @@
 #include "catalogue.h"
 
 #include <algorithm>
-#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -125,9 +124,33 @@ std::string CatalogueDifferences(const std::set<std::string> &upgraded, const st
 }
 
 std::string WithoutGeneratedValues(const std::string &text) {
-  static const std::regex guid("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
-  static const std::regex time("\\b[0-9]{10}\\b");
-  return std::regex_replace(std::regex_replace(text, guid, "<guid>"), time, "<time>");
+  // A scan rather than std::regex, which takes seconds over the rows of a
+  // network.
+  auto isHex = [&](size_t i) { return i < text.size() && isxdigit(static_cast<unsigned char>(text[i])); };
+  auto isDigit = [&](size_t i) { return i < text.size() && isdigit(static_cast<unsigned char>(text[i])); };
+  auto run = [](size_t from, auto &&is) {
+    size_t end = from;
+    while (is(end)) end++;
+    return end - from;
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const bool wordStart = i == 0 || !isalnum(static_cast<unsigned char>(text[i - 1]));
+    if (wordStart && run(i, isHex) == 8 && text.compare(i + 8, 1, "-") == 0 && run(i + 9, isHex) == 4 &&
+        text.compare(i + 13, 1, "-") == 0 && run(i + 14, isHex) == 4 && text.compare(i + 18, 1, "-") == 0 &&
+        run(i + 19, isHex) == 4 && text.compare(i + 23, 1, "-") == 0 && run(i + 24, isHex) == 12) {
+      out += "<guid>";
+      i += 36;
+    } else if (wordStart && run(i, isDigit) == 10 &&
+               !isalnum(static_cast<unsigned char>(i + 10 < text.size() ? text[i + 10] : ' '))) {
+      out += "<time>";
+      i += 10;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }
 
 std::map<std::string, std::string> RowsWithoutGeneratedValues(const DatabaseState &state) {

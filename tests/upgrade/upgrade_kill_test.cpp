@@ -28,7 +28,7 @@ int EnvNumber(const char *name, int fallback) {
 
 // A few seconds of upgrade on each engine here.
 upgradetest::BaselineNodes Network(const std::string &engine) {
-  return {.firstNode = 100, .nodes = engine == "sqlite" ? 500 : 200, .itemsPerNode = 4, .rowsPerItem = 10};
+  return {.firstNode = 100, .nodes = engine == "sqlite" ? 300 : 200, .itemsPerNode = 4, .rowsPerItem = 10};
 }
 
 // A database at 14 with the network, and collected texts in the old
