@@ -88,6 +88,7 @@ TEST(StepLocks, ReindexOfEveryTableIsRefusedWhereTheIndexesDoNotFit) {
   const std::string templates = db->rows("SELECT var_name,var_value FROM metadata ORDER BY var_name");
   // A table, its index and the index of the template: three locks each.
   const int64_t tables = ServerLockTable(*db).locks() / 3 + 1;
+  if (tables > 10000) GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
   for (int64_t first = 1; first <= tables; first += 500)
     db->exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +
              std::to_string(std::min(first + 499, tables)) +
