@@ -147,7 +147,8 @@ void WalkNode(const NodeRow &row, const NodeBlockFacts &facts) {
 // when a node's properties cannot be read.
 void CheckNodes() {
   BeginCheckStage("Checking node objects...");
-  const char *linked = "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END";
+  const char *linked =
+      "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END AS linked";
   const std::string columns = std::string("n.id,n.primary_ip,p.object_id,p.name,") + linked;
   const char *withProperties = "nodes n LEFT JOIN object_properties p ON p.object_id=n.id";
   std::vector<WalkKind> reasons;
@@ -155,7 +156,7 @@ void CheckNodes() {
     // Without properties; live and linked to no subnet.
     reasons = {
         {columns, withProperties, "p.object_id IS NULL"},
-        {"n.id,n.primary_ip,p.object_id,p.name,0",
+        {"n.id,n.primary_ip,p.object_id,p.name,0 AS linked",
          "nodes n JOIN object_properties p ON p.object_id=n.id AND p.is_deleted=0 LEFT JOIN nsmap m ON "
          "m.node_id=n.id",
          "m.node_id IS NULL"}};
