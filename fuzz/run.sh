@@ -4,12 +4,12 @@
 # seed corpus in fuzz/corpus/<target>. A crash, a leak or a broken check
 # fails the run; the input that did it is written to the build directory.
 #
-#   TVDBMGR_FUZZ_SECONDS   seconds per target (default 45)
+#   TVDBMGR_FUZZ_SECONDS   seconds per target (default 30)
 #   TVDBMGR_FUZZ_BUILD_DIR build directory (default build-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${TVDBMGR_FUZZ_SECONDS:-45}
+seconds=${TVDBMGR_FUZZ_SECONDS:-30}
 build=${TVDBMGR_FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVDBMGR_FUZZ=ON \
   -DTVDBMGR_TESTS=OFF >/dev/null
