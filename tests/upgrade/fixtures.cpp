@@ -211,4 +211,15 @@ std::string WithoutBanner(const std::string &out) {
   return out.compare(0, banner.size(), banner) == 0 ? out.substr(banner.size()) : out;
 }
 
+std::string StepLines(int from, int to) {
+  std::string lines;
+  for (int version = from; version < to;) {
+    const UpgradeStep *step = FindUpgradeStep(version);
+    if (step == nullptr) break;
+    lines += "Upgrading from version " + std::to_string(version) + " to " + std::to_string(step->to) + "\n";
+    version = step->to;
+  }
+  return lines;
+}
+
 }  // namespace upgradetest

@@ -45,4 +45,8 @@ tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::st
 // Standard output of a run, without the banner.
 std::string WithoutBanner(const std::string &out);
 
+// The "Upgrading from version A to B" lines of a run from `from` up to
+// `to`, the jumps taken from the step table itself.
+std::string StepLines(int from, int to = 245);
+
 }  // namespace upgradetest

@@ -20,6 +20,8 @@
 
 namespace {
 
+using upgradetest::StepLines;
+
 using upgradetest::BaselineDatabase;
 using upgradetest::DatabaseAtVersion;
 using upgradetest::UpgradeOutput;
@@ -55,13 +57,6 @@ std::string PlainRows(int firstKey = 1) {
   int key = firstKey;
   for (const auto &t : kTexts) out += (out.empty() ? "" : "\n") + std::to_string(key++) + "|" + t.plain;
   return out;
-}
-
-std::string StepLines(int from, int to) {
-  std::string lines;
-  for (int v = from; v < to; v++)
-    lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
-  return lines;
 }
 
 const char kLogQuestion[] =

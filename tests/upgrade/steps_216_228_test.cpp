@@ -16,6 +16,8 @@
 
 namespace {
 
+using upgradetest::StepLines;
+
 using upgradetest::DatabaseBefore228;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
@@ -23,17 +25,6 @@ using upgradetest::UpgradeTo;
 using upgradetest::WithoutBanner;
 
 class Steps216To228 : public ::testing::TestWithParam<std::string> {};
-
-// The "Upgrading from" lines of a run that starts at version.
-std::string StepLines(int version) {
-  std::string lines;
-  while (version < kToolSchemaVersion) {
-    int to = FindUpgradeStep(version)->to;
-    lines += "Upgrading from version " + std::to_string(version) + " to " + std::to_string(to) + "\n";
-    version = to;
-  }
-  return lines;
-}
 
 std::set<std::string> Lines(const std::string &text) {
   std::set<std::string> lines;

@@ -22,6 +22,8 @@
 
 namespace {
 
+using upgradetest::StepLines;
+
 // Tables at 73 with the columns the steps 73 -> 92 name, plus keys.
 const struct {
   const char *name;
@@ -169,13 +171,6 @@ class Steps73To92 : public ::testing::TestWithParam<std::string> {
   tvtest::ScopedOptions options;
   std::unique_ptr<tvtest::TestDatabase> db;
 };
-
-std::string StepLines(int from, int to) {
-  std::string lines;
-  for (int v = from; v < to; v++)
-    lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
-  return lines;
-}
 
 TEST_P(Steps73To92, ReachNinetyTwoWithTheirTablesColumnsAndVariables) {
   if (!db) return;

@@ -12,23 +12,14 @@
 
 namespace {
 
+using upgradetest::StepLines;
+
 using upgradetest::DatabaseAt;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
 using upgradetest::WithoutBanner;
 
 class Upgrade : public ::testing::TestWithParam<std::string> {};
-
-// The "Upgrading from" lines of a run that starts at version.
-std::string StepLines(int version) {
-  std::string lines;
-  while (version < 245) {
-    int to = FindUpgradeStep(version)->to;
-    lines += "Upgrading from version " + std::to_string(version) + " to " + std::to_string(to) + "\n";
-    version = to;
-  }
-  return lines;
-}
 
 std::string Decoded(std::string text) {
   DecodeSQLString(text.data());
