@@ -345,13 +345,16 @@ bool GenerateObjectGuids() {
 // file_name goes on SQLite too: export and import copy tables by column
 // name, so every engine must hold the same columns (the init scripts have
 // none). Nothing indexes it, so SQLite can drop it.
+// The schema statements come first: where they commit at once (MySQL),
+// a recoding sent before them would be committed with them, and a rerun
+// after a later failure would decode the committed texts a second time.
 constexpr Action kStep215[] = {
+    Statement{"ALTER TABLE ap_config_files DROP COLUMN file_name"},
+    Statement{"ALTER TABLE object_properties ADD guid varchar(36)"},
     NullableColumn{"ap_common", "description", "$SQL:TEXT"},
     RecodedColumn{"ap_common", "id", "description"},
-    Statement{"ALTER TABLE ap_config_files DROP COLUMN file_name"},
     NullableColumn{"ap_config_files", "file_content", "$SQL:TEXT"},
     RecodedColumn{"ap_config_files", "policy_id", "file_content"},
-    Statement{"ALTER TABLE object_properties ADD guid varchar(36)"},
     Conversion{GenerateObjectGuids},
 };
 
