@@ -18,6 +18,7 @@ namespace {
 
 int StageErrorsAtStart = 0;
 int StageFixedAtStart = 0;
+int StageSqlErrorsAtStart = 0;
 std::string StageTitle;
 
 struct StatusMark {
@@ -41,6 +42,7 @@ void BeginCheckStage(const char *title) {
   fflush(stdout);
   StageErrorsAtStart = ErrorsFound;
   StageFixedAtStart = ErrorsFixed;
+  StageSqlErrorsAtStart = ReportedSqlErrors();
 }
 
 void EndCheckStage() {
@@ -52,6 +54,12 @@ void EndCheckStage() {
     mark = ErrorsFixed - StageFixedAtStart == defects ? &kFixed : &kError;
     StageErrorsAtStart = ErrorsFound;
     StageFixedAtStart = ErrorsFixed;
+  }
+  // A stage that could not read what it checks has not passed, even when
+  // it found nothing to ask about; its failure report overwrote the line.
+  if (mark == &kPassed && ReportedSqlErrors() != StageSqlErrorsAtStart) {
+    PrintProgressLine();
+    mark = &kError;
   }
   WriteToTerminalEx(" \33[37;1m[\33[%d;1m%s\33[37;1m]\33[0m\n", mark->color, mark->text);
   fflush(stdout);

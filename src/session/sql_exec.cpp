@@ -12,7 +12,14 @@ void TraceSql(const char *statement) {
   if (TraceMode) WriteToTerminalEx("\33[1m>>> \33[32;1m%s\33[0m\n", statement);
 }
 
+namespace {
+int SqlErrorsReported = 0;
+}  // namespace
+
+int ReportedSqlErrors() { return SqlErrorsReported; }
+
 void ReportSqlError(const char *errorText, const char *statement) {
+  SqlErrorsReported++;
   // A row of an import or a statement of a command file can run to many
   // megabytes; its head tells which one failed, the rest buries the
   // message. The trace keeps the whole text.

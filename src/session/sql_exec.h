@@ -19,6 +19,10 @@ void TraceSql(const char *statement);
 // character boundary, and then how long the whole statement was.
 constexpr size_t kReportedStatementBytes = 4096;
 void ReportSqlError(const char *errorText, const char *statement);
+// How many failed statements have been reported since the process began:
+// a caller that goes on after a failure can still tell that its work was
+// incomplete.
+int ReportedSqlErrors();
 // Returns true when the database is at the tool's schema version;
 // otherwise prints what the operator has to upgrade and returns false.
 bool CheckSchemaVersionIsCurrent();

@@ -585,6 +585,21 @@ TEST_P(Check, FutureCollectedDataWithOptionD) {
   EXPECT_EQ(db->value("SELECT last_poll_time FROM raw_dci_values WHERE item_id=1"), "1000");
 }
 
+// A stage that could not read what it checks finds nothing to ask about,
+// but it has not passed.
+TEST_P(Check, StageWithAFailedQueryIsNotMarkedPassed) {
+  if (!db) return;
+  node(41, "0.0.0.0");  // its collected-data table is missing
+  object(41, "no-table");
+  db->exec("INSERT INTO container_members (container_id,object_id) VALUES (1,41)");
+  tvtest::RunResult r = run("", {"-d"});
+  const std::string title = "Checking collected data...";
+  const size_t report = r.out.find("SELECT count(*) FROM idata_41 WHERE idata_timestamp>");
+  ASSERT_NE(report, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Line(title) + Mark("ERROR "), report), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(Passed(title)), std::string::npos) << r.out;
+}
+
 TEST_P(Check, VersionAndLockDecideWhetherToStart) {
   if (!db) return;
   const std::string aborted = "Database check aborted\n";
