@@ -211,6 +211,17 @@ std::string WithoutBanner(const std::string &out) {
   return out.compare(0, banner.size(), banner) == 0 ? out.substr(banner.size()) : out;
 }
 
+void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std::string &fresh) {
+  ASSERT_NE(SchemaColumns(db), fresh) << version;
+  tvtest::RunResult r = RunUpgrade(db);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(WithoutBanner(r.out),
+            "Upgrading database...\n" + StepLines(version) + "Database upgrade succeeded\n")
+      << "from " << version;
+  EXPECT_EQ(db.value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
+  EXPECT_EQ(SchemaColumns(db), fresh) << "from " << version;
+}
+
 std::string StepLines(int from, int to) {
   std::string lines;
   for (int version = from; version < to;) {

@@ -45,6 +45,11 @@ tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::st
 // Standard output of a run, without the banner.
 std::string WithoutBanner(const std::string &out);
 
+// Upgrades db, which stands at version and differs from fresh, with the
+// tool; expects the exact messages, version 245 and the schema fresh
+// (SchemaColumns).
+void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std::string &fresh);
+
 // The "Upgrading from version A to B" lines of a run from `from` up to
 // `to`, the jumps taken from the step table itself.
 std::string StepLines(int from, int to = 245);

@@ -53,14 +53,7 @@ TEST_P(Steps216To228, EntryVersionsReachTheFreshSchema) {
   for (int version : {216, 220, 227}) {
     auto db = DatabaseBefore228(GetParam(), version);
     if (!db) return;
-    ASSERT_NE(SchemaColumns(*db), fresh) << version;
-    tvtest::RunResult r = RunUpgrade(*db);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(WithoutBanner(r.out),
-              "Upgrading database...\n" + StepLines(version) + "Database upgrade succeeded\n")
-        << "from " << version;
-    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
-    EXPECT_EQ(SchemaColumns(*db), fresh) << "from " << version;
+    upgradetest::ExpectUpgradeReachesSchema(*db, version, fresh);
   }
 }
 

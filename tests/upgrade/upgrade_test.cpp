@@ -34,14 +34,7 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
   for (int version : {228, 232, 233, 237, 244}) {
     auto db = DatabaseAt(GetParam(), version);
     if (!db) return;
-    ASSERT_NE(SchemaColumns(*db), fresh) << version;
-    tvtest::RunResult r = RunUpgrade(*db);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(WithoutBanner(r.out),
-              "Upgrading database...\n" + StepLines(version) + "Database upgrade succeeded\n")
-        << "from " << version;
-    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
-    EXPECT_EQ(SchemaColumns(*db), fresh) << "from " << version;
+    upgradetest::ExpectUpgradeReachesSchema(*db, version, fresh);
     if (version <= 233) {
       EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='JobHistoryRetentionTime'"), "90");
       EXPECT_EQ(
