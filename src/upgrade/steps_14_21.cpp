@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "upgrade/event_texts.h"
+#include "upgrade/key_walk.h"
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
@@ -372,21 +373,17 @@ constexpr Action kStep19[] = {
 constexpr uint32_t kNodeFlagBits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x40};
 
 bool ConvertNodeFlags() {
-  bool goOn;
-  Result nodes =
-      StepSelect("SELECT id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf FROM nodes", &goOn);
-  if (nodes == nullptr) return goOn;
-  int rows = DBGetNumRows(nodes.get());
-  for (int row = 0; row < rows; row++) {
-    uint32_t flags = 0;
-    for (int column = 1; column <= 6; column++)
-      if (DBGetFieldLong(nodes.get(), row, column) != 0) flags |= kNodeFlagBits[column - 1];
-    char statement[256];
-    snprintf(statement, sizeof(statement), "UPDATE nodes SET node_flags=%d WHERE id=%d",
-             static_cast<int32_t>(flags), static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0)));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return ForEachRowByKey("id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf", "nodes", nullptr,
+                         [](db_result_t nodes, int row) {
+                           uint32_t flags = 0;
+                           for (int column = 1; column <= 6; column++)
+                             if (DBGetFieldLong(nodes, row, column) != 0) flags |= kNodeFlagBits[column - 1];
+                           char statement[256];
+                           snprintf(statement, sizeof(statement),
+                                    "UPDATE nodes SET node_flags=%d WHERE id=%d", static_cast<int32_t>(flags),
+                                    static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
+                           return StepSql(statement);
+                         });
 }
 
 // Index names are per schema on PostgreSQL, SQLite and Oracle, so every

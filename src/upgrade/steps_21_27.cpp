@@ -13,6 +13,7 @@
 #include "session/sql_exec.h"
 #include "upgrade/event_texts.h"
 #include "upgrade/helpers.h"
+#include "upgrade/key_walk.h"
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
@@ -50,18 +51,13 @@ constexpr Action kStep22[] = {
 
 // Every data collection item starts with an empty raw value.
 bool SeedRawValues() {
-  bool goOn;
-  Result items = StepSelect("SELECT item_id FROM items", &goOn);
-  if (items == nullptr) return goOn;
-  int rows = DBGetNumRows(items.get());
-  for (int row = 0; row < rows; row++) {
+  return ForEachRowByKey("item_id", "items", nullptr, [](db_result_t items, int row) {
     char statement[256];
     snprintf(statement, sizeof(statement),
              "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (%d,'#00',1)",
-             static_cast<int32_t>(DBGetFieldULong(items.get(), row, 0)));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+             static_cast<int32_t>(DBGetFieldULong(items, row, 0)));
+    return StepSql(statement);
+  });
 }
 
 // Named for its table: idx_item_id is already the thresholds index, and
@@ -193,44 +189,40 @@ Found FindObject(uint32_t id, ObjectAttributes *object) {
 // literals of the dialect, so an apostrophe in a name (the root names come
 // decoded from config) cannot break the statement.
 bool FillObjectProperties() {
-  bool goOn;
-  Result access = StepSelect("SELECT object_id,inherit_rights FROM access_options", &goOn);
-  if (access == nullptr) return goOn;
-  int rows = DBGetNumRows(access.get());
-  for (int row = 0; row < rows; row++) {
-    uint32_t id = DBGetFieldULong(access.get(), row, 0);
-    int inheritRights = DBGetFieldLong(access.get(), row, 1) != 0 ? 1 : 0;
-    ObjectAttributes object;
-    if (id < 10) {
-      if (id < 1 || id > 3) {
-        printf("WARNING: Invalid built-in object ID %d\n", static_cast<int32_t>(id));
-        continue;
-      }
-      const auto &root = kRootObjects[id - 1];
-      object = {RootObjectName(root.nameVariable, root.defaultName), 0,
-                ReadConfigVariableUnsigned(root.imageVariable, 0), kTemplateStatus};
-    } else {
-      Found found = FindObject(id, &object);
-      if (found == Found::kStepFailed) return false;
-      if (found == Found::kNo) {
-        printf(
-            "WARNING: object with ID %d presented in access control tables but cannot be found in data "
-            "tables\n",
-            static_cast<int32_t>(id));
-        continue;
-      }
-    }
-    String statement;
-    statement.addFormattedString(
-        "INSERT INTO object_properties "
-        "(object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) "
-        "VALUES (%d,%s,%d,%d,%d,%d,%ld)",
-        static_cast<int32_t>(id), DBPrepareString(DbHandle, object.name.c_str(), kObjectNameChars).cstr(),
-        static_cast<int32_t>(object.status), object.isDeleted, static_cast<int32_t>(object.imageId),
-        inheritRights, static_cast<long>(time(nullptr)));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return ForEachRowByKey(
+      "object_id,inherit_rights", "access_options", nullptr, [](db_result_t access, int row) {
+        uint32_t id = DBGetFieldULong(access, row, 0);
+        int inheritRights = DBGetFieldLong(access, row, 1) != 0 ? 1 : 0;
+        ObjectAttributes object;
+        if (id < 10) {
+          if (id < 1 || id > 3) {
+            printf("WARNING: Invalid built-in object ID %d\n", static_cast<int32_t>(id));
+            return true;
+          }
+          const auto &root = kRootObjects[id - 1];
+          object = {RootObjectName(root.nameVariable, root.defaultName), 0,
+                    ReadConfigVariableUnsigned(root.imageVariable, 0), kTemplateStatus};
+        } else {
+          Found found = FindObject(id, &object);
+          if (found == Found::kStepFailed) return false;
+          if (found == Found::kNo) {
+            printf(
+                "WARNING: object with ID %d presented in access control tables but cannot be found in data "
+                "tables\n",
+                static_cast<int32_t>(id));
+            return true;
+          }
+        }
+        String statement;
+        statement.addFormattedString(
+            "INSERT INTO object_properties "
+            "(object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) "
+            "VALUES (%d,%s,%d,%d,%d,%d,%ld)",
+            static_cast<int32_t>(id), DBPrepareString(DbHandle, object.name.c_str(), kObjectNameChars).cstr(),
+            static_cast<int32_t>(object.status), object.isDeleted, static_cast<int32_t>(object.imageId),
+            inheritRights, static_cast<long>(time(nullptr)));
+        return StepSql(statement);
+      });
 }
 
 constexpr Action kStep26[] = {

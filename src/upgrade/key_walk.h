@@ -1,0 +1,17 @@
+// Conversions that visit every row of a table that grows with the
+// network (nodes, items, objects) read it a block at a time in key
+// order, so that an upgrade's memory does not grow with the database.
+#pragma once
+
+#include <functional>
+
+#include "external/db/db.h"
+
+// Calls visit(block, row) for every row of "SELECT columns FROM table
+// [WHERE where]" in the order of the first column, which must be an
+// integer key unique within the selection. where may be null. Returns
+// false when the step must end: a query failed and IgnoreSqlErrors is not
+// set (reported; under -X the walk ends there and the step goes on), or
+// visit returned false.
+bool ForEachRowByKey(const char *columns, const char *table, const char *where,
+                     const std::function<bool(db_result_t, int)> &visit);
