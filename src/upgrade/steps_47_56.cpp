@@ -9,6 +9,7 @@
 #include "session/sql_exec.h"
 #include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
+#include "upgrade/key_walk.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
@@ -129,30 +130,33 @@ constexpr PerDialect kDataIndexTemplate{
 // for PostgreSQL's lock table ends before any index, even under -X, as
 // without the node list. Returns 0 when the step must be rolled back.
 int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
-  Result nodes(SelectSql("SELECT id FROM nodes"));
-  if (nodes == nullptr) return 0;
-  int rows = DBGetNumRows(nodes.get());
+  Result count(SelectSql("SELECT count(*) FROM nodes"));
+  if (count == nullptr) return 0;
+  const int64_t nodes = DBGetFieldInt64(count.get(), 0, 0);
   // Locked until the commit: every table, its new index, and the old
   // index where 24 -> 25 made one.
-  if (!CheckLockTableRoom("this upgrade step", [rows](int64_t &locks) {
+  if (!CheckLockTableRoom("this upgrade step", [nodes](int64_t &locks) {
         Result old(SelectSql(
             "SELECT count(*) FROM pg_class WHERE relkind='i' AND relname ~ '^idx_idata_[0-9]+_timestamp$' AND "
             "pg_table_is_visible(oid)"));
         if (old == nullptr) return false;
-        locks = 2 * static_cast<int64_t>(rows) + DBGetFieldInt64(old.get(), 0, 0);
+        locks = 2 * nodes + DBGetFieldInt64(old.get(), 0, 0);
         return true;
       }))
     return 0;
   printf("Reindexing database:\n");
   const char *dropIndex = DialectText(kDropTimestampIndex);
   const char *createIndex = DialectText(kDataIndexTemplate);
-  for (int row = 0; row < rows; row++) {
-    int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
+  // A block of the node list that fails ends the step as a missing node
+  // list does (under -X the walk stops there and the step goes on).
+  bool listed = ForEachRowByKey("id", "nodes", nullptr, [dropIndex, createIndex](db_result_t block, int row) {
+    int32_t id = static_cast<int32_t>(DBGetFieldULong(block, row, 0));
     printf("   * idata_%d\n", id);
     DBQuery(DbHandle, FormatNodeTemplate(dropIndex, id).c_str());
     ExecSql(FormatNodeTemplate(createIndex, id).c_str());
-  }
-  nodes.reset();
+    return true;
+  });
+  if (!listed) return 0;
   DBQuery(DbHandle, "DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'");
   if (!AddConfigVariable("IDataIndexCreationCommand_1", createIndex, 0, 1, false) && !IgnoreSqlErrors)
     return 0;
