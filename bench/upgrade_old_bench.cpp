@@ -1,14 +1,18 @@
-// Times the upgrade of a version-14 database to version 47 on each
-// engine: a network of N nodes, each with 10 data collection items and a
+// Times the upgrade of an old database on each engine: a version-14
+// network of N nodes, each with 10 data collection items and a
 // collected-data table of 100 values (so 10,000 nodes carry 1,000,000
-// collected rows), upgraded with the index questions answered yes (-f),
-// or no with --no. Reports the seeding time, the upgrade's wall time, its
-// three slowest steps and the peak resident memory of the process that
-// upgrades, beside that of a process that only connects to the database
-// before and after the upgrade (SQLite keeps the schema of every table
-// and index in the process).
+// collected rows), with --events and --alarms that many event log rows
+// and alarms, upgraded from version --from (default 14; the seeding
+// upgrades the baseline to it) to --to (default 47) with the index
+// questions answered yes (-f), or no with --no. Reports the seeding time,
+// the upgrade's wall time, its slowest steps (--slowest, default 3) and
+// the peak resident memory of the process that upgrades, beside that of a
+// process that only connects to the database before and after the
+// upgrade (SQLite keeps the schema of every table and index in the
+// process).
 //
-//   build/bench/upgrade_old_bench [--no] [nodes] [engine...]   (default 10000, all engines)
+//   build/bench/upgrade_old_bench [--no] [--from V] [--to V] [--events N] [--alarms N] [--slowest K]
+//                                 [nodes] [engine...]   (default 10000 nodes, all engines)
 //
 // The database is the test baseline (tests/upgrade/baseline_v14.sql). The
 // upgrade runs in a child process of its own, forked before anything is
@@ -25,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +47,15 @@ namespace {
 const char kDatabase[] = "tvbench_upgrade_old";
 const int kItemsPerNode = 10;
 const int kRowsPerItem = 10;
+
+struct Options {
+  bool answerYes = true;
+  int from = 14;
+  int to = 47;
+  int nodes = 10000;
+  upgradetest::BaselineLogs logs;
+  size_t slowest = 3;
+};
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,41 +108,10 @@ int ConnectOnly(const std::string &engine, const std::string &database) {
   return c.handle == nullptr ? 1 : 0;
 }
 
-int Seed(const std::string &engine, const std::string &database, int nodes) {
-  Connection c(engine, database);
-  if (c.handle == nullptr) return 1;
-  DbHandle = c.handle;
-  DbSyntax = DBGetEngine(c.handle);
-  std::string error;
-  if (!upgradetest::LoadBaseline(error) ||
-      !upgradetest::AddBaselineNodes(
-          {.firstNode = 100, .nodes = nodes, .itemsPerNode = kItemsPerNode, .rowsPerItem = kRowsPerItem},
-          error)) {
-    fprintf(stderr, "%s: seed: %s\n", engine.c_str(), error.c_str());
-    return 1;
-  }
-  if (engine == "pgsql") DBQuery(c.handle, "ANALYZE");
-  return 0;
-}
-
-// The upgrade in this (child) process, its messages into the pipe.
-int Upgrade(const std::string &engine, const std::string &database, bool answerYes, int pipeOut) {
-  dup2(pipeOut, STDOUT_FILENO);
-  close(pipeOut);
-  Connection c(engine, database);
-  if (c.handle == nullptr) return 1;
-  DbHandle = c.handle;
-  DbSyntax = DBGetSyntax(c.handle);
-  ForceRepair = answerYes;
-  if (!answerYes) {
-    // Questions read the keyboard; end of input answers no.
-    int none = open("/dev/null", O_RDONLY);
-    dup2(none, STDIN_FILENO);
-    close(none);
-  }
-  // One step per call, as the command's loop runs them, so that the
-  // peak memory can be read after each step.
-  for (int version = DBGetSchemaVersion(c.handle); version < 47;) {
+// Upgrades the connected database to target, step by step, printing each
+// step's peak memory after its messages. True when it got there.
+bool UpgradeStepwise(db_handle_t handle, int target) {
+  for (int version = DBGetSchemaVersion(handle); version < target;) {
     const UpgradeStep *step = FindUpgradeStep(version);
     if (step == nullptr) break;
     UpgradeDatabaseTo(step->to);
@@ -136,11 +119,66 @@ int Upgrade(const std::string &engine, const std::string &database, bool answerY
     getrusage(RUSAGE_SELF, &own);
     printf("#peak %ld\n", own.ru_maxrss);
     fflush(stdout);
-    int reached = DBGetSchemaVersion(c.handle);
+    int reached = DBGetSchemaVersion(handle);
     if (reached <= version) break;
     version = reached;
   }
-  return DBGetSchemaVersion(c.handle) == 47 ? 0 : 2;
+  return DBGetSchemaVersion(handle) == target;
+}
+
+void AnswerQuestions(bool answerYes) {
+  ForceRepair = answerYes;
+  if (!answerYes) {
+    // Questions read the keyboard; end of input answers no.
+    int none = open("/dev/null", O_RDONLY);
+    dup2(none, STDIN_FILENO);
+    close(none);
+  }
+}
+
+int Seed(const std::string &engine, const std::string &database, const Options &options) {
+  Connection c(engine, database);
+  if (c.handle == nullptr) return 1;
+  DbHandle = c.handle;
+  DbSyntax = DBGetEngine(c.handle);
+  std::string error;
+  if (!upgradetest::LoadBaseline(error) ||
+      !upgradetest::AddBaselineNodes({.firstNode = 100,
+                                      .nodes = options.nodes,
+                                      .itemsPerNode = kItemsPerNode,
+                                      .rowsPerItem = kRowsPerItem},
+                                     error) ||
+      !upgradetest::AddBaselineLogs(options.logs, error)) {
+    fprintf(stderr, "%s: seed: %s\n", engine.c_str(), error.c_str());
+    return 1;
+  }
+  if (options.from > 14) {
+    // The messages of the way to the start version are not the benchmark's.
+    int none = open("/dev/null", O_WRONLY);
+    dup2(none, STDOUT_FILENO);
+    close(none);
+    AnswerQuestions(options.answerYes);
+    if (!UpgradeStepwise(c.handle, options.from)) {
+      fprintf(stderr, "%s: seed: the baseline did not reach version %d\n", engine.c_str(), options.from);
+      return 1;
+    }
+  }
+  if (engine == "pgsql") DBQuery(c.handle, "ANALYZE");
+  return 0;
+}
+
+// The upgrade in this (child) process, its messages into the pipe.
+int Upgrade(const std::string &engine, const std::string &database, const Options &options, int pipeOut) {
+  dup2(pipeOut, STDOUT_FILENO);
+  close(pipeOut);
+  Connection c(engine, database);
+  if (c.handle == nullptr) return 1;
+  DbHandle = c.handle;
+  DbSyntax = DBGetSyntax(c.handle);
+  AnswerQuestions(options.answerYes);
+  // One step per call, as the command's loop runs them, so that the
+  // peak memory can be read after each step.
+  return UpgradeStepwise(c.handle, options.to) ? 0 : 2;
 }
 
 struct StepTime {
@@ -149,7 +187,7 @@ struct StepTime {
   long peakKb = 0;  // of the upgrading process after the step
 };
 
-void Bench(const std::string &engine, int nodes, bool answerYes) {
+void Bench(const std::string &engine, const Options &options) {
   std::string database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
   if (engine == "sqlite") {
     unlink(database.c_str());
@@ -162,7 +200,7 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
 
   rusage usage{};
   Clock::time_point seedStart = Clock::now();
-  if (InChild([&] { return Seed(engine, database, nodes); }, usage) != 0) return;
+  if (InChild([&] { return Seed(engine, database, options); }, usage) != 0) return;
   double seedSeconds = Since(seedStart);
   InChild([&] { return ConnectOnly(engine, database); }, usage);
   long floorKb = usage.ru_maxrss;
@@ -179,7 +217,7 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
   pid_t upgrader = fork();
   if (upgrader == 0) {
     close(fds[0]);
-    int result = Upgrade(engine, database, answerYes, fds[1]);
+    int result = Upgrade(engine, database, options, fds[1]);
     fflush(stdout);
     _exit(result);
   }
@@ -227,16 +265,17 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
   std::sort(steps.begin(), steps.end(),
             [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
   std::string slowest;
-  for (size_t i = 0; i < steps.size() && i < 3; i++) {
+  for (size_t i = 0; i < steps.size() && i < options.slowest; i++) {
     char item[96];
     snprintf(item, sizeof(item), "%s%s %.1f s", i > 0 ? ", " : "", steps[i].step.c_str(), steps[i].seconds);
     slowest += item;
   }
   printf(
-      "%-6s %-3s nodes %6d  rows %8d  seed %6.1f s  upgrade %7.1f s  peak %6ld KiB (connected before %ld, "
-      "after %ld)  slowest: %s  peak raised by: %s%s\n",
-      engine.c_str(), answerYes ? "yes" : "no", nodes, nodes * kItemsPerNode * kRowsPerItem, seedSeconds,
-      total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), growth.c_str(),
+      "%-6s %-3s %d -> %d  nodes %6d  rows %8d  events %d  alarms %d  seed %6.1f s  upgrade %7.1f s  peak "
+      "%6ld KiB (connected before %ld, after %ld)  slowest: %s  peak raised by: %s%s\n",
+      engine.c_str(), options.answerYes ? "yes" : "no", options.from, options.to, options.nodes,
+      options.nodes * kItemsPerNode * kRowsPerItem, options.logs.eventLogRows, options.logs.alarms,
+      seedSeconds, total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), growth.c_str(),
       code == 0 ? "" : "  FAILED");
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
@@ -250,14 +289,32 @@ void Bench(const std::string &engine, int nodes, bool answerYes) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  int first = 1;
-  bool answerYes = !(argc > 1 && std::string(argv[1]) == "--no");
-  if (!answerYes) first++;
-  int nodes = argc > first ? atoi(argv[first]) : 10000;
+  Options options;
   std::vector<std::string> engines;
-  for (int i = first + 1; i < argc; i++) engines.push_back(argv[i]);
+  bool nodesGiven = false;
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    auto next = [&]() { return i + 1 < argc ? atoi(argv[++i]) : 0; };
+    if (arg == "--no")
+      options.answerYes = false;
+    else if (arg == "--from")
+      options.from = next();
+    else if (arg == "--to")
+      options.to = next();
+    else if (arg == "--events")
+      options.logs.eventLogRows = next();
+    else if (arg == "--alarms")
+      options.logs.alarms = next();
+    else if (arg == "--slowest")
+      options.slowest = static_cast<size_t>(next());
+    else if (!nodesGiven && !arg.empty() && isdigit(static_cast<unsigned char>(arg[0])) != 0) {
+      options.nodes = atoi(arg.c_str());
+      nodesGiven = true;
+    } else
+      engines.push_back(arg);
+  }
   if (engines.empty()) engines = {"sqlite", "pgsql", "mysql"};
   DBInit(0, 0);
-  for (const std::string &engine : engines) Bench(engine, nodes, answerYes);
+  for (const std::string &engine : engines) Bench(engine, options);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -149,6 +150,41 @@ bool AddDataTables(const BaselineNodes &set, std::string &error) {
   return true;
 }
 
+// Runs add in a transaction of its own, committed when add succeeds.
+bool InOneTransaction(const std::function<bool()> &add, std::string &error) {
+  if (!DBBegin(DbHandle)) {
+    error = std::string("BEGIN: ") + DBGetLastError(DbHandle);
+    return false;
+  }
+  if (add()) {
+    if (DBCommit(DbHandle)) return true;
+    error = std::string("COMMIT: ") + DBGetLastError(DbHandle);
+    return false;
+  }
+  DBRollback(DbHandle);
+  return false;
+}
+
+bool AddLogRows(const BaselineLogs &set, std::string &error) {
+  RowWriter events("INSERT INTO event_log (event_id)", error);
+  for (int n = 1; n <= set.eventLogRows; n++)
+    if (!events.add("(" + std::to_string(n) + ")")) return false;
+  RowWriter alarms(
+      "INSERT INTO alarms (alarm_id,severity,alarm_timestamp,is_ack,source_event_id,message,alarm_key,ack_by)",
+      error);
+  for (int n = 1; n <= set.alarms; n++) {
+    // Every fourth message holds an encoded character, as the server
+    // stored texts then.
+    std::string id = std::to_string(n);
+    std::string message = n % 4 == 0 ? "Node#20down " + id : "Threshold reached " + id;
+    if (!alarms.add("(" + id + "," + std::to_string(n % 5) + "," + std::to_string(1262304000 + n) + "," +
+                    std::to_string(n % 2) + "," + std::to_string(n % (set.eventLogRows + 1)) + ",'" +
+                    message + "','key-" + id + "',0)"))
+      return false;
+  }
+  return events.flush() && alarms.flush();
+}
+
 }  // namespace
 
 bool LoadBaseline(std::string &error) {
@@ -173,17 +209,11 @@ bool AddBaselineNodes(const BaselineNodes &set, std::string &error) {
     error = "at most 99 items per node";
     return false;
   }
-  if (!DBBegin(DbHandle)) {
-    error = std::string("BEGIN: ") + DBGetLastError(DbHandle);
-    return false;
-  }
-  if (AddNodeRows(set, error) && AddDataTables(set, error)) {
-    if (DBCommit(DbHandle)) return true;
-    error = std::string("COMMIT: ") + DBGetLastError(DbHandle);
-    return false;
-  }
-  DBRollback(DbHandle);
-  return false;
+  return InOneTransaction([&] { return AddNodeRows(set, error) && AddDataTables(set, error); }, error);
+}
+
+bool AddBaselineLogs(const BaselineLogs &set, std::string &error) {
+  return InOneTransaction([&] { return AddLogRows(set, error); }, error);
 }
 
 }  // namespace upgradetest

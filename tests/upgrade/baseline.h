@@ -30,4 +30,15 @@ struct BaselineNodes {
 // Returns false with the failed statement and the engine's error in error.
 bool AddBaselineNodes(const BaselineNodes &set, std::string &error);
 
+// The server's history: event log rows with ids 1..eventLogRows, and
+// alarms with ids 1..alarms, each raised by an event of the log.
+struct BaselineLogs {
+  int eventLogRows = 0;
+  int alarms = 0;
+};
+
+// Adds them to a database at version 14 (DbHandle) in one transaction.
+// Returns false with the failed statement and the engine's error in error.
+bool AddBaselineLogs(const BaselineLogs &set, std::string &error);
+
 }  // namespace upgradetest
