@@ -1,11 +1,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "check/check_locks.h"
 #include "check/check_stage.h"
 #include "maintenance/unlock.h"
 #include "session/ask.h"
 #include "session/commands.h"
 #include "session/globals.h"
+#include "session/lock_table.h"
 #include "session/sql_exec.h"
 
 namespace {
@@ -44,7 +46,8 @@ void FinishTransaction() {
 
 void RunCheckCommand() {
   printf("Checking database (%s collected data):\n", CheckCollectedData ? "including" : "excluding");
-  if (!CheckSchemaVersionIsCurrent() || !LockCleared()) {
+  if (!CheckSchemaVersionIsCurrent() || !LockCleared() ||
+      (CheckCollectedData && !CheckLockTableRoom("this check", EstimateCheckLocks))) {
     printf("Database check %s\n", "aborted");
     return;
   }

@@ -1,0 +1,146 @@
+// The collected-data check on PostgreSQL counts every node's table in the
+// check's one transaction, which keeps a lock on each table and index it
+// read until the end: its estimate of those locks holds against what the
+// transaction really holds, and a check that the server's lock table
+// cannot hold is refused before the transaction starts, changing nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "check/check_locks.h"
+#include "check/check_stage.h"
+#include "session/commands.h"
+#include "session/lock_table.h"
+#include "support/failing_db.h"
+#include "support/scoped_state.h"
+#include "support/test_db.h"
+
+namespace {
+
+// The tables and indexes that the connection's transaction holds locks
+// on, system catalogues left out: an entry of the lock table each.
+const char kHeldLocks[] =
+    "SELECT count(*) FROM (SELECT DISTINCT relation FROM pg_locks WHERE pid=pg_backend_pid() AND "
+    "locktype='relation' AND relation>=16384) s";
+
+const char kCheckedTables[] =
+    "t.relname IN ('zones','nodes','object_properties','interfaces','network_services','nsmap','subnets',"
+    "'container_members','cluster_members','acl','dct_node_map','policy_source_list','policy_event_list',"
+    "'event_cfg','event_groups','policy_action_list','actions','raw_dci_values')";
+
+class CheckLocks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db = tvtest::OpenOrSkip("pgsql");
+    if (db && !db->initSchema()) db.reset();
+  }
+
+  // A live node linked to a subnet, with its collected-data table.
+  void node(int id, int64_t timestamp) {
+    const std::string n = std::to_string(id);
+    db->exec("INSERT INTO nodes (id,primary_ip,community) VALUES (" + n + ",'10.0.0.1','public')");
+    db->exec(
+        "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,inherit_access_rights,"
+        "comments) VALUES (" +
+        n + ",'node-" + n + "',0,0,1262304000,1,'')");
+    db->exec("INSERT INTO nsmap (subnet_id,node_id) VALUES (1," + n + ")");
+    db->exec("CREATE TABLE idata_" + n +
+             " (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))");
+    db->exec("CREATE INDEX idx_idata_" + n + "_item ON idata_" + n + "(item_id)");
+    db->exec("INSERT INTO idata_" + n + " VALUES (1," + std::to_string(timestamp) + ",'v')");
+  }
+
+  int64_t estimate() {
+    tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
+    int64_t locks = -1;
+    EXPECT_TRUE(EstimateCheckLocks(locks));
+    return locks;
+  }
+
+  std::unique_ptr<tvtest::TestDatabase> db;
+};
+
+TEST_F(CheckLocks, EstimateCoversWhatTheCheckHoldsAtItsCommit) {
+  if (!db) return;
+  db->exec("INSERT INTO subnets (id,ip_addr) VALUES (1,'10.0.0.0')");
+  for (int id = 100; id < 120; id++) node(id, id == 105 ? 2100000000 : 1000);
+  db->exec("CREATE INDEX idx_second ON idata_101(idata_timestamp)");
+  const int64_t estimated = estimate();
+
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  int64_t held = -1;
+  plan->beforeCommit = [&] { held = std::stoll(db->value(kHeldLocks)); };
+  db_handle_t watched = tvtest::OpenFailingHandle(db->handle(), plan);
+  {
+    tvtest::ScopedCurrentDatabase current(watched, db->syntax());
+    tvtest::ScopedOptions options;
+    ForceRepair = true;
+    CheckCollectedData = true;
+    testing::internal::CaptureStdout();
+    RunCheckCommand();
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Changes was successfully committed to database\n"), std::string::npos) << out;
+  }
+  DBDisconnect(watched);
+  EXPECT_EQ(db->value("SELECT count(*) FROM idata_105"), "0");
+  // Every collected-data table and index counts; what a check reads of its
+  // own tables depends on what it finds, so the estimate takes them all.
+  RelationCount own;
+  {
+    tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
+    ASSERT_TRUE(CountTableRelations(kCheckedTables, own));
+  }
+  EXPECT_GE(estimated, held);
+  EXPECT_GE(held, 20 * 2 + 1);
+  EXPECT_LE(estimated, held + own.relations) << "held " << held;
+}
+
+TEST_F(CheckLocks, CheckTooLargeForTheLockTableIsRefusedBeforeItStarts) {
+  if (!db) return;
+  LockTableSize size;
+  {
+    tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
+    ASSERT_TRUE(ReadLockTableSize(size));
+  }
+  // A table and its index each.
+  const int64_t tables = size.locks() / 2 + 1;
+  if (tables > 10000) GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
+  for (int64_t first = 1; first <= tables; first += 500)
+    db->exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +
+             std::to_string(std::min(first + 499, tables)) +
+             " LOOP EXECUTE format('CREATE TABLE idata_%s (item_id integer not null,idata_timestamp integer "
+             "not null,idata_value varchar(255) null)',1000000+i); EXECUTE format('CREATE INDEX idx_t_%s ON "
+             "idata_%s(item_id)',1000000+i,1000000+i); END LOOP; END $$");
+  db->exec(
+      "INSERT INTO nodes (id,primary_ip,community) SELECT 1000000+g,'0.0.0.0','public' FROM "
+      "generate_series(1," +
+      std::to_string(tables) + ") g");
+  // A defect that -f would repair.
+  db->exec(
+      "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,inherit_access_rights,"
+      "comments) VALUES (77,'stale',0,1,0,1,'')");
+  const int64_t need = estimate();
+  ASSERT_GT(need, size.locks());
+
+  tvtest::RunResult r = tvtest::RunTool({"-f", "-d", "-c", db->configPath(), "check"});
+  EXPECT_TRUE(r.out.ends_with(
+      "Checking database (including collected data):\nERROR: this check locks about " + std::to_string(need) +
+      " tables and indexes in one transaction, but the server's lock table holds about " +
+      std::to_string(size.locks()) + " (max_locks_per_transaction = " +
+      std::to_string(size.locksPerTransaction) + "); raise max_locks_per_transaction to at least " +
+      std::to_string(LocksPerTransactionFor(need, size.sessions)) +
+      " and restart the server\nDatabase check aborted\n"))
+      << r.out;
+  EXPECT_EQ(db->value("SELECT last_modified FROM object_properties WHERE object_id=77"), "0");
+
+  // Without -d nothing is counted per node, and the check runs.
+  r = tvtest::RunTool({"-f", "-c", db->configPath(), "check"});
+  EXPECT_TRUE(r.out.ends_with("Database check completed\n")) << r.out;
+  EXPECT_NE(db->value("SELECT last_modified FROM object_properties WHERE object_id=77"), "0");
+}
+
+}  // namespace
