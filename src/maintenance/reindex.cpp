@@ -14,6 +14,7 @@
 #include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
+#include "session/statement_watch.h"
 #include "transfer/idata_template.h"
 
 namespace {
@@ -106,7 +107,9 @@ void DropTableIndexes(const char *table) {
 }  // namespace
 
 void ReindexCollectedDataTables() {
-  Result nodes(SelectSql("SELECT id FROM nodes"));
+  // In id order, so that a rerun of an interrupted upgrade step meets
+  // the tables in the order of the first run.
+  Result nodes(SelectSql("SELECT id FROM nodes ORDER BY id"));
   if (nodes == nullptr) return;
   int count = DBGetNumRows(nodes.get());
   ProgressLine progress("Reindexing collected-data tables", "tables", count);
@@ -114,6 +117,9 @@ void ReindexCollectedDataTables() {
     int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
     std::string table = "idata_" + std::to_string(id);
     WriteToTerminalEx("Reindexing table %s\n", table.c_str());
+    // What is dropped depends on what an interrupted run left; the
+    // table's indexes end the same either way.
+    RepeatableStatements group(table.c_str());
     DropTableIndexes(table.c_str());
     for (int n = 0; n < 10; n++) {
       std::string command;

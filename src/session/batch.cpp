@@ -53,7 +53,6 @@ String ExpandTypeMacros(const char *text) {
 bool ExecSqlBatch(const char *batch) {
   String expanded = ExpandTypeMacros(batch);
   const std::string &work = expanded.str();
-  char errorText[DBDRV_MAX_ERROR_TEXT];
   size_t pos = 0;
   while (pos < work.size()) {
     size_t end = work.find('\n', pos);
@@ -61,11 +60,7 @@ bool ExecSqlBatch(const char *batch) {
     std::string line = work.substr(pos, end - pos);
     if (line == "<END>") return true;
     // An empty line is sent like any other statement.
-    TraceSql(line.c_str());
-    if (!DBQueryEx(DbHandle, line.c_str(), errorText)) {
-      ReportSqlError(errorText, line.c_str());
-      if (!IgnoreSqlErrors) return false;
-    }
+    if (!SendSql(line.c_str(), QueryEcho::kTraced) && !IgnoreSqlErrors) return false;
     pos = end + 1;
   }
   // Built-in texts always end with "<END>"; one without it ends here.
@@ -96,7 +91,6 @@ bool RunBatchCommand(const char *path) {
   const char *text = file.get();
   const char *end = text + strlen(text);
   bool result = false;
-  char errorText[DBDRV_MAX_ERROR_TEXT];
   for (const char *begin = text; begin < end;) {
     bool quoted = false;
     const char *p = begin;
@@ -112,12 +106,8 @@ bool RunBatchCommand(const char *path) {
       if (converted == nullptr || converted.get()[0] == 0) {
         result = true;
       } else {
-        TraceSql(converted.get());
-        result = DBQueryEx(DbHandle, converted.get(), errorText);
-        if (!result) {
-          ReportSqlError(errorText, converted.get());
-          break;
-        }
+        result = SendSql(converted.get(), QueryEcho::kTraced);
+        if (!result) break;
       }
     }
     begin = p < end ? p + 1 : end;

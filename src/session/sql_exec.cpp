@@ -7,6 +7,7 @@
 
 #include "external/terminal.h"
 #include "session/globals.h"
+#include "session/statement_watch.h"
 
 void TraceSql(const char *statement) {
   if (TraceMode) WriteToTerminalEx("\33[1m>>> \33[32;1m%s\33[0m\n", statement);
@@ -34,13 +35,27 @@ void ReportSqlError(const char *errorText, const char *statement) {
                     static_cast<int>(cut), statement, length);
 }
 
-bool ExecSql(const char *statement) {
-  if (*statement == 0) return true;
-  TraceSql(statement);
+bool ExecSql(const char *statement) { return *statement == 0 || SendSql(statement, QueryEcho::kTraced); }
+
+bool SendSql(const char *statement, QueryEcho echo) {
+  StatementWatch *watch = ArmedStatementWatch();
+  if (watch != nullptr) switch (watch->beforeSending(statement)) {
+      case StatementWatch::Verdict::kSend: break;
+      case StatementWatch::Verdict::kSkip: return true;
+      case StatementWatch::Verdict::kRefuse: return false;
+    }
+  if (echo == QueryEcho::kTraced) TraceSql(statement);
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  if (DBQueryEx(DbHandle, statement, errorText)) return true;
-  ReportSqlError(errorText, statement);
-  return false;
+  bool ok = DBQueryEx(DbHandle, statement, errorText);
+  // The watch may look at the engine's diagnostics of the failure, so it
+  // hears of it before anything else is sent.
+  if (watch != nullptr && watch->afterSending(statement, ok)) return true;
+  if (!ok && echo == QueryEcho::kTraced) ReportSqlError(errorText, statement);
+  return ok;
+}
+
+void PassOverSql(const char *statement) {
+  if (StatementWatch *watch = ArmedStatementWatch()) watch->passOver(statement);
 }
 
 db_result_t SelectSql(const char *query) {

@@ -7,9 +7,22 @@
 
 #include "external/db/db.h"
 
+// How a statement or query travels: as ExecSql and SelectSql (echo
+// under -t, a failure reported) or silently, for probes and statements
+// whose failure means absence.
+enum class QueryEcho { kTraced, kSilent };
+
 // Returns false on failure, after printing the error report. The empty
 // text succeeds without being sent.
 bool ExecSql(const char *statement);
+// The one road to the engine of every statement that may change the
+// database, past the armed statement watch (session/statement_watch.h).
+// Sends the text as it stands, the empty one too. Returns false on
+// failure, reported when echo is kTraced.
+bool SendSql(const char *statement, QueryEcho echo);
+// Tells the armed statement watch of a statement the caller does not
+// send because the database has its effect already.
+void PassOverSql(const char *statement);
 // Returns null on failure, after printing the error report.
 db_result_t SelectSql(const char *query);
 // Statement echo and error report, for routines that call the library
@@ -32,9 +45,6 @@ bool CheckDatabaseReady();
 
 // The one reader of a server variable (a row of config or metadata).
 enum class VariableRead { kFound, kMissing, kFailed };
-// How the read query travels: as SelectSql (echo under -t, a failure
-// reported) or silently, for probes whose failure means absence.
-enum class QueryEcho { kTraced, kSilent };
 // Reads the value of variable name of table ("config" or "metadata") as
 // stored, without decoding; with size > 0 cut as DBGetField cuts for a
 // buffer of size bytes. The name is pasted into the query unescaped: the

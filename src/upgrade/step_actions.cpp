@@ -6,6 +6,7 @@
 #include "session/batch.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "upgrade/statement_journal.h"
 
 namespace {
 
@@ -40,7 +41,11 @@ bool RunAction(const step::Action &action) {
           [](const step::NullableColumn &a) { return MakeColumnNullable(a.table, a.column, a.type); },
           [](const step::RecodedColumn &a) { return RecodeColumnStrings(a.table, a.keyColumn, a.column); },
           [](const step::Conversion &a) { return a.run(); },
-          [](const step::Question &a) { return RunActions(AskYesNo("%s", a.text) ? a.onYes : a.onNo); },
+          [](const step::Question &a) {
+            bool yes = AskYesNo("%s", a.text);
+            NoteStepAnswer(yes);
+            return RunActions(yes ? a.onYes : a.onNo);
+          },
       },
       static_cast<const step::ActionVariant &>(action));
 }
@@ -48,8 +53,12 @@ bool RunAction(const step::Action &action) {
 }  // namespace
 
 bool RunActions(std::span<const step::Action> actions) {
-  for (const step::Action &action : actions)
-    if (!RunAction(action) && !IgnoreSqlErrors) return false;
+  for (const step::Action &action : actions) {
+    if (!EnterStepAction(std::holds_alternative<step::Question>(action))) continue;
+    bool ok = RunAction(action) || IgnoreSqlErrors;
+    LeaveStepAction(ok);
+    if (!ok) return false;
+  }
   return true;
 }
 

@@ -152,12 +152,12 @@ int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
   bool listed = ForEachRowByKey("id", "nodes", nullptr, [dropIndex, createIndex](db_result_t block, int row) {
     int32_t id = static_cast<int32_t>(DBGetFieldULong(block, row, 0));
     printf("   * idata_%d\n", id);
-    DBQuery(DbHandle, FormatNodeTemplate(dropIndex, id).c_str());
+    SendSql(FormatNodeTemplate(dropIndex, id).c_str(), QueryEcho::kSilent);
     ExecSql(FormatNodeTemplate(createIndex, id).c_str());
     return true;
   });
   if (!listed) return 0;
-  DBQuery(DbHandle, "DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'");
+  SendSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'", QueryEcho::kSilent);
   if (!AddConfigVariable("IDataIndexCreationCommand_1", createIndex, 0, 1, false) && !IgnoreSqlErrors)
     return 0;
   return WriteSchemaVersion(targetVersion) ? 1 : 0;

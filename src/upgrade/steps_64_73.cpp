@@ -37,7 +37,7 @@ bool WidenCommunityWithoutModify() {
     case DB_SYNTAX_ORACLE: return true;
     case DB_SYNTAX_PGSQL:
       TraceSql(kWidenCommunityInPlace);
-      return DBQuery(DbHandle, kWidenCommunityInPlace) || ExecSqlBatch(kRebuildCommunity);
+      return SendSql(kWidenCommunityInPlace, QueryEcho::kSilent) || ExecSqlBatch(kRebuildCommunity);
     case DB_SYNTAX_SQLITE:
       printf(
           "WARNING: Due to limitations of SQLite requested operation cannot be completed\n"

@@ -4,6 +4,7 @@
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "upgrade/statement_journal.h"
 #include "upgrade/steps.h"
 
 namespace {
@@ -16,6 +17,14 @@ bool IsLocked() {
          status != "UNLOCKED";
 }
 
+// Runs the step in the open transaction, under its journal where the
+// dialect needs one. Returns false when the step must be rolled back.
+bool RunStep(const UpgradeStep &step, int version) {
+  if (!UpgradeNeedsJournal()) return RunUpgradeStep(step, version) != 0;
+  StepJournal journal(version, step.to);
+  return journal.open() && RunUpgradeStep(step, version) != 0 && journal.close();
+}
+
 }  // namespace
 
 void RunUpgradeCommand() { UpgradeDatabaseTo(kToolSchemaVersion); }
@@ -24,6 +33,9 @@ void UpgradeDatabaseTo(int target) {
   printf("Upgrading database...\n");
   int version = DBGetSchemaVersion(DbHandle);
   if (version == kToolSchemaVersion) {
+    // A run killed between its last commit and its end leaves the
+    // journal behind.
+    if (UpgradeNeedsJournal()) DropJournalTable();
     printf("Your database format is up to date\n");
     return;
   }
@@ -38,6 +50,10 @@ void UpgradeDatabaseTo(int target) {
     printf("Database is locked\n");
     return;
   }
+  if (UpgradeNeedsJournal() && !CreateJournalTable()) {
+    printf("Database upgrade failed\n");
+    return;
+  }
 
   while (version < target) {
     const UpgradeStep *step = FindUpgradeStep(version);
@@ -48,7 +64,7 @@ void UpgradeDatabaseTo(int target) {
     printf("Upgrading from version %d to %d\n", version, step->to);
     fflush(stdout);
     DBBegin(DbHandle);
-    bool ok = RunUpgradeStep(*step, version) != 0;
+    bool ok = RunStep(*step, version);
     // Under -X a step whose version write failed still succeeds; with the
     // version unchanged the same step would be chosen again without end,
     // so such a step counts as failed, before anything is committed. The
@@ -67,5 +83,6 @@ void UpgradeDatabaseTo(int target) {
     }
     version = reached;
   }
+  if (version == target && UpgradeNeedsJournal()) DropJournalTable();
   printf("Database upgrade %s\n", version == target ? "succeeded" : "failed");
 }

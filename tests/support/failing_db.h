@@ -22,6 +22,9 @@ struct FaultPlan {
   // The statement of the transaction to fail (1 for the first); 0 fails
   // none.
   int failAt = 0;
+  // Fails the first statement of the transaction it holds true for, when
+  // set.
+  std::function<bool(const std::string &)> failWhen;
   // COMMIT rolls back instead (and succeeds).
   bool commitRollsBack = false;
   // Called just before COMMIT, while the transaction still holds what it
@@ -109,7 +112,9 @@ class FailingConnection final : public DbConnection {
   bool pass(const char *statement, std::string &error) {
     if (!inTransaction_) return true;
     plan_->statements.emplace_back(statement);
-    if (static_cast<int>(plan_->statements.size()) != plan_->failAt) return true;
+    const bool chosen = plan_->failWhen ? plan_->failed.empty() && plan_->failWhen(statement)
+                                        : static_cast<int>(plan_->statements.size()) == plan_->failAt;
+    if (!chosen) return true;
     plan_->failed = statement;
     error = "injected failure";
     return false;

@@ -90,7 +90,8 @@ TEST_P(Reindex, RebuildsFixedAndPerNodeIndexes) {
 TEST_P(Reindex, NotReadyDatabaseIsLeftAlone) {
   if (!db) return;
   db->exec("UPDATE config SET var_value='srv' WHERE var_name='DBLockStatus'");
-  EXPECT_EQ(tvtest::Tool(*db, {"-t", "reindex"}).out, kBanner + "Database is locked by server srv []\n");
+  EXPECT_EQ(tvtest::Tool(*db, {"-t", "reindex"}, "", {"NO_COLOR=1"}).out,
+            kBanner + tvtest::TracedToolLock(GetParam()) + "Database is locked by server srv []\n");
   EXPECT_NE(indexes("syslog"), "");
 }
 
@@ -145,7 +146,7 @@ TEST(ReindexRecorded, StatementsPerDialect) {
       expected.push_back(drop(index, f.table));
       expected.push_back("CREATE INDEX " + index + " ON " + f.table + "(" + f.columns + ")");
     }
-    expected.push_back("SELECT id FROM nodes");
+    expected.push_back("SELECT id FROM nodes ORDER BY id");
     if (!c.listing.empty()) {
       expected.push_back(c.listing);
       expected.push_back(drop(c.listedName, "idata_12"));

@@ -102,7 +102,7 @@ TEST_F(RecordedSteps200To216, IndexTemplateAndReindexPerDialect) {
     Statements expected = {
         "DELETE FROM metadata WHERE var_name like 'IDataIndexCreationCommand_%'",
         "INSERT INTO metadata (var_name,var_value)\tVALUES ('IDataIndexCreationCommand_0','" + format + "')",
-        "SELECT id FROM nodes"};
+        "SELECT id FROM nodes ORDER BY id"};
     expected.insert(expected.end(), c.reindex.begin(), c.reindex.end());
     for (int n = 0; n < 10; n++)
       expected.push_back("SELECT var_value FROM metadata WHERE var_name='IDataIndexCreationCommand_" +
