@@ -10,6 +10,7 @@
 #include "external/password.h"
 #include "session/commands.h"
 #include "session/globals.h"
+#include "session/tool_lock.h"
 
 namespace {
 
@@ -216,12 +217,27 @@ int RunTvdbmgr(int argc, char *argv[]) {
   // Only init fills a new database; for any other command a missing
   // SQLite file is a mistyped name, not a database to create empty.
   if (!strcmp(command, "init")) DBAllowDatabaseCreation(driver);
+  // Every command takes the lock, before it reads or asks anything: an
+  // export or a check in the middle of an upgrade would see a schema half
+  // changed, and any command that writes would interleave its changes
+  // with the other run's. It outlives DBDisconnect below (see ToolLock).
+  ToolLock toolLock;
+  if (!toolLock.takeBeforeConnecting(driver, s.dbName)) {
+    DBUnloadDriver(driver);
+    return 6;
+  }
   char errorText[DBDRV_MAX_ERROR_TEXT];
   DbHandle = DBConnect(driver, s.server, s.dbName, s.login, s.password, s.schema, errorText);
   if (DbHandle == nullptr) {
     printf("Unable to connect to database %s@%s as %s: %s\n", s.dbName, s.server, s.login, errorText);
     DBUnloadDriver(driver);
     return 4;
+  }
+  if (!toolLock.take(DbHandle)) {
+    DBDisconnect(DbHandle);
+    DbHandle = nullptr;
+    DBUnloadDriver(driver);
+    return 6;
   }
 
   if (!strcmp(command, "init")) {

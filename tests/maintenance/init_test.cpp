@@ -42,7 +42,11 @@ TEST_P(Init, FillsTheDatabaseAndGivesNewGuids) {
   tvtest::RunResult r = init(kScript, {"-t"});
   EXPECT_EQ(r.exitCode, 0);
   std::string plain = std::regex_replace(r.out, std::regex("\33\\[[0-9;]*m"), "");
-  EXPECT_EQ(plain.rfind(kBanner + "Initializing database...\n>>> CREATE TABLE users", 0), 0u) << plain;
+  EXPECT_EQ(plain.rfind(kBanner + tvtest::TracedToolLock(GetParam()) +
+                            "Initializing database...\n>>> CREATE TABLE users",
+                        0),
+            0u)
+      << plain;
   std::smatch m;
   ASSERT_TRUE(
       std::regex_search(plain, m,

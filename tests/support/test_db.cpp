@@ -250,6 +250,12 @@ std::unique_ptr<TestDatabase> OpenOrSkip(const std::string &engine) {
   return nullptr;
 }
 
+std::string TracedToolLock(const std::string &engine) {
+  if (engine == "pgsql") return ">>> SELECT pg_try_advisory_lock(8392005329556566528)::int\n";
+  if (engine == "mysql") return ">>> SELECT GET_LOCK(CONCAT('tvdbmgr:',MD5(DATABASE())),0)\n";
+  return "";
+}
+
 RunResult RunTool(const std::vector<std::string> &args, const std::string &input,
                   const std::vector<std::string> &env) {
   std::string dir = TempDir();

@@ -97,6 +97,11 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string> &args, const std::string &input = "",
                   const std::vector<std::string> &env = {});
 
+// What -t shows first (with NO_COLOR set): the statement of the lock
+// that every command takes right after connecting. Empty on SQLite,
+// where the lock is one on the file.
+std::string TracedToolLock(const std::string &engine);
+
 // Starts the tvdbmgr binary with args (standard input and output
 // /dev/null), calls waitBeforeKill, then kills it with SIGKILL and reaps
 // it. False when it cannot be started.

@@ -129,6 +129,8 @@ void DBUnloadDriver(db_driver_t driver) { delete driver; }
 
 void DBAllowDatabaseCreation(db_driver_t driver) { driver->createDatabase = true; }
 
+int DBGetDriverEngine(db_driver_t driver) { return driver->odbc ? DB_SYNTAX_UNKNOWN : driver->engine; }
+
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
                       const char *password, const char *schema, char *errorText) {
   DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",

@@ -46,6 +46,11 @@ void DBUnloadDriver(db_driver_t driver);
 // The server engines ignore it.
 void DBAllowDatabaseCreation(db_driver_t driver);
 
+// The engine of a loaded driver (DB_SYNTAX_*), known before it connects;
+// DB_SYNTAX_UNKNOWN for ODBC, whose engine DBGetEngine tells once
+// connected.
+int DBGetDriverEngine(db_driver_t driver);
+
 // Returns null and fills errorText when the connection cannot be opened.
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
                       const char *password, const char *schema, char *errorText);
