@@ -19,7 +19,7 @@ std::string KeyColumn(const char *columns) {
 }  // namespace
 
 bool ForEachRowByKey(const char *columns, const char *table, const char *where,
-                     const std::function<bool(db_result_t, int)> &visit) {
+                     const std::function<bool(db_result_t, int)> &visit, FailedRead failedRead) {
   const std::string key = KeyColumn(columns);
   const std::string scope = where == nullptr ? "" : std::string("(") + where + ")";
   std::string after;
@@ -29,7 +29,7 @@ bool ForEachRowByKey(const char *columns, const char *table, const char *where,
     bool goOn;
     Result block =
         StepSelect(LimitedSelect(columns, table, condition, key.c_str(), kKeyBlockRows).c_str(), &goOn);
-    if (block == nullptr) return goOn;
+    if (block == nullptr) return goOn || failedRead == FailedRead::kGoesOn;
     int rows = DBGetNumRows(block.get());
     for (int row = 0; row < rows; row++)
       if (!visit(block.get(), row)) return false;

@@ -16,6 +16,7 @@
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
+#include "upgrade/key_walk.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
@@ -123,15 +124,14 @@ constexpr Action kStep212[] = {
 // reported and the step goes on without it; returns false when a table
 // could not be changed and the step must end.
 bool MakeDataValuesNullable() {
-  Result nodes(SelectSql("SELECT id FROM nodes"));
-  if (nodes == nullptr) return true;
-  int rows = DBGetNumRows(nodes.get());
-  for (int row = 0; row < rows; row++) {
-    char table[32];
-    snprintf(table, sizeof(table), "idata_%d", static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0)));
-    if (!MakeColumnNullable(table, "idata_value", "varchar(255)") && !IgnoreSqlErrors) return false;
-  }
-  return true;
+  return ForEachRowByKey(
+      "id", "nodes", nullptr,
+      [](db_result_t nodes, int row) {
+        char table[32];
+        snprintf(table, sizeof(table), "idata_%d", static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
+        return MakeColumnNullable(table, "idata_value", "varchar(255)") || IgnoreSqlErrors;
+      },
+      FailedRead::kGoesOn);
 }
 
 // Where the dialect can limit a query's rows, an item's values are read
@@ -267,20 +267,25 @@ bool RecodeItemValues(int32_t nodeId, int32_t itemId) {
 // a node that is gone is skipped without a word. Returns false when a
 // write failed and the step must end.
 bool RecodeCollectedValues() {
-  Result items(SelectSql("SELECT node_id,item_id FROM items WHERE datatype=4"));
-  if (items == nullptr) return true;
-  int rows = DBGetNumRows(items.get());
-  ProgressLine progress("Recoding collected values", "items", rows);
-  for (int row = 0; row < rows; row++, progress.advance()) {
-    int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 0));
-    int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items.get(), row, 1));
-    char query[256];
-    snprintf(query, sizeof(query), "SELECT id FROM nodes WHERE id=%d", nodeId);
-    Result node(SelectSql(query));
-    if (node == nullptr || DBGetNumRows(node.get()) == 0) continue;
-    if (!RecodeItemValues(nodeId, itemId)) return false;
-  }
-  return true;
+  constexpr char kTextItems[] = "datatype=4";
+  Result count(SelectSql("SELECT count(*) FROM items WHERE datatype=4"));
+  if (count == nullptr) return true;
+  ProgressLine progress("Recoding collected values", "items",
+                        static_cast<uint64_t>(DBGetFieldInt64(count.get(), 0, 0)));
+  return ForEachRowByKey(
+      "item_id,node_id", "items", kTextItems,
+      [&progress](db_result_t items, int row) {
+        int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items, row, 0));
+        int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items, row, 1));
+        char query[256];
+        snprintf(query, sizeof(query), "SELECT id FROM nodes WHERE id=%d", nodeId);
+        Result node(SelectSql(query));
+        if (node != nullptr && DBGetNumRows(node.get()) > 0 && !RecodeItemValues(nodeId, itemId))
+          return false;
+        progress.advance();
+        return true;
+      },
+      FailedRead::kGoesOn);
 }
 
 constexpr Action kStep213[] = {
@@ -326,20 +331,19 @@ constexpr Action kStep214[] = {
 // without GUIDs. Returns false when an update failed and the step must
 // end.
 bool GenerateObjectGuids() {
-  Result objects(SelectSql("SELECT object_id FROM object_properties"));
-  if (objects == nullptr) return true;
-  int rows = DBGetNumRows(objects.get());
-  for (int row = 0; row < rows; row++) {
-    uuid_t guid;
-    uuid_generate(guid);
-    char text[37];
-    uuid_to_string(guid, text);
-    char statement[256];
-    snprintf(statement, sizeof(statement), "UPDATE object_properties SET guid='%s' WHERE object_id=%d", text,
-             static_cast<int32_t>(DBGetFieldULong(objects.get(), row, 0)));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return ForEachRowByKey(
+      "object_id", "object_properties", nullptr,
+      [](db_result_t objects, int row) {
+        uuid_t guid;
+        uuid_generate(guid);
+        char text[37];
+        uuid_to_string(guid, text);
+        char statement[256];
+        snprintf(statement, sizeof(statement), "UPDATE object_properties SET guid='%s' WHERE object_id=%d",
+                 text, static_cast<int32_t>(DBGetFieldULong(objects, row, 0)));
+        return StepSql(statement);
+      },
+      FailedRead::kGoesOn);
 }
 
 // file_name goes on SQLite too: export and import copy tables by column

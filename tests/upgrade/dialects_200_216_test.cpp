@@ -120,15 +120,18 @@ TEST_F(RecordedSteps200To216, IndexTemplateAndReindexPerDialect) {
 TEST_F(RecordedSteps200To216, OracleCollectedValues) {
   EXPECT_EQ(run(DB_SYNTAX_ORACLE, 213,
                 {{"FROM idata_100", {{"5", "a#41"}, {"5", "it#27s"}}},
-                 {"datatype=4", {{"100", "7"}}},
+                 {"count(*) FROM items", {{"1"}}},
+                 {"datatype=4", {{"7", "100"}}},
                  {"FROM nodes", {{"100"}}}}),
             1);
   Statements fromTheNodeList(recording->statements.begin() + 7, recording->statements.end());
   EXPECT_EQ(
       fromTheNodeList,
       (Statements{
-          "SELECT id FROM nodes", Nullable("idata_100", "idata_value"),
-          "SELECT node_id,item_id FROM items WHERE datatype=4", "SELECT id FROM nodes WHERE id=100",
+          "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
+          Nullable("idata_100", "idata_value"), "SELECT count(*) FROM items WHERE datatype=4",
+          "SELECT * FROM (SELECT item_id,node_id FROM items WHERE (datatype=4) ORDER BY item_id) WHERE ROWNUM<=1000",
+          "SELECT id FROM nodes WHERE id=100",
           "SELECT idata_timestamp,idata_value FROM idata_100 WHERE item_id=7 AND idata_value LIKE '%#%'",
           "UPDATE idata_100 SET idata_value='aA' WHERE item_id=7 AND idata_timestamp=5 AND "
           "idata_value='a#41'",

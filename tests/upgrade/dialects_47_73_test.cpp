@@ -17,10 +17,11 @@ using Statements = std::vector<std::string>;
 class RecordedSteps47To73 : public tvtest::RecordedDialectTest {
  protected:
   // Runs the step that starts at from on a recording of the dialect, the
-  // node query answered with nodes; returns what it printed.
+  // node queries answered with nodes; returns what it printed.
   std::string run(int syntax, int from, const tvtest::Recording::Rows &nodes = {}) {
     use(syntax);
-    recording->answers = {{"SELECT id FROM nodes", nodes}};
+    recording->answers = {{"count(*) FROM nodes", {{std::to_string(nodes.size())}}},
+                          {" id FROM nodes", nodes}};
     testing::internal::CaptureStdout();
     result = RunUpgradeStep(*FindUpgradeStep(from), from);
     return testing::internal::GetCapturedStdout();
@@ -31,17 +32,20 @@ class RecordedSteps47To73 : public tvtest::RecordedDialectTest {
 TEST_F(RecordedSteps47To73, IndexSwapTexts) {
   const struct {
     int syntax;
+    const char *list;
     const char *drop;
     const char *create;
     const char *stored;
   } cases[] = {
-      {DB_SYNTAX_MSSQL, "DROP INDEX idx_idata_7_timestamp ON idata_7",
+      {DB_SYNTAX_MSSQL, "SELECT TOP 1000 id FROM nodes ORDER BY id",
+       "DROP INDEX idx_idata_7_timestamp ON idata_7",
        "CREATE CLUSTERED INDEX idx_idata_7_id_timestamp ON idata_7(item_id,idata_timestamp)",
        "CREATE CLUSTERED INDEX idx_idata_#25d_id_timestamp ON idata_#25d(item_id,idata_timestamp)"},
-      {DB_SYNTAX_ORACLE, "DROP INDEX idx_idata_7_timestamp",
+      {DB_SYNTAX_ORACLE, "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
+       "DROP INDEX idx_idata_7_timestamp",
        "CREATE INDEX idx_idata_7_timestamp_id ON idata_7(idata_timestamp,item_id)",
        "CREATE INDEX idx_idata_#25d_timestamp_id ON idata_#25d(idata_timestamp,item_id)"},
-      {DB_SYNTAX_DB2, "DROP INDEX idx_idata_7_timestamp",
+      {DB_SYNTAX_DB2, "SELECT id FROM nodes ORDER BY id", "DROP INDEX idx_idata_7_timestamp",
        "CREATE INDEX idx_idata_7_id_timestamp ON idata_7(item_id,idata_timestamp)",
        "CREATE INDEX idx_idata_#25d_id_timestamp ON idata_#25d(item_id,idata_timestamp)"},
   };
@@ -50,7 +54,7 @@ TEST_F(RecordedSteps47To73, IndexSwapTexts) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(
         recording->statements,
-        (Statements{"SELECT id FROM nodes", c.drop, c.create,
+        (Statements{"SELECT count(*) FROM nodes", c.list, c.drop, c.create,
                     "DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'",
                     "SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand_1'",
                     std::string("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
