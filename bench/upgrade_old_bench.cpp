@@ -12,7 +12,11 @@
 // process).
 //
 //   build/bench/upgrade_old_bench [--no] [--from V] [--to V] [--events N] [--alarms N] [--slowest K]
-//                                 [nodes] [engine...]   (default 10000 nodes, all engines)
+//                                 [--params P] [nodes] [engine...]   (default 10000 nodes, all engines)
+//
+// --params gives the server engines' driver parameters, e.g. "port=5433"
+// for a PostgreSQL whose lock table holds the indexes of 10,000 nodes in
+// one transaction (max_locks_per_transaction = 512).
 //
 // The database is the test baseline (tests/upgrade/baseline_v14.sql). The
 // upgrade runs in a child process of its own, forked before anything is
@@ -57,6 +61,9 @@ struct Options {
   size_t slowest = 3;
 };
 
+// Driver parameters of the server engines (--params, e.g. "port=5433").
+std::string ServerParams;
+
 using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -65,7 +72,8 @@ struct Connection {
   db_driver_t driver = nullptr;
   db_handle_t handle = nullptr;
   Connection(const std::string &engine, const std::string &database) {
-    driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
+    driver =
+        DBLoadDriver(engine.c_str(), engine == "sqlite" ? "" : ServerParams.c_str(), false, nullptr, nullptr);
     DBAllowDatabaseCreation(driver);
     char error[DBDRV_MAX_ERROR_TEXT] = "";
     handle = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest",
@@ -262,6 +270,26 @@ void Bench(const std::string &engine, const Options &options) {
     }
     previousKb = std::max(previousKb, step.peakKb);
   }
+  // Time and peak memory of the version ranges the steps come in.
+  const struct { int from, to; } kRanges[] = {{14, 47}, {47, 92}, {92, 245}};
+  std::string ranges;
+  for (const auto &range : kRanges) {
+    double seconds = 0;
+    long peakKb = 0;
+    int count = 0;
+    for (const StepTime &step : steps) {
+      int from = atoi(step.step.c_str());
+      if (from < range.from || from >= range.to) continue;
+      seconds += step.seconds;
+      peakKb = std::max(peakKb, step.peakKb);
+      count++;
+    }
+    if (count == 0) continue;
+    char item[128];
+    snprintf(item, sizeof(item), "%s%d..%d %.1f s peak %ld KiB", ranges.empty() ? "" : ", ", range.from,
+             range.to, seconds, peakKb);
+    ranges += item;
+  }
   std::sort(steps.begin(), steps.end(),
             [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
   std::string slowest;
@@ -272,11 +300,11 @@ void Bench(const std::string &engine, const Options &options) {
   }
   printf(
       "%-6s %-3s %d -> %d  nodes %6d  rows %8d  events %d  alarms %d  seed %6.1f s  upgrade %7.1f s  peak "
-      "%6ld KiB (connected before %ld, after %ld)  slowest: %s  peak raised by: %s%s\n",
+      "%6ld KiB (connected before %ld, after %ld)  ranges: %s  slowest: %s  peak raised by: %s%s\n",
       engine.c_str(), options.answerYes ? "yes" : "no", options.from, options.to, options.nodes,
       options.nodes * kItemsPerNode * kRowsPerItem, options.logs.eventLogRows, options.logs.alarms,
-      seedSeconds, total, usage.ru_maxrss, floorKb, floorAfterKb, slowest.c_str(), growth.c_str(),
-      code == 0 ? "" : "  FAILED");
+      seedSeconds, total, usage.ru_maxrss, floorKb, floorAfterKb, ranges.c_str(), slowest.c_str(),
+      growth.c_str(), code == 0 ? "" : "  FAILED");
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
 
@@ -305,6 +333,8 @@ int main(int argc, char **argv) {
       options.logs.eventLogRows = next();
     else if (arg == "--alarms")
       options.logs.alarms = next();
+    else if (arg == "--params" && i + 1 < argc)
+      ServerParams = argv[++i];
     else if (arg == "--slowest")
       options.slowest = static_cast<size_t>(next());
     else if (!nodesGiven && !arg.empty() && isdigit(static_cast<unsigned char>(arg[0])) != 0) {
