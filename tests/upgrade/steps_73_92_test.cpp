@@ -385,7 +385,13 @@ TEST_P(Steps73To92, FailedStepsAroundTheMoveKeepTheVersionAndRerun) {
 
   db->exec(GetParam() == "pgsql" ? "DROP TRIGGER keep_template ON config" : "DROP TRIGGER keep_template");
   out = upgradeTo(92);
-  EXPECT_NE(out.find("Upgrading from version 86 to 87\nUpgrading from version 87 to 88\nSQL query failed ("),
+  // MySQL kept the new table: the step's journal says so.
+  const std::string resumed86 = GetParam() == "mysql"
+                                    ? "Step 86 -> 87 was interrupted at statement 1 of its part 2; "
+                                      "what it had applied before is skipped\n"
+                                    : "";
+  EXPECT_NE(out.find("Upgrading from version 86 to 87\n" + resumed86 +
+                     "Upgrading from version 87 to 88\nSQL query failed ("),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"),
@@ -395,7 +401,12 @@ TEST_P(Steps73To92, FailedStepsAroundTheMoveKeepTheVersionAndRerun) {
   EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"), "<none>");
 
   db->exec("CREATE TABLE templates (id integer not null)");
-  EXPECT_EQ(upgradeTo(92), "Upgrading database...\n" + StepLines(87, 92) + "Database upgrade succeeded\n");
+  const std::string resumed87 = GetParam() == "mysql"
+                                    ? "Step 87 -> 88 was interrupted at statement 1 of its part 1; "
+                                      "what it had applied before is skipped\n"
+                                    : "";
+  EXPECT_EQ(upgradeTo(92), "Upgrading database...\nUpgrading from version 87 to 88\n" + resumed87 +
+                               StepLines(88, 92) + "Database upgrade succeeded\n");
   EXPECT_EQ(DBGetSchemaVersion(db->handle()), 92);
   EXPECT_EQ(
       db->rows("SELECT var_name,var_value FROM metadata WHERE var_name LIKE 'IData%' ORDER BY var_name"),

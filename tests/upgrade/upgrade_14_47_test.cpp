@@ -219,11 +219,14 @@ TEST_P(UpgradeFrom14, EachStepIsItsOwnTransaction) {
   }
 
   db->exec("DROP TABLE vpn_connectors");
-  // What MySQL kept of the failed step would fail the second run.
-  if (GetParam() == "mysql")
-    db->execAll({"DELETE FROM default_images WHERE object_class=12", "DELETE FROM images WHERE image_id=14"});
+  // MySQL kept what the failed step did before its CREATE TABLE; the
+  // second run skips that and sends the CREATE TABLE again.
   std::string resumed = UpgradeTo(*db, 47);
-  EXPECT_EQ(resumed.substr(0, 55), "Upgrading database...\nUpgrading from version 30 to 31\nU");
+  EXPECT_TRUE(
+      resumed.starts_with("Upgrading database...\nUpgrading from version 30 to 31\n" +
+                          std::string(GetParam() == "mysql" ? "Step 30 -> 31 was interrupted at" : "U")))
+      << resumed;
+  EXPECT_EQ(db->value("SELECT count(*) FROM default_images WHERE object_class=12"), "1");
 }
 
 // Every live node's data table gets an index from each of the two index
