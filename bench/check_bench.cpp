@@ -174,6 +174,15 @@ class DelayProxy {
   std::vector<std::thread> pumps_;
 };
 
+// The 1, 5 and 15 minute load averages of the machine, which the
+// figures depend on: the machine is shared.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 // VmHWM of a running process, 0 once it is gone.
 long HighWaterKb(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -338,9 +347,12 @@ bool Prepare(Target &t, int nodes, bool nodeIndexes) {
   Seed(h, nodes);
   if (nodeIndexes)
     for (const char *index : kNodeIndexes) DBQuery(h, index);
-  // As autovacuum leaves a server database: statistics, visibility map
-  // and hint bits set, which the first reader would otherwise write.
+  // As a database in use has them: statistics on every engine, and on
+  // PostgreSQL what autovacuum leaves (visibility map and hint bits set,
+  // which the first reader would otherwise write).
   if (engine == "pgsql") DBQuery(h, "VACUUM ANALYZE");
+  if (engine == "mysql") DBQuery(h, "ANALYZE TABLE nodes,object_properties,interfaces,nsmap,subnets");
+  if (engine == "sqlite") DBQuery(h, "ANALYZE");
   double seedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - seedStart).count();
   DBDisconnect(h);
   DBUnloadDriver(driver);
@@ -383,7 +395,7 @@ double Report(const std::string &engine, const char *how, int nodes, std::vector
 
 // The engines take turns, one check each per round, so that other work on
 // the machine falls on all of them alike; the medians of the rounds are
-// compared.
+// compared. The load average is printed with the figures.
 void Bench(const std::vector<std::string> &engines, int nodes, bool nodeIndexes,
            const std::string &baseline) {
   std::vector<Target> targets;
@@ -392,8 +404,15 @@ void Bench(const std::vector<std::string> &engines, int nodes, bool nodeIndexes,
     if (Prepare(t, nodes, nodeIndexes)) targets.push_back(t);
   }
   constexpr int kRounds = 7;
+  const std::string loadBefore = LoadAverage();
   for (int round = 0; round < kRounds; round++)
-    for (Target &t : targets) t.runs.push_back(RunTool({"-t", "-c", t.config, "check"}));
+    for (size_t turn = 0; turn < targets.size(); turn++) {
+      // Each round starts with another engine, so that none always follows
+      // the same one (and its server's background work after a check).
+      Target &t = targets[(static_cast<size_t>(round) + turn) % targets.size()];
+      t.runs.push_back(RunTool({"-t", "-c", t.config, "check"}));
+    }
+  printf("load average %s before the rounds, %s after\n", loadBefore.c_str(), LoadAverage().c_str());
   double sqliteSeconds = 0;
   for (const Target &t : targets) {
     double seconds = Report(t.engine, "loopback", nodes, t.runs);
