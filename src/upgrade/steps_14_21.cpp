@@ -9,6 +9,7 @@
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
+#include "upgrade/table_rebuild.h"
 
 using namespace step;
 
@@ -153,29 +154,28 @@ constexpr Action kStep16[] = {
     ConfigVariable{"SMTPFromAddr", "talvexd@localhost", 1, 0},
 };
 
-// The list's event column becomes event_code. The rows are read into a
-// buffered result first, so the table can be dropped and re-created
-// before they are written back.
+// The list's event column becomes event_code: the rows are read, the
+// table re-created, and the rows written back.
 bool RebuildPolicyEventList() {
-  bool goOn;
-  Result rules = StepSelect("SELECT rule_id,event_id FROM policy_event_list", &goOn);
-  if (rules == nullptr) return goOn;
-  if (!StepSql("DROP TABLE policy_event_list")) return false;
-  if (!StepSql("CREATE TABLE policy_event_list ("
-               "rule_id integer not null,"
-               "event_code integer not null,"
-               "PRIMARY KEY(rule_id,event_code))"))
-    return false;
-  int rows = DBGetNumRows(rules.get());
-  for (int row = 0; row < rows; row++) {
-    char statement[256];
-    snprintf(statement, sizeof(statement),
-             "INSERT INTO policy_event_list (rule_id,event_code) VALUES (%d,%d)",
-             static_cast<int32_t>(DBGetFieldULong(rules.get(), row, 0)),
-             static_cast<int32_t>(DBGetFieldULong(rules.get(), row, 1)));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return RebuildTable({.table = "policy_event_list",
+                       .query = "SELECT rule_id,event_id FROM policy_event_list",
+                       .create = "CREATE TABLE policy_event_list ("
+                                 "rule_id integer not null,"
+                                 "event_code integer not null,"
+                                 "PRIMARY KEY(rule_id,event_code))",
+                       .asCreateTable = false},
+                      [](db_result_t rules, const char *target) {
+                        int rows = DBGetNumRows(rules);
+                        for (int row = 0; row < rows; row++) {
+                          char statement[256];
+                          snprintf(statement, sizeof(statement),
+                                   "INSERT INTO %s (rule_id,event_code) VALUES (%d,%d)", target,
+                                   static_cast<int32_t>(DBGetFieldULong(rules, row, 0)),
+                                   static_cast<int32_t>(DBGetFieldULong(rules, row, 1)));
+                          if (!StepSql(statement)) return false;
+                        }
+                        return true;
+                      });
 }
 
 // Oracle has no bigint and wants DEFAULT before NOT NULL; the other

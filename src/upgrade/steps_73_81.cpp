@@ -12,6 +12,7 @@
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
+#include "upgrade/table_rebuild.h"
 
 using namespace step;
 
@@ -89,42 +90,39 @@ constexpr Action kStep75[] = {
 // A value read whole, so that a rebuild copies it uncut.
 using WholeText = std::unique_ptr<char, decltype(&free)>;
 
-// A rebuild's CREATE TABLE under the step rule: false when it failed and
-// the step must end, true when the rebuild may go on.
-bool StepCreateTable(const char *statement) { return CreateTableSql(statement) || IgnoreSqlErrors; }
-
 // The map's new key numbers the DCIs of each condition from 0, in the
 // order the old rows come. Returns false when the step must end.
 bool RebuildCondDciMap() {
-  bool goOn;
-  Result rows = StepSelect(
-      "SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map ORDER BY condition_id", &goOn);
-  if (rows == nullptr) return goOn;
-  if (!StepSql("DROP TABLE cond_dci_map")) return false;
-  if (!StepCreateTable("CREATE TABLE cond_dci_map ("
-                       "condition_id integer not null,"
-                       "sequence_number integer not null,"
-                       "dci_id integer not null,"
-                       "node_id integer not null,"
-                       "dci_func integer not null,"
-                       "num_polls integer not null,"
-                       "PRIMARY KEY(condition_id,sequence_number))"))
-    return false;
-  int sequence = 0;
-  uint32_t previous = 0;
-  for (int row = 0; row < DBGetNumRows(rows.get()); row++) {
-    uint32_t condition = DBGetFieldULong(rows.get(), row, 0);
-    sequence = row > 0 && condition == previous ? sequence + 1 : 0;
-    previous = condition;
-    char statement[256];
-    snprintf(statement, sizeof(statement),
-             "INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) "
-             "VALUES (%d,%d,%d,%d,%d,%d)",
-             condition, sequence, DBGetFieldULong(rows.get(), row, 1), DBGetFieldULong(rows.get(), row, 2),
-             DBGetFieldULong(rows.get(), row, 3), DBGetFieldULong(rows.get(), row, 4));
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return RebuildTable(
+      {.table = "cond_dci_map",
+       .query =
+           "SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map ORDER BY condition_id",
+       .create = "CREATE TABLE cond_dci_map ("
+                 "condition_id integer not null,"
+                 "sequence_number integer not null,"
+                 "dci_id integer not null,"
+                 "node_id integer not null,"
+                 "dci_func integer not null,"
+                 "num_polls integer not null,"
+                 "PRIMARY KEY(condition_id,sequence_number))",
+       .asCreateTable = true},
+      [](db_result_t rows, const char *target) {
+        int sequence = 0;
+        uint32_t previous = 0;
+        for (int row = 0; row < DBGetNumRows(rows); row++) {
+          uint32_t condition = DBGetFieldULong(rows, row, 0);
+          sequence = row > 0 && condition == previous ? sequence + 1 : 0;
+          previous = condition;
+          char statement[256];
+          snprintf(statement, sizeof(statement),
+                   "INSERT INTO %s (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) "
+                   "VALUES (%d,%d,%d,%d,%d,%d)",
+                   target, condition, sequence, DBGetFieldULong(rows, row, 1), DBGetFieldULong(rows, row, 2),
+                   DBGetFieldULong(rows, row, 3), DBGetFieldULong(rows, row, 4));
+          if (!StepSql(statement)) return false;
+        }
+        return true;
+      });
 }
 
 constexpr Action kStep76[] = {Conversion{RebuildCondDciMap}};
@@ -199,25 +197,26 @@ constexpr Action kStep79[] = {
 // back as the dialect's literals: a schedule may hold a quote. Returns
 // false when the step must end.
 bool RebuildDciSchedules() {
-  bool goOn;
-  Result rows = StepSelect("SELECT item_id,schedule FROM dci_schedules", &goOn);
-  if (rows == nullptr) return goOn;
-  if (!StepSql("DROP TABLE dci_schedules")) return false;
-  if (!StepCreateTable("CREATE TABLE dci_schedules ("
-                       "schedule_id integer not null,"
-                       "item_id integer not null,"
-                       "schedule varchar(255) not null,"
-                       "PRIMARY KEY(item_id,schedule_id))"))
-    return false;
-  for (int row = 0; row < DBGetNumRows(rows.get()); row++) {
-    WholeText schedule(DBGetField(rows.get(), row, 1, nullptr, 0), free);
-    String statement;
-    statement.addFormattedString("INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,%s)",
-                                 DBGetFieldULong(rows.get(), row, 0), row + 1,
-                                 DBPrepareString(DbHandle, schedule.get()).cstr());
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return RebuildTable({.table = "dci_schedules",
+                       .query = "SELECT item_id,schedule FROM dci_schedules",
+                       .create = "CREATE TABLE dci_schedules ("
+                                 "schedule_id integer not null,"
+                                 "item_id integer not null,"
+                                 "schedule varchar(255) not null,"
+                                 "PRIMARY KEY(item_id,schedule_id))",
+                       .asCreateTable = true},
+                      [](db_result_t rows, const char *target) {
+                        for (int row = 0; row < DBGetNumRows(rows); row++) {
+                          WholeText schedule(DBGetField(rows, row, 1, nullptr, 0), free);
+                          String statement;
+                          statement.addFormattedString(
+                              "INSERT INTO %s (item_id,schedule_id,schedule) VALUES(%d,%d,%s)", target,
+                              DBGetFieldULong(rows, row, 0), row + 1,
+                              DBPrepareString(DbHandle, schedule.get()).cstr());
+                          if (!StepSql(statement)) return false;
+                        }
+                        return true;
+                      });
 }
 
 // The new key takes in the whole row, so rows that are exact copies of
@@ -225,31 +224,32 @@ bool RebuildDciSchedules() {
 // would fail the insert, and with it the step. Returns false when the
 // step must end.
 bool RebuildAddressLists() {
-  bool goOn;
-  Result rows =
-      StepSelect("SELECT DISTINCT list_type,community_id,addr_type,addr1,addr2 FROM address_lists", &goOn);
-  if (rows == nullptr) return goOn;
-  if (!StepSql("DROP TABLE address_lists")) return false;
-  if (!StepCreateTable("CREATE TABLE address_lists ("
-                       "list_type integer not null,"
-                       "community_id integer not null,"
-                       "addr_type integer not null,"
-                       "addr1 varchar(15) not null,"
-                       "addr2 varchar(15) not null,"
-                       "PRIMARY KEY(list_type,community_id,addr_type,addr1,addr2))"))
-    return false;
-  for (int row = 0; row < DBGetNumRows(rows.get()); row++) {
-    WholeText addr1(DBGetField(rows.get(), row, 3, nullptr, 0), free);
-    WholeText addr2(DBGetField(rows.get(), row, 4, nullptr, 0), free);
-    String statement;
-    statement.addFormattedString(
-        "INSERT INTO address_lists (list_type,community_id,addr_type,addr1,addr2) VALUES(%d,%d,%d,%s,%s)",
-        DBGetFieldULong(rows.get(), row, 0), DBGetFieldULong(rows.get(), row, 1),
-        DBGetFieldULong(rows.get(), row, 2), DBPrepareString(DbHandle, addr1.get()).cstr(),
-        DBPrepareString(DbHandle, addr2.get()).cstr());
-    if (!StepSql(statement)) return false;
-  }
-  return true;
+  return RebuildTable(
+      {.table = "address_lists",
+       .query = "SELECT DISTINCT list_type,community_id,addr_type,addr1,addr2 FROM address_lists",
+       .create = "CREATE TABLE address_lists ("
+                 "list_type integer not null,"
+                 "community_id integer not null,"
+                 "addr_type integer not null,"
+                 "addr1 varchar(15) not null,"
+                 "addr2 varchar(15) not null,"
+                 "PRIMARY KEY(list_type,community_id,addr_type,addr1,addr2))",
+       .asCreateTable = true},
+      [](db_result_t rows, const char *target) {
+        for (int row = 0; row < DBGetNumRows(rows); row++) {
+          WholeText addr1(DBGetField(rows, row, 3, nullptr, 0), free);
+          WholeText addr2(DBGetField(rows, row, 4, nullptr, 0), free);
+          String statement;
+          statement.addFormattedString(
+              "INSERT INTO %s (list_type,community_id,addr_type,addr1,addr2) "
+              "VALUES(%d,%d,%d,%s,%s)",
+              target, DBGetFieldULong(rows, row, 0), DBGetFieldULong(rows, row, 1),
+              DBGetFieldULong(rows, row, 2), DBPrepareString(DbHandle, addr1.get()).cstr(),
+              DBPrepareString(DbHandle, addr2.get()).cstr());
+          if (!StepSql(statement)) return false;
+        }
+        return true;
+      });
 }
 
 constexpr Action kStep80[] = {

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
 #include <tuple>
 
 #include "catalogue.h"
@@ -181,6 +183,69 @@ TEST(MysqlResumeQuestion, ARerunAnsweredOtherwiseStopsAndChangesNothing) {
   EXPECT_NE(out.find("Step 20 -> 21 was interrupted at statement "), std::string::npos) << out;
   EXPECT_TRUE(out.ends_with("Database upgrade succeeded\n")) << out;
   EXPECT_EQ(VersionOf(*db), 21);
+}
+
+// The steps that re-create a table write its rows into a new table beside
+// the old one and swap the two. Whichever statement of the swap fails, the
+// rows stay whole (in the old table, or in the copy when the old one is
+// dropped already), and the rerun finishes with every row.
+TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
+  const struct {
+    int from;
+    const char *table;
+    const char *seed;
+    const char *read;
+    const char *expected;
+  } cases[] = {
+      {17, "policy_event_list", "INSERT INTO policy_event_list (rule_id,event_id) VALUES (1,5),(1,6),(2,5)",
+       "SELECT rule_id,event_code FROM policy_event_list ORDER BY 1,2", "1|5\n1|6\n2|5"},
+      {76, "cond_dci_map",
+       "INSERT INTO cond_dci_map (condition_id,dci_id,node_id,dci_func,num_polls) "
+       "VALUES (1,10,100,0,1),(1,11,100,0,2),(2,12,100,0,3)",
+       "SELECT condition_id,sequence_number,dci_id,num_polls FROM cond_dci_map ORDER BY 1,2",
+       "1|0|10|1\n1|1|11|2\n2|0|12|3"},
+      {80, "dci_schedules",
+       "INSERT INTO dci_schedules (item_id,schedule) VALUES (10,'*/5 * * * *'),(11,'it''s'),(12,'#')",
+       "SELECT item_id,schedule FROM dci_schedules ORDER BY 1", "10|*/5 * * * *\n11|it's\n12|#"},
+  };
+  for (const auto &c : cases) {
+    if (std::string missing = upgradetest::MissingStepBetween(14, c.from + 1); !missing.empty())
+      GTEST_SKIP() << missing;
+    const std::string table = c.table;
+    const std::string copy = "tvdbmgr_rebuilt_" + table;
+    // The first row written back (into whichever table), the drop of the
+    // old table, the rename of the copy.
+    const std::function<bool(const std::string &)> failures[] = {
+        [&](const std::string &s) {
+          return s.starts_with("INSERT INTO " + table + " ") || s.starts_with("INSERT INTO " + copy + " ");
+        },
+        [&](const std::string &s) { return s == "DROP TABLE " + table; },
+        [&](const std::string &s) { return s.starts_with("RENAME TABLE "); },
+    };
+    for (const auto &failing : failures) {
+      SCOPED_TRACE(table + ", failure " + std::to_string(&failing - failures + 1));
+      auto db = upgradetest::DatabaseAtVersion("mysql", c.from);
+      if (!db) return;
+      ASSERT_TRUE(db->exec(c.seed));
+      auto plan = std::make_shared<tvtest::FaultPlan>();
+      plan->failWhen = failing;
+      FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+      std::string out = upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), c.from + 1);
+      ASSERT_EQ(VersionOf(*db), c.from) << out;
+      ASSERT_FALSE(plan->failed.empty()) << out;
+      // All three rows, in the old table or, once that is dropped, in the copy.
+      const std::set<std::string> tables = upgradetest::TableNames(*db);
+      EXPECT_EQ(
+          db->value("SELECT count(*) FROM " + (tables.count(c.table) != 0 ? std::string(c.table) : copy)),
+          "3");
+
+      *plan = tvtest::FaultPlan();
+      out = upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), c.from + 1);
+      ASSERT_EQ(VersionOf(*db), c.from + 1) << out;
+      EXPECT_EQ(db->rows(c.read), c.expected);
+      EXPECT_EQ(upgradetest::TableNames(*db).count(copy), 0u);
+    }
+  }
 }
 
 }  // namespace
