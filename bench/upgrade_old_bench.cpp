@@ -270,25 +270,35 @@ void Bench(const std::string &engine, const Options &options) {
     }
     previousKb = std::max(previousKb, step.peakKb);
   }
-  // Time and peak memory of the version ranges the steps come in.
+  // Time, peak memory and three slowest steps of the version ranges the
+  // steps come in.
   const struct { int from, to; } kRanges[] = {{14, 47}, {47, 92}, {92, 245}};
   std::string ranges;
   for (const auto &range : kRanges) {
-    double seconds = 0;
-    long peakKb = 0;
-    int count = 0;
+    std::vector<StepTime> inRange;
     for (const StepTime &step : steps) {
       int from = atoi(step.step.c_str());
-      if (from < range.from || from >= range.to) continue;
+      if (from >= range.from && from < range.to) inRange.push_back(step);
+    }
+    if (inRange.empty()) continue;
+    double seconds = 0;
+    long peakKb = 0;
+    for (const StepTime &step : inRange) {
       seconds += step.seconds;
       peakKb = std::max(peakKb, step.peakKb);
-      count++;
     }
-    if (count == 0) continue;
-    char item[128];
-    snprintf(item, sizeof(item), "%s%d..%d %.1f s peak %ld KiB", ranges.empty() ? "" : ", ", range.from,
+    std::sort(inRange.begin(), inRange.end(),
+              [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
+    char item[256];
+    snprintf(item, sizeof(item), "%s%d..%d %.1f s peak %ld KiB (", ranges.empty() ? "" : "; ", range.from,
              range.to, seconds, peakKb);
     ranges += item;
+    for (size_t i = 0; i < inRange.size() && i < 3; i++) {
+      snprintf(item, sizeof(item), "%s%s %.1f s", i > 0 ? ", " : "", inRange[i].step.c_str(),
+               inRange[i].seconds);
+      ranges += item;
+    }
+    ranges += ")";
   }
   std::sort(steps.begin(), steps.end(),
             [](const StepTime &a, const StepTime &b) { return a.seconds > b.seconds; });
