@@ -103,9 +103,14 @@ bool StepJournal::open() {
   appliedDigest_ = strtoull(DBGetField(row.get(), 0, 2, digest, sizeof(digest)), nullptr, 16);
   inFlight_ = DBGetFieldLong(row.get(), 0, 3);
   checked_ = false;
-  printf(
-      "Step %d -> %d was interrupted at statement %d of its part %d; what it had applied before is skipped\n",
-      from_, to_, applied_.statement + 1, applied_.unit);
+  // A step whose first statement failed outright left its row but
+  // applied nothing: the rerun is a plain run.
+  const bool appliedNothing = applied_ <= Position{1, 0} && inFlight_ == 0;
+  if (!appliedNothing)
+    printf(
+        "Step %d -> %d was interrupted at statement %d of its part %d; what it had applied before is "
+        "skipped\n",
+        from_, to_, applied_.statement + 1, applied_.unit);
   return true;
 }
 
