@@ -9,6 +9,7 @@
 
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "upgrade/steps.h"
 
 namespace {
 
@@ -72,6 +73,19 @@ bool CreateJournalTable() {
 }
 
 void DropJournalTable() { SendJournalStatement(std::string("DROP TABLE IF EXISTS ") + kJournalTable); }
+
+int InterruptedStepAround(int version) {
+  Result rows(SelectSql((std::string("SELECT from_version FROM ") + kJournalTable + " WHERE from_version<" +
+                         std::to_string(version))
+                            .c_str()));
+  if (rows == nullptr) return 0;
+  for (int row = 0; row < DBGetNumRows(rows.get()); row++) {
+    const int start = DBGetFieldLong(rows.get(), row, 0);
+    const UpgradeStep *step = FindUpgradeStep(start);
+    if (step != nullptr && version < step->to) return start;
+  }
+  return 0;
+}
 
 namespace {
 StepJournal *Running = nullptr;

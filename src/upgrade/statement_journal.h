@@ -26,6 +26,13 @@ bool CreateJournalTable();
 // Drops the journal's table, once the upgrade has reached its end. A
 // failure is reported and changes nothing else.
 void DropJournalTable();
+// A bridge replays steps that each write their version, and on these
+// dialects an action that ran after a schema statement commits: a bridge
+// cut short can leave the version of a step it replayed. Returns the
+// start of the interrupted step whose journal row covers version (start
+// < version < the step's end), to be resumed from there; 0 when there is
+// none or the journal cannot be read (reported).
+int InterruptedStepAround(int version);
 
 // Where the step runner asks the running journal (none: every action
 // runs). Returns false when the action is to be passed over because the

@@ -56,15 +56,18 @@ void UpgradeDatabaseTo(int target) {
   }
 
   while (version < target) {
-    const UpgradeStep *step = FindUpgradeStep(version);
+    int from = version;
+    if (UpgradeNeedsJournal())
+      if (int start = InterruptedStepAround(version); start != 0) from = start;
+    const UpgradeStep *step = FindUpgradeStep(from);
     if (step == nullptr) {
       printf("Unable to find upgrade procedure for version %d\n", version);
       break;
     }
-    printf("Upgrading from version %d to %d\n", version, step->to);
+    printf("Upgrading from version %d to %d\n", from, step->to);
     fflush(stdout);
     DBBegin(DbHandle);
-    bool ok = RunStep(*step, version);
+    bool ok = RunStep(*step, from);
     // Under -X a step whose version write failed still succeeds; with the
     // version unchanged the same step would be chosen again without end,
     // so such a step counts as failed, before anything is committed. The

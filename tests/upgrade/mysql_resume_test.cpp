@@ -104,7 +104,9 @@ void FailAndResume(tvtest::TestDatabase &db, tvtest::TestDatabase &reference, in
     EXPECT_EQ(out.find("ERROR: step"), std::string::npos) << out;
     // A failure the step goes past, or a number past the rerun's end.
     if (VersionOf(db) == step->to) return;
-    ASSERT_EQ(VersionOf(db), from) << out;
+    // A bridge cut short may have committed the version of a step it
+    // replays; the rerun resumes the bridge.
+    ASSERT_TRUE(VersionOf(db) >= from && VersionOf(db) < step->to) << VersionOf(db) << "\n" << out;
   }
   *plan = tvtest::FaultPlan();
   out = upgradetest::UpgradeOutputThrough(handle.get(), db.syntax(), step->to);
@@ -150,6 +152,21 @@ TEST_P(MysqlResume, EveryStepOfTheMainLineFinishesOnRerun) {
 INSTANTIATE_TEST_SUITE_P(Segments, MysqlResume, ::testing::ValuesIn(kSegments), [](const auto &info) {
   return std::to_string(info.param.from) + "_" + std::to_string(info.param.to);
 });
+
+// The bridges from the old numbering replay steps of the 2xx line inside
+// their own row; a failure anywhere in them is finished by a rerun too.
+TEST(MysqlResumeBridges, EveryBridgeFinishesOnRerun) {
+  for (int from : {92, 99, 100, 104, 105, 233}) {
+    if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
+    auto db = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+    auto reference = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+    if (!db || !reference) return;
+    FailAndResume(*db, *reference, from);
+    if (HasFatalFailure()) return;
+    ExpectSameAs(*db, *reference);
+    EXPECT_EQ(upgradetest::TableNames(*db).count(kJournalTable), 0u) << from;
+  }
+}
 
 // 20 -> 21 indexes every collected-data table when its question is
 // answered yes. A run that stopped after those indexes cannot be finished
