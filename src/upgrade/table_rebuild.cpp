@@ -49,8 +49,15 @@ bool RebuildBesideTheTable(const TableRebuild &rebuild, const RowWriteBack &writ
   if (rows == nullptr) return goOn;
   std::string create = rebuild.create;
   create.replace(create.find(table), table.size(), copy);
-  return SendCreate(rebuild, create) && writeBack(rows.get(), copy.c_str()) &&
-         StepSql(("DROP TABLE " + table).c_str()) &&
+  // The old table goes only when the copy holds every row: under -X a
+  // failed statement reads as success, so the reported errors tell.
+  const int errorsBefore = ReportedSqlErrors();
+  if (!SendCreate(rebuild, create) || !writeBack(rows.get(), copy.c_str())) return false;
+  if (ReportedSqlErrors() != errorsBefore) {
+    ExecSql(("DROP TABLE IF EXISTS " + copy).c_str());
+    return true;  // only under IgnoreSqlErrors: the step goes on, the table as it was
+  }
+  return StepSql(("DROP TABLE " + table).c_str()) &&
          StepSql(("RENAME TABLE " + copy + " TO " + table).c_str());
 }
 

@@ -19,6 +19,7 @@
 #include "session/globals.h"
 #include "start_versions.h"
 #include "support/failing_db.h"
+#include "support/scoped_state.h"
 #include "upgrade/statement_journal.h"
 #include "upgrade/steps.h"
 
@@ -152,6 +153,27 @@ TEST_P(MysqlResume, EveryStepOfTheMainLineFinishesOnRerun) {
 INSTANTIATE_TEST_SUITE_P(Segments, MysqlResume, ::testing::ValuesIn(kSegments), [](const auto &info) {
   return std::to_string(info.param.from) + "_" + std::to_string(info.param.to);
 });
+
+// Under -X a failed row reads as success; the old table must not be
+// dropped for a copy that lacks the row.
+TEST(MysqlResumeRebuild, IgnoredFailureKeepsTheOldTable) {
+  if (std::string missing = upgradetest::MissingStepBetween(14, 81); !missing.empty())
+    GTEST_SKIP() << missing;
+  auto db = upgradetest::DatabaseAtVersion("mysql", 80);
+  if (!db) return;
+  ASSERT_TRUE(db->exec("INSERT INTO dci_schedules (item_id,schedule) VALUES (10,'a'),(11,'b'),(12,'c')"));
+  tvtest::ScopedOptions options;
+  IgnoreSqlErrors = true;
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  plan->failWhen = [](const std::string &s) {
+    return s.starts_with("INSERT INTO tvdbmgr_rebuilt_dci_schedules ");
+  };
+  FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+  const std::string out = upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), 81);
+  ASSERT_FALSE(plan->failed.empty()) << out;
+  EXPECT_EQ(db->rows("SELECT item_id,schedule FROM dci_schedules ORDER BY 1"), "10|a\n11|b\n12|c") << out;
+  EXPECT_EQ(upgradetest::TableNames(*db).count("tvdbmgr_rebuilt_dci_schedules"), 0u);
+}
 
 // The bridges from the old numbering replay steps of the 2xx line inside
 // their own row; a failure anywhere in them is finished by a rerun too.
