@@ -6,36 +6,14 @@
 
 #include "check/check_stage.h"
 #include "session/globals.h"
+#include "session/key_blocks.h"
 #include "session/sql_exec.h"
 
 std::string BlockQuery(const char *columns, const char *from, const std::string &where, const char *order) {
-  const std::string condition = where.empty() ? "" : " WHERE " + where;
-  const std::string limit = std::to_string(kBlockRows);
-  switch (DbSyntax) {
-    case DB_SYNTAX_MYSQL:
-    case DB_SYNTAX_PGSQL:
-    case DB_SYNTAX_SQLITE:
-      return std::string("SELECT ") + columns + " FROM " + from + condition + " ORDER BY " + order +
-             " LIMIT " + limit;
-    case DB_SYNTAX_MSSQL:
-      return "SELECT TOP " + limit + " " + columns + " FROM " + from + condition + " ORDER BY " + order;
-    case DB_SYNTAX_ORACLE:
-      return std::string("SELECT * FROM (SELECT ") + columns + " FROM " + from + condition + " ORDER BY " +
-             order + ") WHERE ROWNUM<=" + limit;
-    default: return std::string("SELECT ") + columns + " FROM " + from + condition + " ORDER BY " + order;
-  }
+  return LimitedSelect(columns, from, where, order, kBlockRows);
 }
 
-bool IsLastBlock(db_result_t block) {
-  switch (DbSyntax) {
-    case DB_SYNTAX_MYSQL:
-    case DB_SYNTAX_PGSQL:
-    case DB_SYNTAX_SQLITE:
-    case DB_SYNTAX_MSSQL:
-    case DB_SYNTAX_ORACLE: return DBGetNumRows(block) < kBlockRows;
-    default: return true;
-  }
-}
+bool IsLastBlock(db_result_t block) { return !DialectLimitsRows() || DBGetNumRows(block) < kBlockRows; }
 
 std::string KeyAfter(const char *column, int32_t last) {
   return std::string(column) + ">" + std::to_string(last);
