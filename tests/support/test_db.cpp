@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "session/globals.h"
 
@@ -324,6 +326,17 @@ bool RunToolAndKill(const std::vector<std::string> &args, const std::function<vo
   while (waitpid(pid, &status, 0) < 0) {
   }
   return true;
+}
+
+bool WaitForOtherSessions(TestDatabase &db) {
+  if (db.engine() == "sqlite") return true;
+  const std::string others =
+      db.engine() == "pgsql"
+          ? "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND pid<>pg_backend_pid()"
+          : "SELECT count(*) FROM information_schema.processlist WHERE db=DATABASE() AND id<>CONNECTION_ID()";
+  for (int i = 0; i < 600 && db.value(others) != "0"; i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return db.value(others) == "0";
 }
 
 }  // namespace tvtest

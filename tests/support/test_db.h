@@ -102,6 +102,11 @@ RunResult RunTool(const std::vector<std::string> &args, const std::string &input
 // where the lock is one on the file.
 std::string TracedToolLock(const std::string &engine);
 
+// The server may go on for a moment with the session of a killed run
+// (and keep its locks). Waits up to 30 s for every other session of the
+// database to end; false when one is still there. SQLite has none.
+bool WaitForOtherSessions(TestDatabase &db);
+
 // Starts the tvdbmgr binary with args (standard input and output
 // /dev/null), calls waitBeforeKill, then kills it with SIGKILL and reaps
 // it. False when it cannot be started.

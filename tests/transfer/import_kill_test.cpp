@@ -43,22 +43,6 @@ std::string MakeFile(const std::string &dir, bool second) {
   return file;
 }
 
-// A session of the killed import may go on for a moment on the server;
-// the database is compared once it is gone.
-void WaitForOtherSessions(tvtest::TestDatabase &db) {
-  std::string query;
-  if (db.engine() == "pgsql")
-    query =
-        "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND pid<>pg_backend_pid()";
-  else if (db.engine() == "mysql")
-    query = "SELECT count(*) FROM information_schema.processlist WHERE db=DATABASE() AND id<>CONNECTION_ID()";
-  else
-    return;
-  for (int i = 0; i < 600 && db.value(query) != "0"; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(db.value(query), "0") << "the killed import's session did not end";
-}
-
 class ImportKill : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ImportKill, LeavesTheOldOrTheNewDatabase) {
@@ -94,7 +78,7 @@ TEST_P(ImportKill, LeavesTheOldOrTheNewDatabase) {
     ASSERT_TRUE(tvtest::RunToolAndKill({"-f", "-c", db->configPath(), "import", files[other]},
                                        [&] { std::this_thread::sleep_for(delay); }));
     db->reconnect();
-    WaitForOtherSessions(*db);
+    EXPECT_TRUE(tvtest::WaitForOtherSessions(*db)) << "the killed import's session did not end";
     const tvtest::Snapshot now = tvtest::TakeSnapshot(*db);
     const bool old = now == states[current], complete = now == states[other];
     ASSERT_TRUE(old || complete) << "kill " << k << " left a mixture of the two databases";

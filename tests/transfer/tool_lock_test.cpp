@@ -95,22 +95,6 @@ class WaitingRun {
   int input_ = -1;
 };
 
-// The server ends the session of a killed run, and its lock, once it
-// notices the closed connection.
-void WaitForOtherSessions(tvtest::TestDatabase &db) {
-  std::string query;
-  if (db.engine() == "pgsql")
-    query =
-        "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND pid<>pg_backend_pid()";
-  else if (db.engine() == "mysql")
-    query = "SELECT count(*) FROM information_schema.processlist WHERE db=DATABASE() AND id<>CONNECTION_ID()";
-  else
-    return;
-  for (int i = 0; i < 600 && db.value(query) != "0"; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(db.value(query), "0") << "the killed run's session did not end";
-}
-
 // The mark of a server, which unlock asks to remove.
 void MarkLockedByServer(tvtest::TestDatabase &db) {
   db.exec("UPDATE config SET var_value='talvexd#1' WHERE var_name='DBLockStatus'");
@@ -169,7 +153,7 @@ TEST_P(ToolLock, SecondRunIsRefusedUntilTheFirstEnds) {
     ASSERT_TRUE(killed.asking());
     killed.killHard();
   }
-  WaitForOtherSessions(*db);
+  EXPECT_TRUE(tvtest::WaitForOtherSessions(*db)) << "the killed run's session did not end";
   const tvtest::RunResult unlocked = tvtest::Tool(*db, {"-f", "unlock"});
   EXPECT_EQ(unlocked.exitCode, 0);
   EXPECT_NE(unlocked.out.find("Database lock removed\n"), std::string::npos) << unlocked.out << unlocked.err;

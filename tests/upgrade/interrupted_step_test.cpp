@@ -50,10 +50,7 @@ TEST(InterruptedStep, KillWhileTextsAreDecodedLeavesThemEncodedOrTheStepDone) {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }));
     db->reconnect();
-    const std::string others =
-        "SELECT count(*) FROM information_schema.processlist WHERE db=DATABASE() AND id<>CONNECTION_ID()";
-    for (int i = 0; i < 600 && db->value(others) != "0"; i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    tvtest::WaitForOtherSessions(*db);
     const std::string version = db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'");
     SCOPED_TRACE("killed " + std::to_string(ms) + " ms into the recoding, at version " + version);
     const struct {

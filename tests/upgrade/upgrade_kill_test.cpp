@@ -46,19 +46,6 @@ std::unique_ptr<tvtest::TestDatabase> NetworkDatabase(const std::string &engine)
   return db;
 }
 
-// The session of a killed run may go on for a moment on the server; the
-// database is looked at once it has gone.
-void WaitForOtherSessions(tvtest::TestDatabase &db) {
-  if (db.engine() == "sqlite") return;
-  const std::string others =
-      db.engine() == "pgsql"
-          ? "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND pid<>pg_backend_pid()"
-          : "SELECT count(*) FROM information_schema.processlist WHERE db=database() AND id<>connection_id()";
-  for (int i = 0; i < 600 && db.value(others) != "0"; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_EQ(db.value(others), "0") << "the killed upgrade's session did not end";
-}
-
 // What two runs of the same upgrade share.
 std::pair<std::set<std::string>, std::map<std::string, std::string>> Comparable(tvtest::TestDatabase &db) {
   const upgradetest::DatabaseState state = upgradetest::TakeState(db);
@@ -102,7 +89,7 @@ TEST_P(UpgradeKill, RerunFinishesAsIfUninterrupted) {
     ASSERT_TRUE(tvtest::RunToolAndKill({"-f", "-c", db->configPath(), "upgrade"},
                                        [&] { std::this_thread::sleep_for(delay); }));
     db->reconnect();
-    WaitForOtherSessions(*db);
+    ASSERT_TRUE(tvtest::WaitForOtherSessions(*db)) << "the killed upgrade's session did not end";
     const int reached = DBGetSchemaVersion(db->handle());
     versions += " " + std::to_string(reached);
     if (reached == kToolSchemaVersion)
