@@ -41,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_process.h"
 #include "external/db/db.h"
 #include "session/globals.h"
 #include "upgrade/baseline.h"
@@ -68,51 +69,9 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-struct Connection {
-  db_driver_t driver = nullptr;
-  db_handle_t handle = nullptr;
-  Connection(const std::string &engine, const std::string &database) {
-    driver =
-        DBLoadDriver(engine.c_str(), engine == "sqlite" ? "" : ServerParams.c_str(), false, nullptr, nullptr);
-    DBAllowDatabaseCreation(driver);
-    char error[DBDRV_MAX_ERROR_TEXT] = "";
-    handle = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest",
-                       "", error);
-    if (handle == nullptr) fprintf(stderr, "%s: %s\n", engine.c_str(), error);
-  }
-  ~Connection() {
-    if (handle != nullptr) DBDisconnect(handle);
-    DBUnloadDriver(driver);
-  }
-};
-
-// Drops the benchmark database and, unless statement is empty, runs it
-// (CREATE DATABASE). False when the server cannot be reached.
-bool Admin(const std::string &engine, const std::string &statement) {
-  Connection admin(engine, "tvtest");
-  if (admin.handle == nullptr) return false;
-  DBQuery(admin.handle, ("DROP DATABASE IF EXISTS " + std::string(kDatabase)).c_str());
-  return statement.empty() || DBQuery(admin.handle, statement.c_str());
-}
-
-// Runs body in a child process; returns its exit code and fills usage.
-template <typename Body>
-int InChild(Body body, rusage &usage) {
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int code = body();
-    fflush(stdout);
-    _exit(code);
-  }
-  int status = 0;
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A connection and nothing else: the floor of the upgrade's memory.
 int ConnectOnly(const std::string &engine, const std::string &database) {
-  Connection c(engine, database);
+  bench::Connection c(engine, database, ServerParams);
   return c.handle == nullptr ? 1 : 0;
 }
 
@@ -145,7 +104,7 @@ void AnswerQuestions(bool answerYes) {
 }
 
 int Seed(const std::string &engine, const std::string &database, const Options &options) {
-  Connection c(engine, database);
+  bench::Connection c(engine, database, ServerParams);
   if (c.handle == nullptr) return 1;
   DbHandle = c.handle;
   DbSyntax = DBGetEngine(c.handle);
@@ -179,7 +138,7 @@ int Seed(const std::string &engine, const std::string &database, const Options &
 int Upgrade(const std::string &engine, const std::string &database, const Options &options, int pipeOut) {
   dup2(pipeOut, STDOUT_FILENO);
   close(pipeOut);
-  Connection c(engine, database);
+  bench::Connection c(engine, database, ServerParams);
   if (c.handle == nullptr) return 1;
   DbHandle = c.handle;
   DbSyntax = DBGetSyntax(c.handle);
@@ -203,14 +162,14 @@ void Bench(const std::string &engine, const Options &options) {
     std::string create = "CREATE DATABASE " + database;
     if (engine == "mysql") create += " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
     if (engine == "pgsql") create += " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0";
-    if (!Admin(engine, create)) return;
+    if (!bench::Admin(engine, kDatabase, create, ServerParams)) return;
   }
 
   rusage usage{};
   Clock::time_point seedStart = Clock::now();
-  if (InChild([&] { return Seed(engine, database, options); }, usage) != 0) return;
+  if (bench::InChild([&] { return Seed(engine, database, options); }, usage) != 0) return;
   double seedSeconds = Since(seedStart);
-  InChild([&] { return ConnectOnly(engine, database); }, usage);
+  bench::InChild([&] { return ConnectOnly(engine, database); }, usage);
   long floorKb = usage.ru_maxrss;
 
   int fds[2];
@@ -256,7 +215,8 @@ void Bench(const std::string &engine, const Options &options) {
   double total = Since(start);
   long floorAfterKb = usage.ru_maxrss;
   rusage after{};
-  if (InChild([&] { return ConnectOnly(engine, database); }, after) == 0) floorAfterKb = after.ru_maxrss;
+  if (bench::InChild([&] { return ConnectOnly(engine, database); }, after) == 0)
+    floorAfterKb = after.ru_maxrss;
 
   // The steps that raised the peak, in order.
   std::string growth;
@@ -321,7 +281,7 @@ void Bench(const std::string &engine, const Options &options) {
   if (engine == "sqlite")
     unlink(database.c_str());
   else
-    Admin(engine, "");
+    bench::Admin(engine, kDatabase, "", ServerParams);
 }
 
 }  // namespace

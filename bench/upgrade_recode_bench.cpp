@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
 #include "external/db/db.h"
 #include "session/batch.h"
 #include "session/globals.h"
@@ -43,46 +44,6 @@ const char kDatabase[] = "tvbench_upgrade_recode";
 const int kItems = 10;
 
 using Clock = std::chrono::steady_clock;
-
-struct Connection {
-  db_driver_t driver = nullptr;
-  db_handle_t handle = nullptr;
-  Connection(const std::string &engine, const std::string &database) {
-    driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
-    DBAllowDatabaseCreation(driver);
-    char error[DBDRV_MAX_ERROR_TEXT] = "";
-    handle = DBConnect(driver, engine == "sqlite" ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest",
-                       "", error);
-    if (handle == nullptr) fprintf(stderr, "%s: %s\n", engine.c_str(), error);
-  }
-  ~Connection() {
-    if (handle != nullptr) DBDisconnect(handle);
-    DBUnloadDriver(driver);
-  }
-};
-
-// Drops the benchmark database and, unless statement is empty, runs it
-// (CREATE DATABASE). False when the server cannot be reached.
-bool Admin(const std::string &engine, const std::string &statement) {
-  Connection admin(engine, "tvtest");
-  if (admin.handle == nullptr) return false;
-  DBQuery(admin.handle, ("DROP DATABASE IF EXISTS " + std::string(kDatabase)).c_str());
-  return statement.empty() || DBQuery(admin.handle, statement.c_str());
-}
-
-template <typename Body>
-int InChild(Body body, rusage &usage) {
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int code = body();
-    fflush(stdout);
-    _exit(code);
-  }
-  int status = 0;
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool Exec(const std::string &sql) {
   char error[DBDRV_MAX_ERROR_TEXT];
@@ -163,7 +124,7 @@ bool SeedCollectedValues(long rows) {
 }
 
 int Seed(const std::string &engine, const std::string &database, int from, long rows) {
-  Connection c(engine, database);
+  bench::Connection c(engine, database);
   if (c.handle == nullptr) return 1;
   DbHandle = c.handle;
   DbSyntax = DBGetEngine(c.handle);
@@ -193,7 +154,7 @@ int Step(const std::string &engine, const std::string &database, int from, bool 
   int quiet = open("/dev/null", O_WRONLY);
   dup2(quiet, STDOUT_FILENO);
   close(quiet);
-  Connection c(engine, database);
+  bench::Connection c(engine, database);
   if (c.handle == nullptr) return 1;
   DbHandle = c.handle;
   DbSyntax = rowwise ? DB_SYNTAX_DB2 : DBGetSyntax(c.handle);
@@ -207,7 +168,7 @@ int Step(const std::string &engine, const std::string &database, int from, bool 
 
 // Rows that still hold "#" after the step, which leaves none.
 std::string Left(const std::string &engine, const std::string &database, int from) {
-  Connection c(engine, database);
+  bench::Connection c(engine, database);
   if (c.handle == nullptr) return "?";
   DbHandle = c.handle;
   if (from == 213) return Value("SELECT count(*) FROM idata_1 WHERE idata_value LIKE '%#%'");
@@ -230,24 +191,24 @@ void Bench(const std::string &label, int from, long rows) {
   } else {
     std::string create = "CREATE DATABASE " + database;
     if (engine == "mysql") create += " CHARACTER SET utf8mb4";
-    if (!Admin(engine, create)) return;
+    if (!bench::Admin(engine, kDatabase, create)) return;
   }
   rusage usage{};
   Clock::time_point seedStart = Clock::now();
-  if (InChild([&] { return Seed(engine, database, from, rows); }, usage) != 0) {
+  if (bench::InChild([&] { return Seed(engine, database, from, rows); }, usage) != 0) {
     fprintf(stderr, "%s: seeding failed\n", engine.c_str());
     return;
   }
   double seedSeconds = std::chrono::duration<double>(Clock::now() - seedStart).count();
-  InChild(
+  bench::InChild(
       [&] {
-        Connection c(engine, database);
+        bench::Connection c(engine, database);
         return c.handle == nullptr ? 1 : 0;
       },
       usage);
   long floorKb = usage.ru_maxrss;
   Clock::time_point start = Clock::now();
-  int code = InChild([&] { return Step(engine, database, from, rowwise); }, usage);
+  int code = bench::InChild([&] { return Step(engine, database, from, rowwise); }, usage);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   printf(
       "%-14s %d -> %d  rows %8ld  seed %6.1f s  step %7.1f s  %9.0f rows/s  peak %6ld KiB (connected %ld)  "
@@ -258,7 +219,7 @@ void Bench(const std::string &label, int from, long rows) {
   if (engine == "sqlite")
     unlink(database.c_str());
   else
-    Admin(engine, "");
+    bench::Admin(engine, kDatabase, "");
 }
 
 }  // namespace
