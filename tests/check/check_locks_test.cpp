@@ -15,6 +15,7 @@
 #include "session/commands.h"
 #include "session/lock_table.h"
 #include "support/failing_db.h"
+#include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 
@@ -101,20 +102,12 @@ TEST_F(CheckLocks, EstimateCoversWhatTheCheckHoldsAtItsCommit) {
 
 TEST_F(CheckLocks, CheckTooLargeForTheLockTableIsRefusedBeforeItStarts) {
   if (!db) return;
-  LockTableSize size;
-  {
-    tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
-    ASSERT_TRUE(ReadLockTableSize(size));
-  }
+  const LockTableSize size = tvtest::ServerLockTable(*db);
+  ASSERT_FALSE(HasFailure());
   // A table and its index each.
   const int64_t tables = size.locks() / 2 + 1;
   if (tables > 10000) GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
-  for (int64_t first = 1; first <= tables; first += 500)
-    db->exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +
-             std::to_string(std::min(first + 499, tables)) +
-             " LOOP EXECUTE format('CREATE TABLE idata_%s (item_id integer not null,idata_timestamp integer "
-             "not null,idata_value varchar(255) null)',1000000+i); EXECUTE format('CREATE INDEX idx_t_%s ON "
-             "idata_%s(item_id)',1000000+i,1000000+i); END LOOP; END $$");
+  tvtest::AddIndexedDataTables(*db, tables);
   db->exec(
       "INSERT INTO nodes (id,primary_ip,community) SELECT 1000000+g,'0.0.0.0','public' FROM "
       "generate_series(1," +

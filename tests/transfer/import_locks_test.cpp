@@ -15,6 +15,7 @@
 #include "session/commands.h"
 #include "session/lock_table.h"
 #include "support/failing_db.h"
+#include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
 #include "transfer/export_table_list.h"
 #include "transfer/import_locks.h"
@@ -130,11 +131,8 @@ TEST_F(ImportLocks, EstimateCoversWhatTheImportHoldsAtItsCommit) {
 
 TEST_F(ImportLocks, ImportTooLargeForTheLockTableIsRefusedBeforeClearing) {
   if (!db) return;
-  LockTableSize size;
-  {
-    tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
-    ASSERT_TRUE(ReadLockTableSize(size));
-  }
+  const LockTableSize size = tvtest::ServerLockTable(*db);
+  ASSERT_FALSE(HasFailure());
   // Each node of the file brings a table and its index.
   const int64_t nodes = size.locks() / 2 + 1;
   if (nodes > 20000) GTEST_SKIP() << "the server's lock table holds " << size.locks() << " locks";

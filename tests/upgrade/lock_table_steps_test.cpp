@@ -11,6 +11,7 @@
 #include "external/db/db.h"
 #include "fixtures.h"
 #include "session/lock_table.h"
+#include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
 
 namespace {
@@ -26,13 +27,6 @@ std::unique_ptr<tvtest::TestDatabase> OneNodeAt(int version) {
   UpgradeTo(*db, version);
   if (DBGetSchemaVersion(db->handle()) != version) return nullptr;
   return db;
-}
-
-LockTableSize ServerLockTable(tvtest::TestDatabase &db) {
-  tvtest::ScopedCurrentDatabase current(db.handle(), db.syntax());
-  LockTableSize size;
-  EXPECT_TRUE(ReadLockTableSize(size));
-  return size;
 }
 
 // Node rows copied from the one node, without collected-data tables: the
@@ -60,7 +54,7 @@ TEST(StepLocks, IndexQuestionAnsweredYesIsRefusedWhereTheIndexesDoNotFit) {
   auto db = OneNodeAt(20);
   if (!db) return;
   // Each index locks itself and its table.
-  AddNodeRows(*db, ServerLockTable(*db).locks() / 2);
+  AddNodeRows(*db, tvtest::ServerLockTable(*db).locks() / 2);
   const std::string out = UpgradeOutput(*db, 21, true);
   ExpectRefused(out, 20);
   EXPECT_EQ(out.find("Creating indexes"), std::string::npos);
@@ -75,7 +69,7 @@ TEST(StepLocks, IndexQuestionAnsweredYesIsRefusedWhereTheIndexesDoNotFit) {
 TEST(StepLocks, TimestampReindexIsRefusedWhereTheIndexesDoNotFit) {
   auto db = OneNodeAt(52);
   if (!db) return;
-  AddNodeRows(*db, ServerLockTable(*db).locks() / 2);
+  AddNodeRows(*db, tvtest::ServerLockTable(*db).locks() / 2);
   const std::string out = UpgradeOutput(*db, 53);
   ExpectRefused(out, 52);
   EXPECT_EQ(out.find("Reindexing database:"), std::string::npos);
@@ -87,14 +81,9 @@ TEST(StepLocks, ReindexOfEveryTableIsRefusedWhereTheIndexesDoNotFit) {
   if (!db) return;
   const std::string templates = db->rows("SELECT var_name,var_value FROM metadata ORDER BY var_name");
   // A table, its index and the index of the template: three locks each.
-  const int64_t tables = ServerLockTable(*db).locks() / 3 + 1;
+  const int64_t tables = tvtest::ServerLockTable(*db).locks() / 3 + 1;
   if (tables > 10000) GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
-  for (int64_t first = 1; first <= tables; first += 500)
-    db->exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +
-             std::to_string(std::min(first + 499, tables)) +
-             " LOOP EXECUTE format('CREATE TABLE idata_%s (item_id integer not null,idata_timestamp integer "
-             "not null,idata_value varchar(255) null)',1000000+i); EXECUTE format('CREATE INDEX idx_t_%s ON "
-             "idata_%s(item_id)',1000000+i,1000000+i); END LOOP; END $$");
+  tvtest::AddIndexedDataTables(*db, tables);
   const std::string out = UpgradeOutput(*db, 210);
   ExpectRefused(out, 209);
   EXPECT_EQ(out.find("Reindexing table"), std::string::npos);
