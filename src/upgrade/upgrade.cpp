@@ -55,10 +55,12 @@ void UpgradeDatabaseTo(int target) {
     return;
   }
 
+  // Only the first step can be a bridge that an interrupted run left
+  // past its start; every later one starts where a committed step ended.
+  int resumeFrom = UpgradeNeedsJournal() ? InterruptedStepAround(version) : 0;
   while (version < target) {
-    int from = version;
-    if (UpgradeNeedsJournal())
-      if (int start = InterruptedStepAround(version); start != 0) from = start;
+    const int from = resumeFrom != 0 ? resumeFrom : version;
+    resumeFrom = 0;
     const UpgradeStep *step = FindUpgradeStep(from);
     if (step == nullptr) {
       printf("Unable to find upgrade procedure for version %d\n", version);
