@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "check/check_screen.h"
 #include "check/check_sets.h"
 #include "check/check_stage.h"
 #include "external/runtime.h"
@@ -165,7 +166,7 @@ void CheckNodes() {
                 "(p.object_id IS NULL OR (p.is_deleted=0 AND NOT EXISTS (SELECT 1 FROM nsmap m WHERE "
                 "m.node_id=n.id)))"}};
   }
-  MergedWalk walk("n.id", reasons);
+  MergedWalk walk("n.id", reasons, ScreensInTool() ? WalkScreen(ScreenNodes) : nullptr);
   while (walk.next()) {
     std::vector<NodeRow> rows = ReadNodeBlock(walk);
     NodeBlockFacts facts = ReadNodeBlockFacts(rows);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "check/check_screen.h"
 #include "check/check_sets.h"
 #include "check/check_stage.h"
 #include "external/runtime.h"
@@ -93,7 +94,9 @@ void CheckComponents(const char *word, const char *table) {
   } else {
     reasons = {{columns, withProperties + liveNode, "(p.object_id IS NULL OR q.object_id IS NULL)"}};
   }
-  MergedWalk walk("c.id", reasons);
+  WalkScreen screen;
+  if (ScreensInTool()) screen = [table](ScreenedKeys &keys) { return ScreenComponents(table, keys); };
+  MergedWalk walk("c.id", reasons, screen);
   while (walk.next()) {
     for (const KindRow &at : walk.rows()) {
       db_result_t block = walk.result(at.kind);

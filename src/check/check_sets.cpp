@@ -101,21 +101,17 @@ bool MissingReader::next(std::vector<KeyPair> &rows) {
 
 bool OneQueryPerReason() { return DbSyntax != DB_SYNTAX_MYSQL; }
 
-bool MergedWalk::next() {
+bool MergedWalk::readBlock(const std::string &restriction, bool limited, int64_t &bound) {
   rows_.clear();
   results_.clear();
-  if (done_) return false;
-  int64_t bound = INT64_MAX;
+  bound = INT64_MAX;
   for (const WalkKind &kind : kinds_) {
     Result result(SelectSql(BlockQuery(kind.columns.c_str(), kind.from.c_str(),
-                                       BothConditions(kind.where, after_), keyColumn_.c_str())
+                                       BothConditions(kind.where, restriction), keyColumn_.c_str())
                                 .c_str()));
-    if (!result) {
-      done_ = true;
-      return false;
-    }
+    if (!result) return false;
     const int count = DBGetNumRows(result.get());
-    if (!IsLastBlock(result.get())) bound = std::min<int64_t>(bound, IdAt(result.get(), count - 1, 0));
+    if (limited && !IsLastBlock(result.get())) bound = std::min<int64_t>(bound, IdAt(result.get(), count - 1, 0));
     results_.push_back(std::move(result));
   }
   for (size_t kind = 0; kind < results_.size(); kind++)
@@ -128,6 +124,51 @@ bool MergedWalk::next() {
   rows_.erase(std::unique(rows_.begin(), rows_.end(),
                           [](const KindRow &a, const KindRow &b) { return a.key == b.key; }),
               rows_.end());
+  return true;
+}
+
+// A block of screened keys is at most kBlockRows keys, so one query per
+// kind reads all of its rows.
+bool MergedWalk::nextScreened() {
+  const std::vector<int32_t> &keys = screened_.keys;
+  while (nextScreenedKey_ < keys.size()) {
+    const size_t end = std::min(keys.size(), nextScreenedKey_ + kBlockRows);
+    std::string list = keyColumn_ + " IN (";
+    for (size_t i = nextScreenedKey_; i < end; i++) list += (i > nextScreenedKey_ ? "," : "") + std::to_string(keys[i]);
+    list += ")";
+    nextScreenedKey_ = end;
+    int64_t bound;
+    if (!readBlock(list, false, bound)) {
+      done_ = true;
+      return false;
+    }
+    if (!rows_.empty()) return true;
+  }
+  screening_ = false;
+  if (screened_.upTo == INT64_MAX) {
+    done_ = true;
+    return false;
+  }
+  after_ = KeyAfter(keyColumn_.c_str(), static_cast<int32_t>(screened_.upTo));
+  return next();
+}
+
+bool MergedWalk::next() {
+  if (done_) return false;
+  if (screen_) {
+    screening_ = screen_(screened_);
+    screen_ = nullptr;
+    if (!screening_) {
+      done_ = true;
+      return false;
+    }
+  }
+  if (screening_) return nextScreened();
+  int64_t bound;
+  if (!readBlock(after_, true, bound)) {
+    done_ = true;
+    return false;
+  }
   if (bound == INT64_MAX)
     done_ = true;
   else
@@ -138,4 +179,5 @@ bool MergedWalk::next() {
 void MergedWalk::resumeAfter(int32_t key) {
   after_ = KeyAfter(keyColumn_.c_str(), key);
   done_ = false;
+  screening_ = false;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "check/check_screen.h"
 #include "external/db/db.h"
 
 // Rows per block; also the most values one IN list holds, which keeps
@@ -106,22 +107,39 @@ struct KindRow {
   int row;  // in result(kind)
 };
 
+// A screen fills the keys of the rows the walk must read (see
+// check/check_screen.h); false after reporting a failed query.
+using WalkScreen = std::function<bool(ScreenedKeys &)>;
+
 class MergedWalk {
  public:
-  MergedWalk(const char *keyColumn, std::vector<WalkKind> kinds)
-      : keyColumn_(keyColumn), kinds_(std::move(kinds)) {}
+  // With a screen, the walk reads only the screened keys, a block at a
+  // time, then goes on with plain blocks past the last key screened.
+  MergedWalk(const char *keyColumn, std::vector<WalkKind> kinds, WalkScreen screen = nullptr)
+      : keyColumn_(keyColumn), kinds_(std::move(kinds)), screen_(std::move(screen)) {}
   // Reads the next block; false once the walk is over or a query failed
   // (reported).
   bool next();
   // The block's rows in key order, each key once.
   const std::vector<KindRow> &rows() const { return rows_; }
   db_result_t result(size_t kind) const { return results_[kind].get(); }
-  // Makes the next block start after key, re-reading the rest of this one.
+  // Makes the next block start after key, re-reading the rest of this one
+  // (with plain blocks: a repair may have changed what was screened).
   void resumeAfter(int32_t key);
 
  private:
+  // Reads every kind's rows that meet restriction, up to the block size,
+  // and merges them; with limited, a block ends at the last key that
+  // every kind has read up to. False when a query failed.
+  bool readBlock(const std::string &restriction, bool limited, int64_t &bound);
+  bool nextScreened();
+
   std::string keyColumn_;
   std::vector<WalkKind> kinds_;
+  WalkScreen screen_;
+  bool screening_ = false;
+  ScreenedKeys screened_;
+  size_t nextScreenedKey_ = 0;
   std::string after_;
   bool done_ = false;
   std::vector<Result> results_;

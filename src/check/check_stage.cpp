@@ -75,12 +75,19 @@ bool ReportDefect(const char *format, ...) {
   return AskYesNo("%s", question.cstr());
 }
 
+namespace {
+int RepairCount = 0;
+}  // namespace
+
+int RepairsSent() { return RepairCount; }
+
 bool ExecRepair(const char *format, ...) {
   char statement[1024];
   va_list args;
   va_start(args, format);
   vsnprintf(statement, sizeof(statement), format, args);
   va_end(args);
+  RepairCount++;
   return ExecSql(statement);
 }
 

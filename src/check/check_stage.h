@@ -20,6 +20,9 @@ bool ReportDefect(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // Runs a repair statement built from format, with the trace echo and the
 // error report of every statement.
 bool ExecRepair(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// How many repair statements have been sent, failed ones included: what
+// was read before the count last changed still holds.
+int RepairsSent();
 
 // The current time, in seconds since the Unix epoch.
 uint64_t CurrentTime();

@@ -159,6 +159,15 @@ Seed MakeSeed(unsigned seed, bool withData, long long now) {
   components("network_services", "svc", 3000, 25, false);
   // Its own node, without properties until the check creates them.
   add("INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask) VALUES (1500,1500,'10.1.0.1','255.255.0.0')");
+  // Ids past the bitmaps of the servers' screen (2^26 and up).
+  add("INSERT INTO nodes (id,primary_ip,community) VALUES (67108900,'0.0.0.0','public')");
+  object(67108900, "node-far");
+  if (withData) s.nodes.push_back(67108900);
+  add("INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask) VALUES (67108901,67108900,'10.1.0.2','255.255.0.0')");
+  object(67108901, "eth-far");
+  add("INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask) VALUES (1501," + std::to_string(pick(nodes)) +
+      ",'10.1.0.3','255.255.0.0')");
+  object(1501, "eth-near");
 
   for (int cluster : {50, 51, 52}) {
     object(cluster, "cluster-" + std::to_string(cluster));
@@ -205,7 +214,7 @@ Seed MakeSeed(unsigned seed, bool withData, long long now) {
   }
 
   if (withData) {
-    for (int id : nodes) {
+    for (int id : s.nodes) {
       const std::string table = "idata_" + std::to_string(id);
       add("CREATE TABLE " + table +
           " (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))");

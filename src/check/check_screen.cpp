@@ -1,0 +1,149 @@
+#include "check/check_screen.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "check/check_stage.h"
+#include "session/globals.h"
+#include "session/sql_exec.h"
+
+namespace {
+
+// Ids below this get a bit each in the bitmaps (8 MiB per bitmap at
+// most); a row whose id is larger is screened in, as if its lookup found
+// nothing, and the walk's own query judges it.
+constexpr int64_t kBitmapIds = int64_t(1) << 26;
+
+// The screened keys a walk holds at once (400 KiB); past them it goes on
+// with its block queries.
+constexpr size_t kMaxScreenedKeys = 100000;
+
+class IdBits {
+ public:
+  void set(int64_t id) {
+    if (id < 0 || id >= kBitmapIds) return;
+    if (static_cast<size_t>(id) >= bits_.size()) bits_.resize(static_cast<size_t>(id) + 1);
+    bits_[static_cast<size_t>(id)] = true;
+  }
+  bool has(int64_t id) const { return id >= 0 && static_cast<size_t>(id) < bits_.size() && bits_[id]; }
+
+ private:
+  std::vector<bool> bits_;
+};
+
+// The current value of column as a number; false for NULL or a value that
+// is not a whole number.
+bool ReadNumber(db_async_result_t rows, int column, int64_t &value) {
+  size_t length = 0;
+  const char *data = DBGetFieldAsyncData(rows, column, &length);
+  if (data == nullptr || length == 0 || length > 20) return false;
+  char text[24];
+  memcpy(text, data, length);
+  text[length] = 0;
+  char *end = nullptr;
+  value = strtoll(text, &end, 10);
+  return *end == 0;
+}
+
+// Reads every row of query unbuffered, echoed as every query is, and
+// hands each to take until it returns false. Returns false after
+// reporting a failed query or a read that broke off.
+bool ReadWhole(const char *query, const std::function<bool(db_async_result_t)> &take) {
+  TraceSql(query);
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  AsyncResult rows(DBAsyncSelectEx(DbHandle, query, errorText));
+  if (rows == nullptr) {
+    ReportSqlError(errorText, query);
+    return false;
+  }
+  while (DBFetch(rows.get()))
+    if (!take(rows.get())) return true;
+  if (const char *error = DBGetAsyncError(rows.get())) {
+    ReportSqlError(error, query);
+    return false;
+  }
+  return true;
+}
+
+// Which objects have properties and which of them are live, as read
+// after the last repair: the node and component stages share one read
+// while nothing changes between them.
+struct ObjectFacts {
+  IdBits present, live;
+  int repairsAtRead = -1;
+};
+
+const ObjectFacts *CurrentObjectFacts() {
+  static ObjectFacts facts;
+  if (facts.repairsAtRead == RepairsSent()) return &facts;
+  facts = ObjectFacts();
+  bool read = ReadWhole("SELECT object_id,is_deleted FROM object_properties", [](db_async_result_t rows) {
+    int64_t id, deleted;
+    if (!ReadNumber(rows, 0, id)) return true;
+    facts.present.set(id);
+    if (ReadNumber(rows, 1, deleted) && deleted == 0) facts.live.set(id);
+    return true;
+  });
+  if (!read) return nullptr;
+  facts.repairsAtRead = RepairsSent();
+  return &facts;
+}
+
+// Walks the keys of query (the key first, in key order), adding those
+// for which needsQuestion is true, up to the bound.
+bool ScreenKeys(const char *query, const std::function<bool(db_async_result_t, int64_t)> &needsQuestion,
+                ScreenedKeys &keys) {
+  keys = ScreenedKeys();
+  return ReadWhole(query, [&](db_async_result_t rows) {
+    int64_t key;
+    // A key that is not a number cannot come from these integer columns;
+    // let the walk's own query see the row.
+    if (!ReadNumber(rows, 0, key)) return true;
+    if (!needsQuestion(rows, key)) return true;
+    if (keys.keys.size() == kMaxScreenedKeys) {
+      keys.upTo = keys.keys.back();
+      return false;
+    }
+    keys.keys.push_back(static_cast<int32_t>(key));
+    return true;
+  });
+}
+
+}  // namespace
+
+// SQLite joins inside the tool's process at the cost of the screen
+// itself; the other engines join by hash where it pays.
+bool ScreensInTool() { return DbSyntax == DB_SYNTAX_MYSQL || DbSyntax == DB_SYNTAX_PGSQL; }
+
+bool ScreenNodes(ScreenedKeys &keys) {
+  const ObjectFacts *objects = CurrentObjectFacts();
+  if (objects == nullptr) return false;
+  IdBits linked;
+  if (!ReadWhole("SELECT node_id FROM nsmap", [&](db_async_result_t rows) {
+        int64_t node;
+        if (ReadNumber(rows, 0, node)) linked.set(node);
+        return true;
+      }))
+    return false;
+  return ScreenKeys(
+      "SELECT id FROM nodes ORDER BY id",
+      [&](db_async_result_t, int64_t id) {
+        return !objects->present.has(id) || (objects->live.has(id) && !linked.has(id));
+      },
+      keys);
+}
+
+bool ScreenComponents(const char *table, ScreenedKeys &keys) {
+  const ObjectFacts *objects = CurrentObjectFacts();
+  if (objects == nullptr) return false;
+  const std::string query = std::string("SELECT id,node_id FROM ") + table + " ORDER BY id";
+  return ScreenKeys(
+      query.c_str(),
+      [&](db_async_result_t rows, int64_t id) {
+        int64_t node;
+        return !objects->present.has(id) || !ReadNumber(rows, 1, node) || !objects->live.has(node);
+      },
+      keys);
+}
