@@ -111,7 +111,8 @@ bool MergedWalk::readBlock(const std::string &restriction, bool limited, int64_t
                                 .c_str()));
     if (!result) return false;
     const int count = DBGetNumRows(result.get());
-    if (limited && !IsLastBlock(result.get())) bound = std::min<int64_t>(bound, IdAt(result.get(), count - 1, 0));
+    if (limited && !IsLastBlock(result.get()))
+      bound = std::min<int64_t>(bound, IdAt(result.get(), count - 1, 0));
     results_.push_back(std::move(result));
   }
   for (size_t kind = 0; kind < results_.size(); kind++)
@@ -134,7 +135,8 @@ bool MergedWalk::nextScreened() {
   while (nextScreenedKey_ < keys.size()) {
     const size_t end = std::min(keys.size(), nextScreenedKey_ + kBlockRows);
     std::string list = keyColumn_ + " IN (";
-    for (size_t i = nextScreenedKey_; i < end; i++) list += (i > nextScreenedKey_ ? "," : "") + std::to_string(keys[i]);
+    for (size_t i = nextScreenedKey_; i < end; i++)
+      list += (i > nextScreenedKey_ ? "," : "") + std::to_string(keys[i]);
     list += ")";
     nextScreenedKey_ = end;
     int64_t bound;
