@@ -117,6 +117,10 @@ bool StepJournal::open() {
   appliedDigest_ = strtoull(DBGetField(row.get(), 0, 2, digest, sizeof(digest)), nullptr, 16);
   inFlight_ = DBGetFieldLong(row.get(), 0, 3);
   checked_ = false;
+  // A run stopped at the first statement of a procedure step applied
+  // nothing before it: the course is checked where the step starts, as
+  // no statement and no action will reach that position again.
+  checkCourse();
   // A step whose first statement failed outright left its row but
   // applied nothing: the rerun is a plain run.
   const bool appliedNothing = applied_ <= Position{1, 0} && inFlight_ == 0;

@@ -1,6 +1,7 @@
 // A connection that passes everything to a real one and makes one chosen
-// statement fail, as if the engine had refused it: the failure injection
-// of the upgrade tests. Only statements inside a transaction count, from
+// statement fail, as if the engine had refused it, or lets the engine
+// apply it and then acts as a connection that is gone: the failure
+// injection of the upgrade tests. Only statements inside a transaction count, from
 // its BEGIN on; BEGIN, COMMIT and ROLLBACK themselves do not. A commit can be
 // turned into a rollback, so that a step can be tried on a database
 // without changing it.
@@ -25,6 +26,12 @@ struct FaultPlan {
   // Fails the first statement of the transaction it holds true for, when
   // set.
   std::function<bool(const std::string &)> failWhen;
+  // The chosen statement reaches the engine, and from then on every call
+  // fails without reaching it, COMMIT and ROLLBACK too: the tool killed
+  // just after the engine applied the statement. The caller then rolls
+  // back the inner connection, as the server does for a session that
+  // dies.
+  bool diesAfter = false;
   // COMMIT rolls back instead (and succeeds).
   bool commitRollsBack = false;
   // Called just before COMMIT, while the transaction still holds what it
@@ -110,23 +117,47 @@ class FailingConnection final : public DbConnection {
   // True when the statement may go to the engine; false (with the error
   // set) when it is the one to fail.
   bool pass(const char *statement, std::string &error) {
+    if (!alive(error)) return false;
     if (!inTransaction_) return true;
     plan_->statements.emplace_back(statement);
     const bool chosen = plan_->failWhen ? plan_->failed.empty() && plan_->failWhen(statement)
                                         : static_cast<int>(plan_->statements.size()) == plan_->failAt;
     if (!chosen) return true;
     plan_->failed = statement;
+    if (plan_->diesAfter) {
+      dying_ = true;
+      return true;
+    }
     error = "injected failure";
+    return false;
+  }
+
+  // False, with the error set, once the connection is gone.
+  bool alive(std::string &error) {
+    if (!dead_) return true;
+    error = "the connection is gone";
+    return false;
+  }
+
+  // After the inner call of a statement that passed: false, with the
+  // connection gone, when it was the one to die after.
+  bool survived(std::string &error) {
+    if (!dying_) return true;
+    dying_ = false;
+    dead_ = true;
+    error = "the connection is gone";
     return false;
   }
 
   bool execute(const char *query, std::string &error) override {
     if (!pass(query, error)) return false;
-    return innerCall(DBQueryEx(inner_, query, errorText_), error);
+    const bool ok = innerCall(DBQueryEx(inner_, query, errorText_), error);
+    return survived(error) && ok;
   }
   bool select(const char *query, DbResultData &result, std::string &error) override {
     if (!pass(query, error)) return false;
-    return innerCall(CopyResult(DBSelectEx(inner_, query, errorText_), result), error);
+    const bool ok = innerCall(CopyResult(DBSelectEx(inner_, query, errorText_), result), error);
+    return survived(error) && ok;
   }
   std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
     if (!pass(query, error)) return nullptr;
@@ -146,17 +177,20 @@ class FailingConnection final : public DbConnection {
     return std::make_unique<Statement>(*this, statement, query);
   }
   bool begin(std::string &error) override {
+    if (!alive(error)) return false;
     plan_->statements.clear();
     inTransaction_ = true;
     return lastErrorCall(DBBegin(inner_), error);
   }
   bool commit(std::string &error) override {
+    if (!alive(error)) return false;
     if (plan_->beforeCommit) plan_->beforeCommit();
     plan_->commits++;
     inTransaction_ = false;
     return lastErrorCall(plan_->commitRollsBack ? DBRollback(inner_) : DBCommit(inner_), error);
   }
   bool rollback(std::string &error) override {
+    if (!alive(error)) return false;
     plan_->rollbacks++;
     inTransaction_ = false;
     return lastErrorCall(DBRollback(inner_), error);
@@ -175,6 +209,8 @@ class FailingConnection final : public DbConnection {
   db_handle_t inner_;
   std::shared_ptr<FaultPlan> plan_;
   bool inTransaction_ = false;
+  bool dying_ = false;
+  bool dead_ = false;
   char errorText_[DBDRV_MAX_ERROR_TEXT] = "";
 };
 
@@ -183,7 +219,7 @@ inline bool Statement::execute(std::string &error) {
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   bool ok = DBExecute(inner_, errorText);
   if (!ok) error = errorText;
-  return ok;
+  return conn_.survived(error) && ok;
 }
 
 inline bool Statement::select(DbResultData &result, std::string &error) {

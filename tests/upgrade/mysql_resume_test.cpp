@@ -288,3 +288,37 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
 }
 
 }  // namespace
+
+// A tool killed just after the engine applied one of the first changing
+// statements of a step (before any part of the step had ended, the very
+// first of a procedure step among them) leaves a journal row from which
+// a rerun finishes the step, equal to a run without faults.
+TEST(MysqlResumeKill, DeathAfterEachOfTheFirstStatementsFinishesOnRerun) {
+  for (int from : {20, 52, 209}) {
+    if (std::string missing = upgradetest::MissingStepBetween(14, from + 1); !missing.empty())
+      GTEST_SKIP() << missing;
+    auto reference = upgradetest::BaselineDatabase("mysql", kNodes);
+    if (!reference) return;
+    upgradetest::UpgradeTo(*reference, FindUpgradeStep(from)->to);
+    for (int k = 1; k <= 3; k++) {
+      SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
+      auto db = upgradetest::BaselineDatabase("mysql", kNodes);
+      upgradetest::UpgradeTo(*db, from);
+      auto plan = std::make_shared<tvtest::FaultPlan>();
+      plan->diesAfter = true;
+      plan->failWhen = [k, seen = 0](const std::string &s) mutable {
+        return !s.starts_with("SELECT ") && !s.starts_with("SHOW ") && ++seen == k;
+      };
+      {
+        FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+        upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), FindUpgradeStep(from)->to);
+      }
+      ASSERT_FALSE(plan->failed.empty());
+      DBRollback(db->handle());
+      const std::string out = upgradetest::UpgradeOutput(*db, FindUpgradeStep(from)->to);
+      EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
+      ASSERT_EQ(VersionOf(*db), FindUpgradeStep(from)->to) << plan->failed << "\n" << out;
+      ExpectSameAs(*db, *reference);
+    }
+  }
+}
