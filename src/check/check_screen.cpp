@@ -114,8 +114,12 @@ bool ScreenKeys(const char *query, const std::function<bool(db_async_result_t, i
 }  // namespace
 
 // SQLite joins inside the tool's process at the cost of the screen
-// itself; the other engines join by hash where it pays.
-bool ScreensInTool() { return DbSyntax == DB_SYNTAX_MYSQL || DbSyntax == DB_SYNTAX_PGSQL; }
+// itself; the other engines join by hash where it pays. A driver that
+// holds whole results would hold whole tables: the joins keep memory
+// bounded there.
+bool ScreensInTool() {
+  return (DbSyntax == DB_SYNTAX_MYSQL || DbSyntax == DB_SYNTAX_PGSQL) && DBStreamsRows(DbHandle);
+}
 
 bool ScreenNodes(ScreenedKeys &keys) {
   const ObjectFacts *objects = CurrentObjectFacts();

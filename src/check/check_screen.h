@@ -1,5 +1,6 @@
 // Which rows of a node or component walk may need a question, found in
-// the tool from tables read whole in one pass each, on the servers.
+// the tool from tables read whole in one pass each, on the servers
+// through their own drivers (which hold one row at a time).
 // MySQL and MariaDB join only by nested loops, so their anti-joins cost
 // an index lookup per walked row; PostgreSQL hashes all of
 // object_properties for every anti-join against it, twice per component

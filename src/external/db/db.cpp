@@ -164,6 +164,8 @@ db_handle_t DBAttachConnection(int engine, std::unique_ptr<DbConnection> conn) {
 
 int DBGetEngine(db_handle_t hdb) { return hdb->engine; }
 
+bool DBStreamsRows(db_handle_t hdb) { return hdb->conn->streamsRows(); }
+
 int DBGetSyntax(db_handle_t hdb) {
   std::string value;
   if (!DBTakeFirstValue(DBSelect(hdb, "SELECT var_value FROM metadata WHERE var_name='Syntax'"), value)) {

@@ -153,6 +153,11 @@ void DecodeSQLString(char *text);
 // tool knows.
 int DBGetEngine(db_handle_t hdb);
 
+// True when an unbuffered result (DBAsyncSelectEx) holds one row at a
+// time in the tool's memory; false where the driver reads the whole
+// result first (ODBC, with both server drivers as the tool opens them).
+bool DBStreamsRows(db_handle_t hdb);
+
 // Bulk loading of whole tables: COPY on PostgreSQL, multi-row INSERT on
 // MySQL, a prepared INSERT elsewhere. Rows are buffered, so a failure may
 // surface at a later row or only at DBBulkFinish and does not name the

@@ -79,6 +79,8 @@ class DbConnection {
   virtual bool begin(std::string &error) = 0;
   virtual bool commit(std::string &error) = 0;
   virtual bool rollback(std::string &error) = 0;
+  // Whether a cursor holds one row at a time rather than the whole result.
+  virtual bool streamsRows() const { return true; }
 };
 
 struct DbConnectParams {

@@ -536,6 +536,8 @@ class OdbcConnection final : public DbConnection {
   }
   bool commit(std::string &error) override { return endTransaction(SQL_COMMIT, error); }
   bool rollback(std::string &error) override { return endTransaction(SQL_ROLLBACK, error); }
+  // Both server drivers, as opened here, read a whole result at once.
+  bool streamsRows() const override { return false; }
 
   // Runs work, inside a transaction on PostgreSQL behind the statement
   // savepoint: undone alone when it fails.
