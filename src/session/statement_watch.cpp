@@ -16,7 +16,7 @@ StatementWatchArming::StatementWatchArming(StatementWatch &watch) {
 StatementWatchArming::~StatementWatchArming() { Armed = nullptr; }
 
 RepeatableStatements::RepeatableStatements(const char *label) {
-  if (Armed != nullptr) Armed->beginRepeatableGroup(label);
+  if (Armed != nullptr) applied_ = Armed->beginRepeatableGroup(label);
 }
 
 RepeatableStatements::~RepeatableStatements() {

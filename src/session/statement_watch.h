@@ -21,8 +21,9 @@ class StatementWatch {
   virtual void passOver(const char *statement) = 0;
   // Statements that read the catalogue and bring it to the same end
   // however many of them an earlier run sent, counted as one unit named
-  // by label.
-  virtual void beginRepeatableGroup(const char *label) = 0;
+  // by label. Returns true when an interrupted run is known to have
+  // applied the whole group: the caller passes over it, reads included.
+  virtual bool beginRepeatableGroup(const char *label) = 0;
   virtual void endRepeatableGroup() = 0;
 };
 
@@ -46,4 +47,10 @@ class RepeatableStatements {
   ~RepeatableStatements();
   RepeatableStatements(const RepeatableStatements &) = delete;
   RepeatableStatements &operator=(const RepeatableStatements &) = delete;
+  // Whether an interrupted run applied the whole group (never without an
+  // armed watch): its work is done, and its reads would see the result.
+  bool applied() const { return applied_; }
+
+ private:
+  bool applied_ = false;
 };

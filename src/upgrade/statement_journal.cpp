@@ -246,9 +246,12 @@ void StepJournal::passOver(const char *statement) {
   if (!halted_ && !inGroup_) count(statement);
 }
 
-void StepJournal::beginRepeatableGroup(const char *label) {
+// A group is applied whole once a row written after it (before a later
+// schema statement, or as its action ended) counts it.
+bool StepJournal::beginRepeatableGroup(const char *label) {
   if (!halted_) count((std::string("group ") + label).c_str());
   inGroup_ = true;
+  return !halted_ && skipping();
 }
 
 void StepJournal::endRepeatableGroup() { inGroup_ = false; }

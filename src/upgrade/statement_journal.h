@@ -69,7 +69,7 @@ class StepJournal final : public StatementWatch {
   Verdict beforeSending(const char *statement) override;
   bool afterSending(const char *statement, bool ok) override;
   void passOver(const char *statement) override;
-  void beginRepeatableGroup(const char *label) override;
+  bool beginRepeatableGroup(const char *label) override;
   void endRepeatableGroup() override;
 
   bool enterAction(bool isQuestion);

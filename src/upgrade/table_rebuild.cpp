@@ -30,35 +30,55 @@ bool ReadTableExists(const std::string &name, bool *exists) {
   return true;
 }
 
-bool RebuildBesideTheTable(const TableRebuild &rebuild, const RowWriteBack &writeBack) {
-  // Redone whole by a rerun: what it sends depends on where an
-  // interrupted run stopped.
-  RepeatableStatements group(rebuild.table);
+enum class Swap { kPending, kNone, kFailed };
+
+// Fills the copy and drops the table, up to the rename that ends the
+// swap. kNone: the table stays as it was and the step goes on (a failed
+// read or a failed row under IgnoreSqlErrors).
+Swap FillCopyAndDropTable(const TableRebuild &rebuild, const RowWriteBack &writeBack,
+                          const std::string &copy) {
   const std::string table = rebuild.table;
-  const std::string copy = kCopyPrefix + table;
   bool tableExists = false;
   bool copyExists = false;
-  if (!ReadTableExists(table, &tableExists) || !ReadTableExists(copy, &copyExists)) return IgnoreSqlErrors;
+  if (!ReadTableExists(table, &tableExists) || !ReadTableExists(copy, &copyExists))
+    return IgnoreSqlErrors ? Swap::kNone : Swap::kFailed;
   if (copyExists) {
     // The old rows are gone already: the copy holds them all.
-    if (!tableExists) return StepSql(("RENAME TABLE " + copy + " TO " + table).c_str());
-    if (!StepSql(("DROP TABLE " + copy).c_str())) return false;
+    if (!tableExists) return Swap::kPending;
+    if (!StepSql(("DROP TABLE " + copy).c_str())) return Swap::kFailed;
   }
   bool goOn;
   Result rows = StepSelect(rebuild.query, &goOn);
-  if (rows == nullptr) return goOn;
+  if (rows == nullptr) return goOn ? Swap::kNone : Swap::kFailed;
   std::string create = rebuild.create;
   create.replace(create.find(table), table.size(), copy);
   // The old table goes only when the copy holds every row: under -X a
   // failed statement reads as success, so the reported errors tell.
   const int errorsBefore = ReportedSqlErrors();
-  if (!SendCreate(rebuild, create) || !writeBack(rows.get(), copy.c_str())) return false;
+  if (!SendCreate(rebuild, create) || !writeBack(rows.get(), copy.c_str())) return Swap::kFailed;
   if (ReportedSqlErrors() != errorsBefore) {
     ExecSql(("DROP TABLE IF EXISTS " + copy).c_str());
-    return true;  // only under IgnoreSqlErrors: the step goes on, the table as it was
+    return Swap::kNone;  // only under IgnoreSqlErrors
   }
-  return StepSql(("DROP TABLE " + table).c_str()) &&
-         StepSql(("RENAME TABLE " + copy + " TO " + table).c_str());
+  return StepSql(("DROP TABLE " + table).c_str()) ? Swap::kPending : Swap::kFailed;
+}
+
+bool RebuildBesideTheTable(const TableRebuild &rebuild, const RowWriteBack &writeBack) {
+  const std::string copy = kCopyPrefix + std::string(rebuild.table);
+  Swap swap = Swap::kPending;
+  {
+    // Redone whole by a rerun until the rename: what it sends depends on
+    // where an interrupted run stopped. Once the table has its new
+    // definition, the reads of the group would fail on it: a rerun passes
+    // over a group the journal counts as applied.
+    RepeatableStatements group(rebuild.table);
+    if (!group.applied()) swap = FillCopyAndDropTable(rebuild, writeBack, copy);
+  }
+  if (swap != Swap::kPending) return swap == Swap::kNone;
+  // Outside the group, so that the journal holds the group as applied
+  // before the rename runs; a rerun after the rename finds the copy gone
+  // and takes that for done.
+  return StepSql(("RENAME TABLE " + copy + " TO " + rebuild.table).c_str());
 }
 
 }  // namespace

@@ -289,19 +289,24 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
 
 }  // namespace
 
-// A tool killed just after the engine applied one of the first changing
-// statements of a step (before any part of the step had ended, the very
-// first of a procedure step among them: 52 -> 53 and the bridges) leaves
-// a journal row from which a rerun finishes the step, equal to a run
-// without faults.
-TEST(MysqlResumeKill, DeathAfterEachOfTheFirstStatementsFinishesOnRerun) {
-  for (int from : {20, 52, 92, 100, 209}) {
+// A tool killed just after the engine applied one of the changing
+// statements of a step leaves a journal row from which a rerun finishes
+// the step, equal to a run without faults: the first statements of
+// steps with per-node work, of a procedure step (52 -> 53, the
+// bridges) and of a table rebuild (17 -> 18), every statement of every
+// step with TVDBMGR_FULL_MATRIX=1.
+TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
+  const bool full = upgradetest::FullMatrix();
+  const std::vector<int> steps =
+      full ? upgradetest::StartVersions() : std::vector<int>{17, 20, 52, 92, 100, 209};
+  for (int from : steps) {
     if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
     const int to = FindUpgradeStep(from)->to;
     auto reference = upgradetest::DatabaseAtStart("mysql", from, kNodes);
     if (!reference) return;
     upgradetest::UpgradeTo(*reference, to);
-    for (int k = 1; k <= 3; k++) {
+    // 17 -> 18 renames its rebuilt table at the sixth.
+    for (int k = 1; full || k <= (from == 17 ? 7 : 3); k++) {
       SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
       auto db = upgradetest::DatabaseAtStart("mysql", from, kNodes);
       auto plan = std::make_shared<tvtest::FaultPlan>();
@@ -313,12 +318,13 @@ TEST(MysqlResumeKill, DeathAfterEachOfTheFirstStatementsFinishesOnRerun) {
         FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
         upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), to);
       }
-      ASSERT_FALSE(plan->failed.empty());
+      if (plan->failed.empty()) break;  // the step has fewer statements
       DBRollback(db->handle());
       const std::string out = upgradetest::UpgradeOutput(*db, to);
       EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
       ASSERT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
       ExpectSameAs(*db, *reference);
+      if (HasFailure()) return;
     }
   }
 }
