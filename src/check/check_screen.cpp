@@ -51,13 +51,8 @@ bool ReadNumber(db_async_result_t rows, int column, int64_t &value) {
 // hands each to take until it returns false. Returns false after
 // reporting a failed query or a read that broke off.
 bool ReadWhole(const char *query, const std::function<bool(db_async_result_t)> &take) {
-  TraceSql(query);
-  char errorText[DBDRV_MAX_ERROR_TEXT];
-  AsyncResult rows(DBAsyncSelectEx(DbHandle, query, errorText));
-  if (rows == nullptr) {
-    ReportSqlError(errorText, query);
-    return false;
-  }
+  AsyncResult rows(SelectSqlUnbuffered(query));
+  if (rows == nullptr) return false;
   while (DBFetch(rows.get()))
     if (!take(rows.get())) return true;
   if (const char *error = DBGetAsyncError(rows.get())) {

@@ -66,6 +66,14 @@ db_result_t SelectSql(const char *query) {
   return result;
 }
 
+db_async_result_t SelectSqlUnbuffered(const char *query) {
+  TraceSql(query);
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  db_async_result_t result = DBAsyncSelectEx(DbHandle, query, errorText);
+  if (result == nullptr) ReportSqlError(errorText, query);
+  return result;
+}
+
 VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
                                 size_t size) {
   std::string query = std::string("SELECT var_value FROM ") + table + " WHERE var_name='" + name + "'";

@@ -25,6 +25,9 @@ bool SendSql(const char *statement, QueryEcho echo);
 void PassOverSql(const char *statement);
 // Returns null on failure, after printing the error report.
 db_result_t SelectSql(const char *query);
+// The same for an unbuffered result (rows read one at a time). A read
+// that breaks off later is the caller's to report (DBGetAsyncError).
+db_async_result_t SelectSqlUnbuffered(const char *query);
 // Statement echo and error report, for routines that call the library
 // themselves.
 void TraceSql(const char *statement);

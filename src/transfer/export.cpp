@@ -120,13 +120,8 @@ bool InsertRowByRow(TableCopy &copy) {
 // first row, so a table without rows never needs it.
 bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
   std::string query = std::string("SELECT * FROM ") + table;
-  TraceSql(query.c_str());
-  char errorText[DBDRV_MAX_ERROR_TEXT];
-  AsyncResult rows(DBAsyncSelectEx(DbHandle, query.c_str(), errorText));
-  if (rows == nullptr) {
-    ReportSqlError(errorText, query.c_str());
-    return false;
-  }
+  AsyncResult rows(SelectSqlUnbuffered(query.c_str()));
+  if (rows == nullptr) return false;
   TableCopy copy{.file = file,
                  .rows = rows.get(),
                  .columns = DBGetColumnCountAsync(rows.get()),

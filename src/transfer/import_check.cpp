@@ -45,21 +45,15 @@ bool CheckFileIntact(sqlite3 *file) {
 
 bool TargetColumns(const char *table, NameSet &columns) {
   std::string query = std::string("SELECT * FROM ") + table + " WHERE 1=0";
-  TraceSql(query.c_str());
-  char errorText[DBDRV_MAX_ERROR_TEXT];
-  db_async_result_t result = DBAsyncSelectEx(DbHandle, query.c_str(), errorText);
-  if (result == nullptr) {
-    ReportSqlError(errorText, query.c_str());
-    return false;
-  }
-  for (int c = 0; c < DBGetColumnCountAsync(result); c++) {
-    char *name = DBGetColumnNameAsync(result, c, nullptr, 0);
+  AsyncResult result(SelectSqlUnbuffered(query.c_str()));
+  if (result == nullptr) return false;
+  for (int c = 0; c < DBGetColumnCountAsync(result.get()); c++) {
+    char *name = DBGetColumnNameAsync(result.get(), c, nullptr, 0);
     columns.insert(name);
     free(name);
   }
-  while (DBFetch(result)) {
+  while (DBFetch(result.get())) {
   }
-  DBFreeAsyncResult(result);
   return true;
 }
 
