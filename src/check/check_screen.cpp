@@ -1,7 +1,5 @@
 #include "check/check_screen.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -33,18 +31,13 @@ class IdBits {
   std::vector<bool> bits_;
 };
 
-// The current value of column as a number; false for NULL or a value that
-// is not a whole number.
-bool ReadNumber(db_async_result_t rows, int column, int64_t &value) {
-  size_t length = 0;
-  const char *data = DBGetFieldAsyncData(rows, column, &length);
-  if (data == nullptr || length == 0 || length > 20) return false;
-  char text[24];
-  memcpy(text, data, length);
-  text[length] = 0;
-  char *end = nullptr;
-  value = strtoll(text, &end, 10);
-  return *end == 0;
+// The current value of an id column, read as IdAt reads one; false for
+// NULL.
+bool ReadId(db_async_result_t rows, int column, int64_t &value) {
+  size_t length;
+  if (DBGetFieldAsyncData(rows, column, &length) == nullptr) return false;
+  value = DBGetFieldAsyncLong(rows, column);
+  return true;
 }
 
 // Reads every row of query unbuffered, echoed as every query is, and
@@ -76,9 +69,9 @@ const ObjectFacts *CurrentObjectFacts() {
   facts = ObjectFacts();
   bool read = ReadWhole("SELECT object_id,is_deleted FROM object_properties", [](db_async_result_t rows) {
     int64_t id, deleted;
-    if (!ReadNumber(rows, 0, id)) return true;
+    if (!ReadId(rows, 0, id)) return true;
     facts.present.set(id);
-    if (ReadNumber(rows, 1, deleted) && deleted == 0) facts.live.set(id);
+    if (ReadId(rows, 1, deleted) && deleted == 0) facts.live.set(id);
     return true;
   });
   if (!read) return nullptr;
@@ -93,10 +86,7 @@ bool ScreenKeys(const char *query, const std::function<bool(db_async_result_t, i
   keys = ScreenedKeys();
   return ReadWhole(query, [&](db_async_result_t rows) {
     int64_t key;
-    // A key that is not a number cannot come from these integer columns;
-    // let the walk's own query see the row.
-    if (!ReadNumber(rows, 0, key)) return true;
-    if (!needsQuestion(rows, key)) return true;
+    if (!ReadId(rows, 0, key) || !needsQuestion(rows, key)) return true;
     if (keys.keys.size() == kMaxScreenedKeys) {
       keys.upTo = keys.keys.back();
       return false;
@@ -122,7 +112,7 @@ bool ScreenNodes(ScreenedKeys &keys) {
   IdBits linked;
   if (!ReadWhole("SELECT node_id FROM nsmap", [&](db_async_result_t rows) {
         int64_t node;
-        if (ReadNumber(rows, 0, node)) linked.set(node);
+        if (ReadId(rows, 0, node)) linked.set(node);
         return true;
       }))
     return false;
@@ -142,7 +132,7 @@ bool ScreenComponents(const char *table, ScreenedKeys &keys) {
       query.c_str(),
       [&](db_async_result_t rows, int64_t id) {
         int64_t node;
-        return !objects->present.has(id) || !ReadNumber(rows, 1, node) || !objects->live.has(node);
+        return !objects->present.has(id) || !ReadId(rows, 1, node) || !objects->live.has(node);
       },
       keys);
 }

@@ -31,15 +31,24 @@ std::string BothConditions(const std::string &a, const std::string &b) {
   return a + " AND " + b;
 }
 
+namespace {
+
+// "(id,id,...)" of ids[start] up to the next kBlockRows ids.
+std::string IdList(const std::vector<int32_t> &ids, size_t start) {
+  std::string list = "(";
+  for (size_t i = start; i < ids.size() && i < start + kBlockRows; i++) {
+    if (i > start) list += ',';
+    list += std::to_string(ids[i]);
+  }
+  return list + ')';
+}
+
+}  // namespace
+
 void SelectForIds(const char *format, const std::vector<int32_t> &ids,
                   const std::function<void(db_result_t)> &take) {
   for (size_t start = 0; start < ids.size(); start += kBlockRows) {
-    std::string list = "(";
-    for (size_t i = start; i < ids.size() && i < start + kBlockRows; i++) {
-      if (i > start) list += ',';
-      list += std::to_string(ids[i]);
-    }
-    list += ')';
+    const std::string list = IdList(ids, start);
     std::vector<char> query(strlen(format) + list.size() + 1);
     snprintf(query.data(), query.size(), format, list.c_str());
     Result result(SelectSql(query.data()));
@@ -133,12 +142,8 @@ bool MergedWalk::readBlock(const std::string &restriction, bool limited, int64_t
 bool MergedWalk::nextScreened() {
   const std::vector<int32_t> &keys = screened_.keys;
   while (nextScreenedKey_ < keys.size()) {
-    const size_t end = std::min(keys.size(), nextScreenedKey_ + kBlockRows);
-    std::string list = keyColumn_ + " IN (";
-    for (size_t i = nextScreenedKey_; i < end; i++)
-      list += (i > nextScreenedKey_ ? "," : "") + std::to_string(keys[i]);
-    list += ")";
-    nextScreenedKey_ = end;
+    const std::string list = keyColumn_ + " IN " + IdList(keys, nextScreenedKey_);
+    nextScreenedKey_ = std::min(keys.size(), nextScreenedKey_ + kBlockRows);
     int64_t bound;
     if (!readBlock(list, false, bound)) {
       done_ = true;

@@ -19,6 +19,7 @@ namespace {
 int StageErrorsAtStart = 0;
 int StageFixedAtStart = 0;
 int StageSqlErrorsAtStart = 0;
+int RepairCount = 0;
 std::string StageTitle;
 
 struct StatusMark {
@@ -74,10 +75,6 @@ bool ReportDefect(const char *format, ...) {
   va_end(args);
   return AskYesNo("%s", question.cstr());
 }
-
-namespace {
-int RepairCount = 0;
-}  // namespace
 
 int RepairsSent() { return RepairCount; }
 
