@@ -1,10 +1,10 @@
 // A connection that passes everything to a real one and makes one chosen
 // statement fail, as if the engine had refused it, or lets the engine
 // apply it and then acts as a connection that is gone: the failure
-// injection of the upgrade tests. Only statements inside a transaction count, from
-// its BEGIN on; BEGIN, COMMIT and ROLLBACK themselves do not. A commit can be
-// turned into a rollback, so that a step can be tried on a database
-// without changing it.
+// injection of the upgrade tests. Only statements inside a transaction
+// count, from its BEGIN on; BEGIN, COMMIT and ROLLBACK themselves do not.
+// A commit can be turned into a rollback, so that a step can be tried on
+// a database without changing it.
 #pragma once
 
 #include <cstdlib>

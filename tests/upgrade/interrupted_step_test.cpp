@@ -50,7 +50,7 @@ TEST(InterruptedStep, KillWhileTextsAreDecodedLeavesThemEncodedOrTheStepDone) {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }));
     db->reconnect();
-    tvtest::WaitForOtherSessions(*db);
+    ASSERT_TRUE(tvtest::WaitForOtherSessions(*db)) << "the killed upgrade's session did not end";
     const std::string version = db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'");
     SCOPED_TRACE("killed " + std::to_string(ms) + " ms into the recoding, at version " + version);
     const struct {
