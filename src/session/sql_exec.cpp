@@ -58,21 +58,23 @@ void PassOverSql(const char *statement) {
   if (StatementWatch *watch = ArmedStatementWatch()) watch->passOver(statement);
 }
 
-db_result_t SelectSql(const char *query) {
+namespace {
+
+// Echo, the query through select, and the error report on failure (null).
+template <typename ResultT>
+ResultT TracedSelect(const char *query, ResultT (*select)(db_handle_t, const char *, char *)) {
   TraceSql(query);
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  db_result_t result = DBSelectEx(DbHandle, query, errorText);
+  ResultT result = select(DbHandle, query, errorText);
   if (result == nullptr) ReportSqlError(errorText, query);
   return result;
 }
 
-db_async_result_t SelectSqlUnbuffered(const char *query) {
-  TraceSql(query);
-  char errorText[DBDRV_MAX_ERROR_TEXT];
-  db_async_result_t result = DBAsyncSelectEx(DbHandle, query, errorText);
-  if (result == nullptr) ReportSqlError(errorText, query);
-  return result;
-}
+}  // namespace
+
+db_result_t SelectSql(const char *query) { return TracedSelect(query, DBSelectEx); }
+
+db_async_result_t SelectSqlUnbuffered(const char *query) { return TracedSelect(query, DBAsyncSelectEx); }
 
 VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
                                 size_t size) {
