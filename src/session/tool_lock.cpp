@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "session/server_role.h"
 #include "session/sql_exec.h"
 
 namespace {
@@ -24,15 +25,6 @@ constexpr char kPgsqlLockQuery[] = "SELECT pg_try_advisory_lock(8392005329556566
 // GET_LOCK names are server-wide and at most 64 characters on MySQL, as
 // long as a database name alone may be: the name holds its MD5.
 constexpr char kMysqlLockQuery[] = "SELECT GET_LOCK(CONCAT('tvdbmgr:',MD5(DATABASE())),0)";
-
-void ReportHeldElsewhere() {
-  fputs("tvdbmgr: another tvdbmgr is working on this database; try again when it has finished\n", stderr);
-}
-
-void ReportNotTaken(const std::string &reason) {
-  fprintf(stderr, "tvdbmgr: cannot take the lock that keeps a second tvdbmgr off this database: %s\n",
-          reason.c_str());
-}
 
 // "1" taken, "0" held by another session; a failed query or NULL (an
 // error on the server) is neither.
@@ -47,9 +39,9 @@ bool TakeServerLock(db_handle_t hdb, const char *query) {
   std::string value;
   if (DBTakeFirstValue(result, value) && value == "1") return true;
   if (value == "0")
-    ReportHeldElsewhere();
+    ReportToolLockHeld();
   else
-    ReportNotTaken(std::string("\"") + query + "\" returned " + (value.empty() ? "no value" : value));
+    ReportToolLockNotTaken(std::string("\"") + query + "\" returned " + (value.empty() ? "no value" : value));
   return false;
 }
 
@@ -70,6 +62,15 @@ bool IsSameFile(int fd, const char *path) {
 }
 
 }  // namespace
+
+void ReportToolLockHeld() {
+  fputs("tvdbmgr: another tvdbmgr is working on this database; try again when it has finished\n", stderr);
+}
+
+void ReportToolLockNotTaken(const std::string &reason) {
+  fprintf(stderr, "tvdbmgr: cannot take the lock that keeps a second tvdbmgr off this database: %s\n",
+          reason.c_str());
+}
 
 ToolLock::~ToolLock() {
   if (file_ >= 0) close(file_);
@@ -94,20 +95,28 @@ bool ToolLock::takeBeforeConnecting(db_driver_t driver, const char *dbName) {
   // No connection is open yet, so closing drops nobody's lock. Any other
   // failure take() meets again and reports.
   close(fd);
-  if (held) ReportHeldElsewhere();
+  if (held) ReportToolLockHeld();
   return !held;
 }
 
 bool ToolLock::take(db_handle_t hdb) {
   switch (DBGetEngine(hdb)) {
     case DB_SYNTAX_PGSQL: return TakeServerLock(hdb, kPgsqlLockQuery);
-    case DB_SYNTAX_MYSQL: return TakeServerLock(hdb, kMysqlLockQuery);
+    case DB_SYNTAX_MYSQL:
+      switch (IsGaleraNode(hdb)) {
+        case ServerFact::kNo: return TakeServerLock(hdb, kMysqlLockQuery);
+        case ServerFact::kYes: return cluster_.take(hdb);
+        case ServerFact::kUnknown:
+          ReportToolLockNotTaken("the server does not tell whether it is a node of a Galera cluster");
+          return false;
+      }
+      return false;
     case DB_SYNTAX_SQLITE: break;
     default: return true;  // no lock that every such engine offers
   }
   std::string path;
   if (!ConnectedFile(hdb, path)) {
-    ReportNotTaken("the name of the database file cannot be read");
+    ReportToolLockNotTaken("the name of the database file cannot be read");
     return false;
   }
   if (path.empty() || (file_ >= 0 && IsSameFile(file_, path.c_str()))) return true;
@@ -120,8 +129,8 @@ bool ToolLock::take(db_handle_t hdb) {
   if (file_ >= 0 && flock(file_, LOCK_EX | LOCK_NB) == 0) return true;
   const int failure = errno;
   if (file_ >= 0 && failure == EWOULDBLOCK)
-    ReportHeldElsewhere();
+    ReportToolLockHeld();
   else
-    ReportNotTaken(path + ": " + strerror(failure));
+    ReportToolLockNotTaken(path + ": " + strerror(failure));
   return false;
 }

@@ -4,10 +4,20 @@
 // config (DBLockStatus): a session advisory lock on PostgreSQL, GET_LOCK
 // on MySQL/MariaDB and flock on the database file on SQLite. Each ends
 // with the connection or the process, so a killed run leaves none
-// behind. Other engines reached through ODBC have none.
+// behind. A Galera node has the row of session/cluster_lock.h instead,
+// which holds for the whole cluster and expires after a killed run.
+// Other engines reached through ODBC have none.
 #pragma once
 
+#include <string>
+
 #include "external/db/db.h"
+#include "session/cluster_lock.h"
+
+// The refusal every kind of the lock prints when another run holds it.
+void ReportToolLockHeld();
+// What every kind of the lock prints when it cannot be taken.
+void ReportToolLockNotTaken(const std::string &reason);
 
 class ToolLock {
  public:
@@ -36,4 +46,5 @@ class ToolLock {
   // The descriptor whose flock is the SQLite lock; kept until the end
   // even when the lock was refused, for the reason above.
   int file_ = -1;
+  ClusterLock cluster_;
 };

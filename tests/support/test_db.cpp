@@ -35,6 +35,14 @@ std::string ServerOf(const std::string &engine) {
                            : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
 }
 
+// The port of the engine's server; empty for the client library's default.
+std::string DefaultPortOf(const std::string &engine) {
+  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_PORT", "") : Env("TVDBMGR_TEST_MY_PORT", "");
+}
+
+// The driver parameters that reach port; empty for the default.
+std::string PortParams(const std::string &port) { return port.empty() ? "" : "port=" + port; }
+
 // The ODBC data source of a server engine, naming the server and the
 // database.
 std::string OdbcName(const std::string &engine, const std::string &database) {
@@ -54,8 +62,8 @@ std::string ReadAll(const std::string &path) {
 struct AdminConnection {
   db_driver_t driver = nullptr;
   db_handle_t handle = nullptr;
-  explicit AdminConnection(const std::string &engine, std::string &error) {
-    driver = DBLoadDriver(engine.c_str(), "", false, nullptr, nullptr);
+  AdminConnection(const std::string &engine, const std::string &port, std::string &error) {
+    driver = DBLoadDriver(engine.c_str(), PortParams(port).c_str(), false, nullptr, nullptr);
     char errorText[DBDRV_MAX_ERROR_TEXT] = "";
     handle = DBConnect(driver, ServerOf(engine).c_str(), "tvtest", Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
                        Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
@@ -89,15 +97,22 @@ void WriteFile(const std::string &path, const std::string &content) {
 }
 
 std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, std::string &error) {
+  return CreateOn(engine, engine == "sqlite" ? "" : DefaultPortOf(engine), error);
+}
+
+std::unique_ptr<TestDatabase> TestDatabase::CreateOn(const std::string &engine, const std::string &port,
+                                                     std::string &error) {
   static std::atomic<int> counter{0};
   std::unique_ptr<TestDatabase> db(new TestDatabase);
   db->engine_ = engine;
+  db->port_ = port;
+  db->owner_ = true;
   db->directory_ = TempDir();
   if (engine == "sqlite") {
     db->name_ = db->directory_ + "/test.db";
   } else {
     db->name_ = "tvt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-    AdminConnection admin(engine, error);
+    AdminConnection admin(engine, port, error);
     if (admin.handle == nullptr) return nullptr;
     char errorText[DBDRV_MAX_ERROR_TEXT];
     std::string drop = "DROP DATABASE IF EXISTS " + db->name_;
@@ -117,15 +132,35 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, st
   if (engine != "sqlite")
     config += "DBServer = " + ServerOf(engine) + "\nDBLogin = " + Env("TVDBMGR_TEST_USER", "tvtest") +
               "\nDBPassword = " + Env("TVDBMGR_TEST_PASSWORD", "tvtest") + "\n";
+  if (!odbc && !port.empty()) config += "DBDrvParams = " + PortParams(port) + "\n";
   db->configPath_ = db->directory_ + "/tvdbmgr.conf";
   WriteFile(db->configPath_, config);
   if (!db->connect(error)) return nullptr;
   return db;
 }
 
+std::unique_ptr<TestDatabase> TestDatabase::reachedOn(const std::string &port) const {
+  std::unique_ptr<TestDatabase> other(new TestDatabase);
+  other->engine_ = engine_;
+  other->name_ = name_;
+  other->port_ = port;
+  other->directory_ = TempDir();
+  other->configPath_ = other->directory_ + "/tvdbmgr.conf";
+  std::string config = ReadAll(configPath_);
+  if (!port_.empty()) config.erase(config.find("DBDrvParams = "));
+  WriteFile(other->configPath_, config + "DBDrvParams = " + PortParams(port) + "\n");
+  std::string error;
+  if (!other->connect(error)) {
+    ADD_FAILURE() << "database " << name_ << " on port " << port << ": " << error;
+    return nullptr;
+  }
+  return other;
+}
+
 bool TestDatabase::connect(std::string &error) {
   const bool odbc = ViaOdbc() && engine_ != "sqlite";
-  driver_ = DBLoadDriver(odbc ? "odbc" : engine_.c_str(), "", false, nullptr, nullptr);
+  driver_ = DBLoadDriver(odbc ? "odbc" : engine_.c_str(), odbc ? "" : PortParams(port_).c_str(), false,
+                         nullptr, nullptr);
   DBAllowDatabaseCreation(driver_);  // a fresh SQLite database is a new file
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(),
@@ -148,9 +183,9 @@ TestDatabase::~TestDatabase() {
   if (DbHandle == handle_) DbHandle = nullptr;
   if (handle_ != nullptr) DBDisconnect(handle_);
   DBUnloadDriver(driver_);
-  if (engine_ != "sqlite") {
+  if (engine_ != "sqlite" && owner_) {
     std::string error;
-    AdminConnection admin(engine_, error);
+    AdminConnection admin(engine_, port_, error);
     if (admin.handle != nullptr) {
       std::string drop = "DROP DATABASE IF EXISTS " + name_;
       if (engine_ == "pgsql") drop += " WITH (FORCE)";
@@ -337,6 +372,79 @@ bool WaitForOtherSessions(TestDatabase &db) {
   for (int i = 0; i < 600 && db.value(others) != "0"; i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   return db.value(others) == "0";
+}
+
+std::vector<std::string> GaleraPorts() {
+  std::vector<std::string> ports;
+  const std::string list = Env("TVDBMGR_TEST_GALERA_PORTS", "");
+  for (size_t start = 0; start < list.size();) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    ports.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return ports;
+}
+
+std::string PgStandbyPort() { return Env("TVDBMGR_TEST_PG_STANDBY_PORT", ""); }
+
+bool ConfiguredOrSkip(bool configured, const std::string &what) {
+  if (configured) return true;
+  if (ServersRequired())
+    ADD_FAILURE() << what << " is not configured";
+  else
+    [&] { GTEST_SKIP() << what << " is not configured"; }();
+  return false;
+}
+
+std::unique_ptr<TestDatabase> OpenOnGaleraOrSkip() {
+  const std::vector<std::string> ports = GaleraPorts();
+  if (!ConfiguredOrSkip(ports.size() >= 2, "a Galera cluster (TVDBMGR_TEST_GALERA_PORTS)")) return nullptr;
+  std::string error;
+  std::unique_ptr<TestDatabase> db = TestDatabase::CreateOn("mysql", ports[0], error);
+  if (db == nullptr) ADD_FAILURE() << "Galera node 1 (port " << ports[0] << "): " << error;
+  return db;
+}
+
+bool WaitForStandbyReplay() {
+  std::string error;
+  AdminConnection primary("pgsql", DefaultPortOf("pgsql"), error), standby("pgsql", PgStandbyPort(), error);
+  std::string lsn, caughtUp;
+  if (primary.handle == nullptr || standby.handle == nullptr ||
+      !DBTakeFirstValue(DBSelect(primary.handle, "SELECT pg_current_wal_lsn()"), lsn)) {
+    ADD_FAILURE() << "primary or standby unreachable: " << error;
+    return false;
+  }
+  const std::string query = "SELECT (pg_last_wal_replay_lsn() >= '" + lsn + "')::int";
+  for (int i = 0; i < 600; i++) {
+    if (DBTakeFirstValue(DBSelect(standby.handle, query.c_str()), caughtUp) && caughtUp == "1") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ADD_FAILURE() << "the standby has not replayed up to " << lsn << " in 60 s";
+  return false;
+}
+
+std::string TableChecksums(TestDatabase &db) {
+  const bool mysql = db.engine() == "mysql";
+  // A Galera node answers once it has applied what the cluster had
+  // committed when the question was asked.
+  if (mysql && !db.exec("SET SESSION wsrep_sync_wait=1")) return "";
+  const std::string tables =
+      db.rows(mysql ? "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() "
+                      "ORDER BY table_name"
+                    : "SELECT table_name FROM information_schema.tables WHERE table_schema=current_schema() "
+                      "ORDER BY table_name");
+  std::string sums;
+  std::istringstream names(tables);
+  for (std::string table; std::getline(names, table);) {
+    if (table.empty()) continue;
+    sums += mysql ? db.rows("CHECKSUM TABLE " + table + " EXTENDED")
+                  : table + "|" +
+                        db.value("SELECT md5(coalesce(string_agg(t::text, ',' ORDER BY t::text), '')) FROM " +
+                                 table + " t");
+    sums += "\n";
+  }
+  return sums;
 }
 
 }  // namespace tvtest

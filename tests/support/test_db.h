@@ -40,6 +40,14 @@ class TestDatabase {
   // A new empty database on engine ("sqlite", "pgsql", "mysql"). Null when
   // the engine cannot be reached; the reason is in error.
   static std::unique_ptr<TestDatabase> Create(const std::string &engine, std::string &error);
+  // The same on the server of engine at port (a node of a Galera cluster).
+  static std::unique_ptr<TestDatabase> CreateOn(const std::string &engine, const std::string &port,
+                                                std::string &error);
+  // This database reached on the server at port (another node of its
+  // cluster, its standby), with a connection and a configuration file of
+  // its own; only the database's creator drops it. Null, failing the
+  // test, when it cannot be reached.
+  std::unique_ptr<TestDatabase> reachedOn(const std::string &port) const;
   ~TestDatabase();
 
   const std::string &engine() const { return engine_; }
@@ -78,6 +86,8 @@ class TestDatabase {
   std::string name_;       // database name or file path
   std::string directory_;  // temporary directory of this database
   std::string configPath_;
+  std::string port_;    // empty for the client library's default
+  bool owner_ = false;  // made by Create/CreateOn, which drops it at the end
   db_driver_t driver_ = nullptr;
   db_handle_t handle_ = nullptr;
 };
@@ -111,6 +121,27 @@ bool WaitForOtherSessions(TestDatabase &db);
 // /dev/null), calls waitBeforeKill, then kills it with SIGKILL and reaps
 // it. False when it cannot be started.
 bool RunToolAndKill(const std::vector<std::string> &args, const std::function<void()> &waitBeforeKill);
+
+// The clustered servers (.ci/start-servers): the ports of the Galera
+// nodes (TVDBMGR_TEST_GALERA_PORTS, node 1 first) and of the PostgreSQL
+// standby of the primary (TVDBMGR_TEST_PG_STANDBY_PORT). Empty when unset.
+std::vector<std::string> GaleraPorts();
+std::string PgStandbyPort();
+// True when configured; otherwise skips the calling test (fails it under
+// TVDBMGR_REQUIRE_SERVERS), naming what is missing.
+bool ConfiguredOrSkip(bool configured, const std::string &what);
+// A new empty database made on Galera node 1, which the cluster gives
+// every node, or null after skipping as OpenOrSkip does.
+std::unique_ptr<TestDatabase> OpenOnGaleraOrSkip();
+// Waits up to 60 s until the standby has replayed all that the primary
+// had written when it was called; false, failing the test, when it has
+// not or a server cannot be reached.
+bool WaitForStandbyReplay();
+// "table|checksum" lines over every table of the database, in name
+// order: CHECKSUM TABLE ... EXTENDED on MySQL/MariaDB (on a Galera node
+// once it has applied what the cluster committed before), an MD5 of the
+// sorted rows on PostgreSQL. Equal texts mean equal contents.
+std::string TableChecksums(TestDatabase &db);
 
 // Paths of the build tree.
 std::string ToolPath();

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "session/cluster_lock.h"
 #include "transfer_fixture.h"
 
 extern char **environ;
@@ -36,7 +37,9 @@ std::string ReadFile(const std::string &path) {
 // with it, until the test answers or kills it.
 class WaitingRun {
  public:
-  WaitingRun(const std::string &configPath, const std::string &dir) : out_(dir + "/waiting.out") {
+  // name tells the files of two runs in one dir apart.
+  WaitingRun(const std::string &configPath, const std::string &dir, const std::string &name = "waiting")
+      : out_(dir + "/" + name + ".out"), err_(dir + "/" + name + ".err") {
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     const std::string tool = tvtest::ToolPath();
@@ -48,7 +51,7 @@ class WaitingRun {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
@@ -66,7 +69,7 @@ class WaitingRun {
   bool asking() {
     for (int i = 0; i < 600 && pid_ > 0; i++) {
       if (ReadFile(out_).find("force database unlock?") != std::string::npos) return true;
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+      if (waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
@@ -83,15 +86,20 @@ class WaitingRun {
     kill(pid_, SIGKILL);
     reap();
   }
+  // Once the run has ended: its exit code and what it wrote to standard
+  // error.
+  int exitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+  std::string errors() const { return ReadFile(err_); }
 
  private:
   void reap() {
-    while (pid_ > 0 && waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    while (pid_ > 0 && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
   }
-  std::string out_;
+  std::string out_, err_;
   pid_t pid_ = -1;
+  int status_ = -1;
   int input_ = -1;
 };
 
@@ -163,3 +171,61 @@ TEST_P(ToolLock, SecondRunIsRefusedUntilTheFirstEnds) {
 INSTANTIATE_TEST_SUITE_P(Engines, ToolLock, ::testing::ValuesIn(tvtest::AllEngines()));
 
 }  // namespace
+
+// On a Galera cluster the lock is a row that every node sees: a run on
+// another node is refused as on the same server, two runs that start at
+// once on two nodes leave one of them running, and a killed holder's row
+// expires by itself.
+TEST(GaleraToolLock, HoldsAcrossNodesAndExpiresAfterAKilledHolder) {
+  const std::string dir = tvtest::TempDir();
+  const std::string file = tvtest::MakeExportFile(dir);
+  auto db = tvtest::OpenOnGaleraOrSkip();
+  if (file.empty() || !db || !tvtest::InitSchemaFast(*db)) return;
+  const std::vector<std::string> ports = tvtest::GaleraPorts();
+  auto node2 = db->reachedOn(ports[1]);
+  auto node3 = db->reachedOn(ports.back());
+  ASSERT_TRUE(node2 && node3);
+  MarkLockedByServer(*db);
+  const std::string before = tvtest::TableChecksums(*db);
+  {
+    WaitingRun first(db->configPath(), dir);
+    ASSERT_TRUE(first.asking());
+    const std::vector<std::string> commands[] = {
+        {"import", file}, {"check"}, {"export", dir + "/exported.db"}, {"reindex"}, {"unlock"}};
+    for (const std::vector<std::string> &command : commands) {
+      std::vector<std::string> args = {"-f"};
+      args.insert(args.end(), command.begin(), command.end());
+      const tvtest::RunResult r = tvtest::Tool(*node2, args);
+      EXPECT_EQ(r.exitCode, 6) << command[0];
+      EXPECT_EQ(r.out, kBanner) << command[0];
+      EXPECT_EQ(r.err, kRefusal) << command[0];
+    }
+    EXPECT_NE(first.answer("n").find("force database unlock?"), std::string::npos);
+  }
+  EXPECT_EQ(tvtest::TableChecksums(*node3), before);
+
+  {
+    // Both insert the row at once: one of the two writes loses
+    // certification, and its run reads that as the lock held.
+    WaitingRun a(node2->configPath(), dir, "a"), b(node3->configPath(), dir, "b");
+    const bool aAsks = a.asking(), bAsks = b.asking();
+    ASSERT_NE(aAsks, bAsks);
+    WaitingRun &refused = aAsks ? b : a;
+    EXPECT_EQ(refused.exitCode(), 6);
+    EXPECT_EQ(refused.errors(), kRefusal);
+    (aAsks ? a : b).killHard();
+  }
+  // The killed run's row stands until it expires.
+  const tvtest::RunResult early = tvtest::Tool(*db, {"-f", "unlock"});
+  EXPECT_EQ(early.exitCode, 6);
+  EXPECT_EQ(early.err, kRefusal);
+  std::this_thread::sleep_for(std::chrono::seconds(kLockExpirySeconds));
+  const tvtest::RunResult late = tvtest::Tool(*db, {"-f", "unlock"});
+  EXPECT_EQ(late.exitCode, 0);
+  EXPECT_NE(late.out.find("Database lock removed\n"), std::string::npos) << late.out;
+  EXPECT_NE(late.err.find("its lock has expired and this run takes it over\n"), std::string::npos)
+      << late.err;
+  // A run that ends normally leaves the lock free at once.
+  EXPECT_EQ(db->value("SELECT count(*) FROM tvdbmgr_lock"), "0");
+  std::filesystem::remove_all(dir);
+}

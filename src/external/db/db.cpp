@@ -16,6 +16,8 @@ struct db_driver_s {
 
 struct db_handle_s {
   int engine;
+  bool odbc;
+  DbConnectParams params;  // for DBConnectAgain
   std::unique_ptr<DbConnection> conn;
   std::string lastError;
 };
@@ -131,16 +133,12 @@ void DBAllowDatabaseCreation(db_driver_t driver) { driver->createDatabase = true
 
 int DBGetDriverEngine(db_driver_t driver) { return driver->odbc ? DB_SYNTAX_UNKNOWN : driver->engine; }
 
-db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
-                      const char *password, const char *schema, char *errorText) {
-  DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",
-                    login != nullptr ? login : "",   password != nullptr ? password : "",
-                    schema != nullptr ? schema : "", driver->options,
-                    driver->createDatabase};
+namespace {
+
+db_handle_t OpenConnection(const DbConnectParams &p, bool odbc, int engine, char *errorText) {
   std::string error;
   std::unique_ptr<DbConnection> conn;
-  int engine = driver->engine;
-  if (driver->odbc) {
+  if (odbc) {
     conn = OdbcConnect(p, engine, error);
   } else {
     switch (engine) {
@@ -153,13 +151,30 @@ db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName
     SetError(errorText, error);
     return nullptr;
   }
-  return new db_handle_s{engine, std::move(conn), std::string()};
+  return new db_handle_s{engine, odbc, p, std::move(conn), std::string()};
+}
+
+}  // namespace
+
+db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
+                      const char *password, const char *schema, char *errorText) {
+  DbConnectParams p{server != nullptr ? server : "", dbName != nullptr ? dbName : "",
+                    login != nullptr ? login : "",   password != nullptr ? password : "",
+                    schema != nullptr ? schema : "", driver->options,
+                    driver->createDatabase};
+  return OpenConnection(p, driver->odbc, driver->engine, errorText);
+}
+
+db_handle_t DBConnectAgain(db_handle_t hdb, char *errorText) {
+  DbConnectParams p = hdb->params;
+  p.createDatabase = false;  // the first connection has found or made it
+  return OpenConnection(p, hdb->odbc, hdb->odbc ? DB_SYNTAX_UNKNOWN : hdb->engine, errorText);
 }
 
 void DBDisconnect(db_handle_t hdb) { delete hdb; }
 
 db_handle_t DBAttachConnection(int engine, std::unique_ptr<DbConnection> conn) {
-  return new db_handle_s{engine, std::move(conn), std::string()};
+  return new db_handle_s{engine, false, DbConnectParams(), std::move(conn), std::string()};
 }
 
 int DBGetEngine(db_handle_t hdb) { return hdb->engine; }

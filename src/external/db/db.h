@@ -54,6 +54,10 @@ int DBGetDriverEngine(db_driver_t driver);
 // Returns null and fills errorText when the connection cannot be opened.
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,
                       const char *password, const char *schema, char *errorText);
+// A second connection to the database of hdb, opened as hdb was, for work
+// that must not share its transactions; it outlives the driver as hdb
+// does. Returns null and fills errorText when it cannot be opened.
+db_handle_t DBConnectAgain(db_handle_t hdb, char *errorText);
 void DBDisconnect(db_handle_t hdb);
 
 // The dialect record: metadata "Syntax", else config "DBSyntax". Returns
