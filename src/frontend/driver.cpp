@@ -10,6 +10,7 @@
 #include "external/password.h"
 #include "session/commands.h"
 #include "session/globals.h"
+#include "session/server_role.h"
 #include "session/tool_lock.h"
 
 namespace {
@@ -238,6 +239,12 @@ int RunTvdbmgr(int argc, char *argv[]) {
     DbHandle = nullptr;
     DBUnloadDriver(driver);
     return 6;
+  }
+  if (const int refused = RefuseCommandForServerRole(DbHandle, command); refused != 0) {
+    DBDisconnect(DbHandle);
+    DbHandle = nullptr;
+    DBUnloadDriver(driver);
+    return refused;
   }
 
   if (!strcmp(command, "init")) {
