@@ -27,8 +27,14 @@ bool ReadLockTableSize(LockTableSize &size) {
     printf("ERROR: cannot read the size of the server's lock table from pg_settings\n");
     return false;
   }
+  // Logical replication's senders are listed too; they are no standbys.
+  Result standbys(
+      SelectSql("SELECT count(*) FROM pg_stat_replication r WHERE NOT EXISTS (SELECT 1 FROM "
+                "pg_replication_slots s WHERE s.active_pid=r.pid AND s.slot_type='logical')"));
+  if (standbys == nullptr) return false;
   size.locksPerTransaction = locksPerTransaction;
   size.sessions = connections + prepared;
+  size.standbys = DBGetFieldInt64(standbys.get(), 0, 0);
   return true;
 }
 
@@ -48,10 +54,16 @@ bool CheckLockTableRoom(const char *what, const LockEstimate &estimate) {
   printf(
       "ERROR: %s locks about %lld tables and indexes in one transaction, but the server's lock table holds "
       "about %lld (max_locks_per_transaction = %lld); raise max_locks_per_transaction to at least %lld and "
-      "restart the server\n",
+      "restart the server",
       what, static_cast<long long>(need), static_cast<long long>(size.locks()),
       static_cast<long long>(size.locksPerTransaction),
       static_cast<long long>(LocksPerTransactionFor(need, size.sessions)));
+  if (size.standbys > 0)
+    printf(
+        "; its %lld standby(s) in pg_stat_replication must be raised first and restarted before it: a hot "
+        "standby whose max_locks_per_transaction is lower than its primary's pauses its recovery",
+        static_cast<long long>(size.standbys));
+  printf("\n");
   return false;
 }
 

@@ -20,11 +20,16 @@
 struct LockTableSize {
   int64_t locksPerTransaction = 0;  // max_locks_per_transaction
   int64_t sessions = 0;             // max_connections + max_prepared_transactions
+  // Streaming standbys connected to the server (pg_stat_replication):
+  // a standby whose setting is lower than its primary's pauses its
+  // recovery, so they must be raised first.
+  int64_t standbys = 0;
   int64_t locks() const { return locksPerTransaction * sessions; }
 };
 
-// Reads the three settings from pg_settings. False after reporting a
-// failed query, or after printing why the answer cannot be used.
+// Reads the three settings from pg_settings and counts the standbys.
+// False after reporting a failed query, or after printing why the answer
+// cannot be used.
 bool ReadLockTableSize(LockTableSize &size);
 
 // The smallest max_locks_per_transaction, in steps of the server's
@@ -39,9 +44,10 @@ using LockEstimate = std::function<bool(int64_t &locks)>;
 // with the lock table's size. When it does not fit, prints "ERROR: <what>
 // locks about N tables and indexes in one transaction, but the server's
 // lock table holds about M (max_locks_per_transaction = L); raise
-// max_locks_per_transaction to at least R and restart the server" and
-// returns false; false too after a failed query (reported). On the other
-// engines returns true at once, without estimating.
+// max_locks_per_transaction to at least R and restart the server", and
+// where the server has standbys "; its N standby(s) in
+// pg_stat_replication must be raised first: ...", and returns false; false too after a failed query
+// (reported). On the other engines returns true at once, without estimating.
 bool CheckLockTableRoom(const char *what, const LockEstimate &estimate);
 
 // Catalogue counts of the connected PostgreSQL database, for estimates:

@@ -125,8 +125,8 @@ TEST_F(CheckLocks, CheckTooLargeForTheLockTableIsRefusedBeforeItStarts) {
       " tables and indexes in one transaction, but the server's lock table holds about " +
       std::to_string(size.locks()) + " (max_locks_per_transaction = " +
       std::to_string(size.locksPerTransaction) + "); raise max_locks_per_transaction to at least " +
-      std::to_string(LocksPerTransactionFor(need, size.sessions)) +
-      " and restart the server\nDatabase check aborted\n"))
+      std::to_string(LocksPerTransactionFor(need, size.sessions)) + " and restart the server" +
+      tvtest::StandbyAdvice(size) + "\nDatabase check aborted\n"))
       << r.out;
   EXPECT_EQ(db->value("SELECT last_modified FROM object_properties WHERE object_id=77"), "0");
 

@@ -16,6 +16,13 @@ LockTableSize ServerLockTable(TestDatabase &db) {
   return size;
 }
 
+std::string StandbyAdvice(const LockTableSize &size) {
+  if (size.standbys == 0) return "";
+  return "; its " + std::to_string(size.standbys) +
+         " standby(s) in pg_stat_replication must be raised first and restarted before it: a hot standby whose "
+         "max_locks_per_transaction is lower than its primary's pauses its recovery";
+}
+
 void AddIndexedDataTables(TestDatabase &db, int64_t count) {
   for (int64_t first = 1; first <= count; first += 500)
     db.exec("DO $$ BEGIN FOR i IN " + std::to_string(first) + ".." +

@@ -140,14 +140,15 @@ TEST_F(ImportLocks, ImportTooLargeForTheLockTableIsRefusedBeforeClearing) {
   const int64_t need = estimate(path);
   ASSERT_GT(need, size.locks());
   tvtest::RunResult r = tvtest::Tool(*db, {"-f", "import", path});
-  EXPECT_NE(r.out.find("\nERROR: this import locks about " + std::to_string(need) +
-                       " tables and indexes in one transaction, but the server's lock table holds about " +
-                       std::to_string(size.locks()) +
-                       " (max_locks_per_transaction = " + std::to_string(size.locksPerTransaction) +
-                       "); raise max_locks_per_transaction to at least " +
-                       std::to_string(LocksPerTransactionFor(need, size.sessions)) +
-                       " and restart the server\nDatabase import failed.\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("\nERROR: this import locks about " + std::to_string(need) +
+                 " tables and indexes in one transaction, but the server's lock table holds about " +
+                 std::to_string(size.locks()) +
+                 " (max_locks_per_transaction = " + std::to_string(size.locksPerTransaction) +
+                 "); raise max_locks_per_transaction to at least " +
+                 std::to_string(LocksPerTransactionFor(need, size.sessions)) + " and restart the server" +
+                 tvtest::StandbyAdvice(size) + "\nDatabase import failed.\n"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("Database successfully cleared"), std::string::npos);
   EXPECT_TRUE(untouched());

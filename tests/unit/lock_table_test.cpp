@@ -12,6 +12,7 @@
 #include "external/db/db.h"
 #include "maintenance/reindex.h"
 #include "session/lock_table.h"
+#include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 
@@ -67,6 +68,8 @@ TEST(LockTable, ATransactionTooLargeIsRefusedWithTheSettingToRaise) {
   tvtest::ScopedCurrentDatabase current(db->handle(), db->syntax());
   LockTableSize size;
   ASSERT_TRUE(ReadLockTableSize(size));
+  // The advice to raise the standbys first needs them counted.
+  if (!tvtest::PgStandbyPort().empty()) EXPECT_GE(size.standbys, 1);
   const int64_t room = size.locks();
   for (int64_t need : {int64_t{0}, room, room + 1, 3 * room + 7}) {
     bool ok = false;
@@ -90,7 +93,7 @@ TEST(LockTable, ATransactionTooLargeIsRefusedWithTheSettingToRaise) {
                        std::to_string(room) +
                        " (max_locks_per_transaction = " + std::to_string(size.locksPerTransaction) +
                        "); raise max_locks_per_transaction to at least " + std::to_string(raise) +
-                       " and restart the server\n");
+                       " and restart the server" + tvtest::StandbyAdvice(size) + "\n");
   }
   // An estimate that cannot be made refuses, with its own report only.
   bool ok = true;
