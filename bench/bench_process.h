@@ -1,5 +1,6 @@
 // What the benchmarks that run the tool's library in child processes
-// share: a connection as tvtest/tvtest on 127.0.0.1 (for SQLite a file),
+// share: a connection as tvtest/tvtest on 127.0.0.1, on the port of
+// TVDBMGR_TEST_PG_PORT or TVDBMGR_TEST_MY_PORT when set (for SQLite a file),
 // a fresh benchmark database on a server, and a body run in a child
 // process whose resource use is read afterwards.
 #pragma once
@@ -9,19 +10,29 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "external/db/db.h"
 
 namespace bench {
 
-// params: the driver parameters of the server engines (e.g. "port=5433").
+// The driver parameters that name the test server's port, as the
+// environment gives it (.ci/start-servers); empty for the default port.
+inline std::string ServerParams(const std::string &engine) {
+  const char *port = getenv(engine == "pgsql" ? "TVDBMGR_TEST_PG_PORT" : "TVDBMGR_TEST_MY_PORT");
+  return port != nullptr && *port != 0 ? std::string("port=") + port : "";
+}
+
+// params: the driver parameters of the server engines (e.g. "port=5433");
+// empty for ServerParams.
 struct Connection {
   db_driver_t driver = nullptr;
   db_handle_t handle = nullptr;  // null when the connection failed (reported)
   Connection(const std::string &engine, const std::string &database, const std::string &params = "") {
     const bool sqlite = engine == "sqlite";
-    driver = DBLoadDriver(engine.c_str(), sqlite ? "" : params.c_str(), false, nullptr, nullptr);
+    const std::string serverParams = params.empty() ? ServerParams(engine) : params;
+    driver = DBLoadDriver(engine.c_str(), sqlite ? "" : serverParams.c_str(), false, nullptr, nullptr);
     DBAllowDatabaseCreation(driver);
     char error[DBDRV_MAX_ERROR_TEXT] = "";
     handle = DBConnect(driver, sqlite ? "" : "127.0.0.1", database.c_str(), "tvtest", "tvtest", "", error);

@@ -226,8 +226,8 @@ TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
       while (std::getline(in, line))
         if (line.rfind("DBName", 0) == 0) own = line;
     }
-    tvtest::WriteFile(dir + "/wrong.conf",
-                      base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBPassword = nope\n");
+    tvtest::WriteFile(dir + "/wrong.conf", base + own + "\n" + tvtest::ServerSettings(engine) +
+                                               "DBLogin = tvtest\nDBPassword = nope\n");
     tvtest::RunResult r = tvtest::RunTool({"-c", dir + "/wrong.conf", "unlock"});
     EXPECT_EQ(r.exitCode, 4) << engine;
     EXPECT_NE(r.out.find("as tvtest: "), std::string::npos) << r.out;
@@ -238,9 +238,8 @@ TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
     pclose(p);
     std::string encrypted = line;
     encrypted.pop_back();
-    tvtest::WriteFile(
-        dir + "/enc.conf",
-        base + own + "\nDBServer = 127.0.0.1\nDBLogin = tvtest\nDBEncryptedPassword = " + encrypted + "\n");
+    tvtest::WriteFile(dir + "/enc.conf", base + own + "\n" + tvtest::ServerSettings(engine) +
+                                             "DBLogin = tvtest\nDBEncryptedPassword = " + encrypted + "\n");
     r = tvtest::RunTool({"-c", dir + "/enc.conf", "unlock"});
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_EQ(r.out, kBanner + "Database is not locked\n");

@@ -11,7 +11,8 @@
 # row counts across the three init scripts; an empty export schema; and the
 # collected-data table and index templates run on their engine.
 #
-# Connection settings (defaults in brackets):
+# Connection settings (defaults in brackets; the tests' own variables,
+# TVDBMGR_TEST_PG_HOST and the like, are the defaults where they are set):
 #   TVDBMGR_PG_HOST [127.0.0.1] TVDBMGR_PG_PORT [5432]
 #   TVDBMGR_PG_USER [tvtest]    TVDBMGR_PG_PASSWORD [tvtest]
 #   TVDBMGR_MY_HOST [127.0.0.1] TVDBMGR_MY_PORT [3306]
@@ -22,14 +23,14 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 sql_dir=${TVDBMGR_SQL_DIR:-$here/../../sql}
 
-pg_host=${TVDBMGR_PG_HOST:-127.0.0.1}
-pg_port=${TVDBMGR_PG_PORT:-5432}
-pg_user=${TVDBMGR_PG_USER:-tvtest}
-export PGPASSWORD=${TVDBMGR_PG_PASSWORD:-tvtest}
-my_host=${TVDBMGR_MY_HOST:-127.0.0.1}
-my_port=${TVDBMGR_MY_PORT:-3306}
-my_user=${TVDBMGR_MY_USER:-tvtest}
-export MYSQL_PWD=${TVDBMGR_MY_PASSWORD:-tvtest}
+pg_host=${TVDBMGR_PG_HOST:-${TVDBMGR_TEST_PG_HOST:-127.0.0.1}}
+pg_port=${TVDBMGR_PG_PORT:-${TVDBMGR_TEST_PG_PORT:-5432}}
+pg_user=${TVDBMGR_PG_USER:-${TVDBMGR_TEST_USER:-tvtest}}
+export PGPASSWORD=${TVDBMGR_PG_PASSWORD:-${TVDBMGR_TEST_PASSWORD:-tvtest}}
+my_host=${TVDBMGR_MY_HOST:-${TVDBMGR_TEST_MY_HOST:-127.0.0.1}}
+my_port=${TVDBMGR_MY_PORT:-${TVDBMGR_TEST_MY_PORT:-3306}}
+my_user=${TVDBMGR_MY_USER:-${TVDBMGR_TEST_USER:-tvtest}}
+export MYSQL_PWD=${TVDBMGR_MY_PASSWORD:-${TVDBMGR_TEST_PASSWORD:-tvtest}}
 
 export_tables="config config_clob users user_groups user_group_members user_profiles
 userdb_custom_attributes object_properties object_custom_attributes zones nodes clusters

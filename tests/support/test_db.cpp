@@ -30,11 +30,6 @@ std::string Env(const char *name, const char *fallback) {
 
 bool ServersRequired() { return Env("TVDBMGR_REQUIRE_SERVERS", "0") == "1"; }
 
-std::string ServerOf(const std::string &engine) {
-  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1")
-                           : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
-}
-
 // The port of the engine's server; empty for the client library's default.
 std::string DefaultPortOf(const std::string &engine) {
   return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_PORT", "") : Env("TVDBMGR_TEST_MY_PORT", "");
@@ -42,6 +37,31 @@ std::string DefaultPortOf(const std::string &engine) {
 
 // The driver parameters that reach port; empty for the default.
 std::string PortParams(const std::string &port) { return port.empty() ? "" : "port=" + port; }
+
+}  // namespace
+
+std::string ServerOf(const std::string &engine) {
+  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1")
+                           : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
+}
+
+std::string PortOf(const std::string &engine) {
+  const std::string port = DefaultPortOf(engine);
+  if (!port.empty()) return port;
+  return engine == "pgsql" ? "5432" : "3306";
+}
+
+std::string DriverParamsOf(const std::string &engine) { return PortParams(DefaultPortOf(engine)); }
+
+std::string ServerSettings(const std::string &engine) {
+  const std::string params = DriverParamsOf(engine);
+  return "DBServer = " + ServerOf(engine) + "\n" + (params.empty() ? "" : "DBDrvParams = " + params + "\n");
+}
+
+std::string TestUser() { return Env("TVDBMGR_TEST_USER", "tvtest"); }
+std::string TestPassword() { return Env("TVDBMGR_TEST_PASSWORD", "tvtest"); }
+
+namespace {
 
 // The ODBC data source of a server engine, naming the server and the
 // database.
@@ -65,8 +85,8 @@ struct AdminConnection {
   AdminConnection(const std::string &engine, const std::string &port, std::string &error) {
     driver = DBLoadDriver(engine.c_str(), PortParams(port).c_str(), false, nullptr, nullptr);
     char errorText[DBDRV_MAX_ERROR_TEXT] = "";
-    handle = DBConnect(driver, ServerOf(engine).c_str(), "tvtest", Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
-                       Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
+    handle = DBConnect(driver, ServerOf(engine).c_str(), "tvtest", TestUser().c_str(), TestPassword().c_str(),
+                       "", errorText);
     if (handle == nullptr) error = errorText;
   }
   ~AdminConnection() {
@@ -130,8 +150,8 @@ std::unique_ptr<TestDatabase> TestDatabase::CreateOn(const std::string &engine, 
   std::string config = "DBDriver = " + (odbc ? "odbc" : engine) +
                        "\nDBName = " + (odbc ? OdbcName(engine, db->name_) : db->name_) + "\n";
   if (engine != "sqlite")
-    config += "DBServer = " + ServerOf(engine) + "\nDBLogin = " + Env("TVDBMGR_TEST_USER", "tvtest") +
-              "\nDBPassword = " + Env("TVDBMGR_TEST_PASSWORD", "tvtest") + "\n";
+    config += "DBServer = " + ServerOf(engine) + "\nDBLogin = " + TestUser() +
+              "\nDBPassword = " + TestPassword() + "\n";
   if (!odbc && !port.empty()) config += "DBDrvParams = " + PortParams(port) + "\n";
   db->configPath_ = db->directory_ + "/tvdbmgr.conf";
   WriteFile(db->configPath_, config);
@@ -164,9 +184,8 @@ bool TestDatabase::connect(std::string &error) {
   DBAllowDatabaseCreation(driver_);  // a fresh SQLite database is a new file
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   handle_ = DBConnect(driver_, engine_ == "sqlite" ? "" : ServerOf(engine_).c_str(),
-                      odbc ? OdbcName(engine_, name_).c_str() : name_.c_str(),
-                      Env("TVDBMGR_TEST_USER", "tvtest").c_str(),
-                      Env("TVDBMGR_TEST_PASSWORD", "tvtest").c_str(), "", errorText);
+                      odbc ? OdbcName(engine_, name_).c_str() : name_.c_str(), TestUser().c_str(),
+                      TestPassword().c_str(), "", errorText);
   if (handle_ == nullptr) error = errorText;
   return handle_ != nullptr;
 }

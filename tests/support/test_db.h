@@ -1,11 +1,13 @@
 // Fresh databases on the real engines for tests, and a runner for the
 // tvdbmgr binary.
 //
-// SQLite always runs. PostgreSQL and MariaDB are reached on 127.0.0.1 as
-// tvtest/tvtest (override with TVDBMGR_TEST_PG_HOST, TVDBMGR_TEST_MY_HOST,
-// TVDBMGR_TEST_USER, TVDBMGR_TEST_PASSWORD). A server that does not answer
-// skips its tests, unless TVDBMGR_REQUIRE_SERVERS=1 (set by CI), where it
-// fails them.
+// SQLite always runs. PostgreSQL and MariaDB are reached as the
+// environment says (the variables that .ci/start-servers writes to its
+// env file): TVDBMGR_TEST_PG_HOST and TVDBMGR_TEST_PG_PORT (default
+// 127.0.0.1 and 5432), TVDBMGR_TEST_MY_HOST and TVDBMGR_TEST_MY_PORT
+// (127.0.0.1, 3306), as TVDBMGR_TEST_USER with TVDBMGR_TEST_PASSWORD
+// (tvtest, tvtest). A server that does not answer skips its tests, unless
+// TVDBMGR_REQUIRE_SERVERS=1 (set by CI), where it fails them.
 //
 // With TVDBMGR_TEST_ODBC=1 the two server engines are reached through
 // ODBC instead, by the tests and by the tool alike: the data sources
@@ -26,6 +28,16 @@ namespace tvtest {
 
 // Whether the server engines are reached through ODBC (TVDBMGR_TEST_ODBC).
 bool ViaOdbc();
+
+// How the tests reach the server of engine ("pgsql" or "mysql"): its
+// host, its port, the driver parameters that name the port, and the
+// configuration lines DBServer and DBDrvParams for the tool.
+std::string ServerOf(const std::string &engine);
+std::string PortOf(const std::string &engine);
+std::string DriverParamsOf(const std::string &engine);
+std::string ServerSettings(const std::string &engine);
+std::string TestUser();
+std::string TestPassword();
 
 // The engines every engine-parameterised test runs on.
 inline const std::vector<std::string> &AllEngines() {

@@ -274,15 +274,12 @@ INSTANTIATE_TEST_SUITE_P(Engines, DbLayer, ::testing::ValuesIn(tvtest::AllEngine
 TEST(DbLayerDrivers, MysqlRefusesTheModeThatChangesQuoting) {
   auto db = tvtest::OpenOrSkip("mysql");
   if (!db) return;
-  db_driver_t d = DBLoadDriver("mysql", "sql_mode=NO_BACKSLASH_ESCAPES", false, nullptr, nullptr);
+  const std::string params = tvtest::DriverParamsOf("mysql") + ";sql_mode=NO_BACKSLASH_ESCAPES";
+  db_driver_t d = DBLoadDriver("mysql", params.c_str(), false, nullptr, nullptr);
   ASSERT_NE(d, nullptr);
-  const char *user = getenv("TVDBMGR_TEST_USER"), *password = getenv("TVDBMGR_TEST_PASSWORD");
-  const char *host = getenv("TVDBMGR_TEST_MY_HOST");
   char err[DBDRV_MAX_ERROR_TEXT] = "";
-  db_handle_t h =
-      DBConnect(d, host != nullptr && *host != 0 ? host : "127.0.0.1", db->value("SELECT database()").c_str(),
-                user != nullptr && *user != 0 ? user : "tvtest",
-                password != nullptr && *password != 0 ? password : "tvtest", "", err);
+  db_handle_t h = DBConnect(d, tvtest::ServerOf("mysql").c_str(), db->value("SELECT database()").c_str(),
+                            tvtest::TestUser().c_str(), tvtest::TestPassword().c_str(), "", err);
   EXPECT_EQ(h, nullptr);
   EXPECT_STREQ(err, "sql_mode NO_BACKSLASH_ESCAPES is not supported");
   if (h != nullptr) DBDisconnect(h);

@@ -13,16 +13,9 @@
 
 namespace {
 
-std::string Env(const char *name, const char *fallback) {
-  const char *v = getenv(name);
-  return v != nullptr && *v != 0 ? v : fallback;
-}
-std::string User() { return Env("TVDBMGR_TEST_USER", "tvtest"); }
-std::string Password() { return Env("TVDBMGR_TEST_PASSWORD", "tvtest"); }
-std::string Server(const std::string &engine) {
-  return engine == "pgsql" ? Env("TVDBMGR_TEST_PG_HOST", "127.0.0.1")
-                           : Env("TVDBMGR_TEST_MY_HOST", "127.0.0.1");
-}
+std::string User() { return tvtest::TestUser(); }
+std::string Password() { return tvtest::TestPassword(); }
+std::string Server(const std::string &engine) { return tvtest::ServerOf(engine); }
 std::string Dsn(const std::string &engine) { return engine == "pgsql" ? "tvtest_pg" : "tvtest_my"; }
 
 // A connection through ODBC; closed with its owner.
@@ -68,8 +61,10 @@ TEST_P(Odbc, EveryFormOfTheSettingsReachesTheEngineBehindIt) {
       // A data source name alone, the rest from the settings.
       {Server(GetParam()), Dsn(GetParam()), User(), Password()},
       // A connection string without a data source.
-      {"", "DRIVER={" + driver + "};SERVER=" + Server(GetParam()) + ";DATABASE=" + database, User(),
-       Password()},
+      {"",
+       "DRIVER={" + driver + "};SERVER=" + Server(GetParam()) + ";PORT=" + tvtest::PortOf(GetParam()) +
+           ";DATABASE=" + database,
+       User(), Password()},
       // The string's own UID and PWD win over the settings.
       {Server(GetParam()), "DSN=" + Dsn(GetParam()) + ";UID=" + User() + ";PWD={" + Password() + "}",
        "nobody", "wrong"},
@@ -228,7 +223,8 @@ TEST(OdbcTool, FailedConnectionsEndAsWithTheNativeDriver) {
        "Can't connect"},
       // The same failures through the native drivers, for comparison.
       {"native wrong password",
-       "DBDriver = pgsql\nDBServer = 127.0.0.1\nDBName = tvtest\nDBLogin = tvtest\nDBPassword = wrong\n",
+       "DBDriver = pgsql\n" + tvtest::ServerSettings("pgsql") +
+           "DBName = tvtest\nDBLogin = tvtest\nDBPassword = wrong\n",
        "password authentication failed"},
       {"native no server", "DBDriver = mysql\nDBServer = 127.0.0.1\nDBDrvParams = port=1\nDBName = tvtest\n",
        "Can't connect"},
