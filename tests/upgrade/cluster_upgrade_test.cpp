@@ -1,0 +1,53 @@
+// The whole upgrade 14 -> 245 by the tool on clustered servers: run on
+// Galera node 1 it leaves the three nodes equal, and run on a PostgreSQL
+// primary it leaves the standby equal to the primary once replayed.
+#include <gtest/gtest.h>
+
+#include "baseline.h"
+#include "support/test_db.h"
+
+namespace {
+
+// The baseline with a few monitored nodes and some history, in db, then
+// upgraded by the tool. False after failing the test.
+bool UpgradeBaselineWithTheTool(tvtest::TestDatabase &db) {
+  db.makeCurrent();
+  std::string error;
+  if (!upgradetest::LoadBaseline(error) ||
+      !upgradetest::AddBaselineNodes({.nodes = 3, .itemsPerNode = 3, .rowsPerItem = 5}, error) ||
+      !upgradetest::AddBaselineLogs({.eventLogRows = 30, .alarms = 5}, error)) {
+    ADD_FAILURE() << "baseline: " << error;
+    return false;
+  }
+  const tvtest::RunResult r = tvtest::RunTool({"-f", "-c", db.configPath(), "upgrade"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.out.ends_with("Database upgrade succeeded\n")) << r.out.substr(r.out.size() - 2000) << r.err;
+  db.reconnect();
+  return DBGetSchemaVersion(db.handle()) == 245;
+}
+
+TEST(ClusterUpgrade, EveryGaleraNodeEndsEqual) {
+  auto db = tvtest::OpenOnGaleraOrSkip();
+  if (!db || !UpgradeBaselineWithTheTool(*db)) return;
+  const std::string sums = tvtest::TableChecksums(*db);
+  EXPECT_NE(sums.find("idata_102|"), std::string::npos) << sums;
+  for (const std::string &port : tvtest::GaleraPorts()) {
+    auto node = db->reachedOn(port);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(tvtest::TableChecksums(*node), sums) << "node on port " << port;
+  }
+}
+
+TEST(ClusterUpgrade, PgStandbyEndsEqualToThePrimary) {
+  if (!tvtest::ConfiguredOrSkip(!tvtest::PgStandbyPort().empty(), "a PostgreSQL standby")) return;
+  auto primary = tvtest::OpenOrSkip("pgsql");
+  if (!primary || !UpgradeBaselineWithTheTool(*primary)) return;
+  ASSERT_TRUE(tvtest::WaitForStandbyReplay());
+  auto standby = primary->reachedOn(tvtest::PgStandbyPort());
+  ASSERT_TRUE(standby);
+  const std::string sums = tvtest::TableChecksums(*primary);
+  EXPECT_NE(sums.find("idata_102|"), std::string::npos) << sums;
+  EXPECT_EQ(tvtest::TableChecksums(*standby), sums);
+}
+
+}  // namespace
