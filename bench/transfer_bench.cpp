@@ -6,8 +6,11 @@
 // Imports go into a freshly initialised database each time, three rounds
 // per engine; with --baseline another tvdbmgr binary (an older build)
 // imports in turns with this one, so that the two can be compared.
+// --nodes spreads the rows over that many nodes, each with a
+// collected-data table of its own; --port reaches the server engines on
+// that port (a Galera node, a PostgreSQL primary with a standby).
 // Usage: transfer_bench [rows] [--import-only] [--baseline <tvdbmgr>]
-//                       [--engines pgsql,mysql,sqlite]
+//                       [--engines pgsql,mysql,sqlite] [--nodes N] [--port P]
 // (PostgreSQL and MariaDB as tvtest/tvtest on 127.0.0.1)
 #include <sqlite3.h>
 #include <unistd.h>
@@ -35,6 +38,18 @@ double Run(const std::string &command) {
 
 const int kRounds = 3;
 
+// --port: where the server engines are reached; empty for the default.
+std::string ServerPort;
+
+std::string Psql() {
+  return "PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest " +
+         (ServerPort.empty() ? "" : "-p " + ServerPort + " ");
+}
+
+std::string Mariadb() {
+  return "mariadb -h 127.0.0.1 -u tvtest -ptvtest " + (ServerPort.empty() ? "" : "-P " + ServerPort + " ");
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -45,17 +60,31 @@ void Report(const char *what, double seconds, long rows) {
   fflush(stdout);
 }
 
-void Fill(const std::string &path, long rows) {
+// rows collected-data rows, spread over nodes 1..nodes.
+void Fill(const std::string &path, long rows, long nodes) {
   sqlite3 *db;
   sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db,
-               "INSERT INTO nodes (id,community) VALUES (1,'public');"
-               "CREATE TABLE idata_1 (item_id integer not null,idata_timestamp integer not null,"
-               "idata_value varchar(255) null);BEGIN",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt *insert;
-  sqlite3_prepare_v2(db, "INSERT INTO idata_1 VALUES (?,?,?)", -1, &insert, nullptr);
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  for (long node = 1; node <= nodes; node++) {
+    const std::string id = std::to_string(node);
+    sqlite3_exec(
+        db,
+        ("INSERT INTO nodes (id,community) VALUES (" + id +
+         ",'public');"
+         "CREATE TABLE idata_" +
+         id + " (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255) null)")
+            .c_str(),
+        nullptr, nullptr, nullptr);
+  }
+  sqlite3_stmt *insert = nullptr;
+  long tableNode = 0;
   for (long i = 0; i < rows; i++) {
+    if (const long node = 1 + i * nodes / rows; node != tableNode) {
+      sqlite3_finalize(insert);
+      tableNode = node;
+      sqlite3_prepare_v2(db, ("INSERT INTO idata_" + std::to_string(node) + " VALUES (?,?,?)").c_str(), -1,
+                         &insert, nullptr);
+    }
     char value[32];
     snprintf(value, sizeof(value), "%.3f", static_cast<double>(i % 100000) / 7.0);
     sqlite3_bind_int64(insert, 1, i % 500);
@@ -81,15 +110,15 @@ std::string FreshTarget(const std::string &engine, const std::string &dir, const
   } else {
     fprintf(conf, "DBDriver = %s\nDBServer = 127.0.0.1\nDBName = %s\nDBLogin = tvtest\nDBPassword = tvtest\n",
             engine.c_str(), name.c_str());
+    if (!ServerPort.empty()) fprintf(conf, "DBDrvParams = port=%s\n", ServerPort.c_str());
   }
   fclose(conf);
   if (engine == "pgsql")
-    Run("PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest -d tvtest -c 'DROP DATABASE IF EXISTS " + name +
-        "' -c \"CREATE DATABASE " + name +
+    Run(Psql() + "-d tvtest -c 'DROP DATABASE IF EXISTS " + name + "' -c \"CREATE DATABASE " + name +
         " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0\"");
   if (engine == "mysql")
-    Run("mariadb -h 127.0.0.1 -u tvtest -ptvtest -e 'DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " +
-        name + " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin'");
+    Run(Mariadb() + "-e 'DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name +
+        " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin'");
   Run(tool + " -c " + config + " init " + sqlDir + "/dbinit_" + engine + ".sql >/dev/null");
   return config;
 }
@@ -97,9 +126,8 @@ std::string FreshTarget(const std::string &engine, const std::string &dir, const
 void DropTarget(const std::string &engine, const std::string &name) {
   // Without FORCE: it would also have to end autovacuum workers, which
   // only a superuser may; a plain DROP waits for them to leave.
-  if (engine == "pgsql")
-    Run("PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest -d tvtest -c 'DROP DATABASE " + name + "'");
-  if (engine == "mysql") Run("mariadb -h 127.0.0.1 -u tvtest -ptvtest -e 'DROP DATABASE " + name + "'");
+  if (engine == "pgsql") Run(Psql() + "-d tvtest -c 'DROP DATABASE " + name + "'");
+  if (engine == "mysql") Run(Mariadb() + "-e 'DROP DATABASE " + name + "'");
 }
 
 // Imports file into a fresh database of engine, kRounds times with this
@@ -130,7 +158,7 @@ void BenchImport(const std::string &engine, const std::string &file, const std::
 }  // namespace
 
 int main(int argc, char **argv) {
-  long rows = 2000000;
+  long rows = 2000000, nodes = 1;
   bool importOnly = false;
   std::string baseline;
   std::vector<std::string> engines = {"pgsql"};
@@ -138,6 +166,10 @@ int main(int argc, char **argv) {
     std::string arg = argv[i];
     if (arg == "--import-only") {
       importOnly = true;
+    } else if (arg == "--nodes" && i + 1 < argc) {
+      nodes = atol(argv[++i]);
+    } else if (arg == "--port" && i + 1 < argc) {
+      ServerPort = argv[++i];
     } else if (arg == "--baseline" && i + 1 < argc) {
       baseline = argv[++i];
     } else if (arg == "--engines" && i + 1 < argc) {
@@ -155,7 +187,7 @@ int main(int argc, char **argv) {
   const std::string tool = TVDBMGR_BINARY, sqlDir = TVDBMGR_SQL_DIR;
   const std::string dir = "/tmp/tvdbmgr-transfer-bench-" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
-  const std::string psql = "PGPASSWORD=tvtest psql -q -h 127.0.0.1 -U tvtest ";
+  const std::string psql = Psql();
   const std::string pgdb = "tvbench_" + std::to_string(getpid());
 
   FILE *conf = fopen((dir + "/src.conf").c_str(), "w");
@@ -163,8 +195,8 @@ int main(int argc, char **argv) {
   fclose(conf);
 
   Run(tool + " -c " + dir + "/src.conf init " + sqlDir + "/dbinit_sqlite.sql >/dev/null");
-  Fill(dir + "/src.db", rows);
-  printf("%ld collected-data rows in one node table\n", rows);
+  Fill(dir + "/src.db", rows, nodes);
+  printf("%ld collected-data rows in %ld node tables\n", rows, nodes);
   fflush(stdout);
 
   const std::string timeRss = "/usr/bin/time -f '    max RSS %M KB' ";
