@@ -1,0 +1,32 @@
+// A MariaDB server of a test's own, in a temporary directory on a free
+// loopback port, for what a test may not do to the shared servers (make
+// one read-only). It runs without grant tables, so every account has
+// every privilege, SUPER among them. Needs root (the server runs as the
+// system user mysql).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace tvtest {
+
+class OwnMariadb {
+ public:
+  // Installs and starts the server; port() is empty when that failed
+  // (the reason in error()).
+  OwnMariadb();
+  // Stops the server and removes its directory.
+  ~OwnMariadb();
+  OwnMariadb(const OwnMariadb &) = delete;
+  OwnMariadb &operator=(const OwnMariadb &) = delete;
+
+  const std::string &port() const { return port_; }
+  const std::string &error() const { return error_; }
+
+ private:
+  std::string directory_, port_, error_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace tvtest
