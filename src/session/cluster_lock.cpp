@@ -51,6 +51,19 @@ VariableRead ReadHolder(db_handle_t hdb, Holder &holder, QueryEcho echo) {
   return VariableRead::kFound;
 }
 
+// A killed run's session may go on with its last statement, a long ALTER
+// TABLE say, after its heartbeat has stopped; while it does, the run
+// still works on the database. Only the sessions of the node that hdb is
+// connected to can be seen, so a holder on another node counts as gone.
+bool HolderSessionLives(db_handle_t hdb, const Holder &holder) {
+  const std::string query =
+      "SELECT count(*) FROM information_schema.processlist WHERE id=" +
+      std::to_string(strtoll(holder.connection.c_str(), nullptr, 10)) +
+      " AND CONCAT(@@hostname,':',@@port)=" + DBPrepareString(hdb, holder.node.c_str()).cstr();
+  std::string count;
+  return DBTakeFirstValue(DBSelect(hdb, query.c_str()), count) && count != "0";
+}
+
 // The first value of query on hdb, traced; false with the error in error.
 bool SelectValue(db_handle_t hdb, const char *query, std::string &value, std::string &error) {
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
@@ -107,7 +120,7 @@ bool ClusterLock::take(db_handle_t hdb) {
       case VariableRead::kFound: break;
     }
     if (holder.runId == runId_) break;
-    if (holder.silentSeconds < kLockExpirySeconds) {
+    if (holder.silentSeconds < kLockExpirySeconds || HolderSessionLives(lockConnection_, holder)) {
       ReportToolLockHeld();
       return false;
     }

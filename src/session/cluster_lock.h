@@ -6,8 +6,9 @@
 // that a thread renews on a connection of its own, so that the
 // command's transactions never carry it. A killed holder stops beating,
 // and its row expires by itself after kLockExpirySeconds: the next run
-// takes the lock over and says so. The clocks of the nodes must agree to
-// well within that time.
+// takes the lock over and says so, unless the holder's session is still
+// at work on the node it connects to. The clocks of the nodes must agree
+// to well within that time.
 #pragma once
 
 #include <condition_variable>

@@ -227,5 +227,14 @@ TEST(GaleraToolLock, HoldsAcrossNodesAndExpiresAfterAKilledHolder) {
       << late.err;
   // A run that ends normally leaves the lock free at once.
   EXPECT_EQ(db->value("SELECT count(*) FROM tvdbmgr_lock"), "0");
+
+  // A holder whose heartbeat has stopped while its session still works on
+  // the node (here the test's own) keeps the lock.
+  db->exec(
+      "INSERT INTO tvdbmgr_lock SET lock_id=1,run_id='killed',node=CONCAT(@@hostname,':',@@port),"
+      "connection_id=CONNECTION_ID(),heartbeat=UTC_TIMESTAMP(6)-INTERVAL 1 HOUR");
+  const tvtest::RunResult stillWorking = tvtest::Tool(*db, {"-f", "unlock"});
+  EXPECT_EQ(stillWorking.exitCode, 6);
+  EXPECT_EQ(stillWorking.err, kRefusal);
   std::filesystem::remove_all(dir);
 }
