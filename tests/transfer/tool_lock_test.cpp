@@ -185,11 +185,15 @@ TEST(GaleraToolLock, HoldsAcrossNodesAndExpiresAfterAKilledHolder) {
   auto node2 = db->reachedOn(ports[1]);
   auto node3 = db->reachedOn(ports.back());
   ASSERT_TRUE(node2 && node3);
+  node3->exec("SET SESSION wsrep_sync_wait=1");  // reads see what node 1 committed before
   MarkLockedByServer(*db);
   const std::string before = tvtest::TableChecksums(*db);
   {
     WaitingRun first(db->configPath(), dir);
     ASSERT_TRUE(first.asking());
+    // What an import on node 1 would have staged: an import on node 2
+    // must not take it for a killed import's leftovers.
+    db->exec("CREATE TABLE tvdbmgr_new_nodes LIKE nodes");
     const std::vector<std::string> commands[] = {
         {"import", file}, {"check"}, {"export", dir + "/exported.db"}, {"reindex"}, {"unlock"}};
     for (const std::vector<std::string> &command : commands) {
@@ -201,6 +205,8 @@ TEST(GaleraToolLock, HoldsAcrossNodesAndExpiresAfterAKilledHolder) {
       EXPECT_EQ(r.err, kRefusal) << command[0];
     }
     EXPECT_NE(first.answer("n").find("force database unlock?"), std::string::npos);
+    EXPECT_EQ(node3->value("SELECT count(*) FROM tvdbmgr_new_nodes"), "0");
+    db->exec("DROP TABLE tvdbmgr_new_nodes");
   }
   EXPECT_EQ(tvtest::TableChecksums(*node3), before);
 
