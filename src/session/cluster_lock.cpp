@@ -97,7 +97,15 @@ bool ClusterLock::take(db_handle_t hdb) {
     ReportToolLockNotTaken(std::string("a second connection cannot be opened: ") + errorText);
     return false;
   }
-  if (!Send(lockConnection_, kCreateTable, error) ||
+  // A schema statement is applied on every node at once and holds up the
+  // whole cluster's writes while it runs, even one that finds its table
+  // there: only the first run on the database creates it.
+  std::string tables;
+  if (!SelectValue(lockConnection_,
+                   "SELECT count(*) FROM information_schema.tables WHERE table_schema=DATABASE() AND "
+                   "table_name='tvdbmgr_lock'",
+                   tables, error) ||
+      (tables == "0" && !Send(lockConnection_, kCreateTable, error)) ||
       !SelectValue(lockConnection_, "SELECT UUID()", runId_, error)) {
     ReportToolLockNotTaken(error);
     return false;
