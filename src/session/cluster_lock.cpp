@@ -64,7 +64,8 @@ bool HolderSessionLives(db_handle_t hdb, const Holder &holder) {
   return DBTakeFirstValue(DBSelect(hdb, query.c_str()), count) && count != "0";
 }
 
-// The first value of query on hdb, traced; false with the error in error.
+// The first value of query on hdb, sent untraced as a probe; false with
+// the error in error.
 bool SelectValue(db_handle_t hdb, const char *query, std::string &value, std::string &error) {
   char errorText[DBDRV_MAX_ERROR_TEXT] = "";
   if (DBTakeFirstValue(DBSelectEx(hdb, query, errorText), value)) return true;
@@ -137,7 +138,8 @@ bool ClusterLock::take(db_handle_t hdb) {
     // Whether the update went through, or lost to another run, the row
     // tells.
     Send(lockConnection_,
-         "UPDATE tvdbmgr_lock SET " + holderColumns + " WHERE lock_id=1 AND run_id='" + holder.runId + "'",
+         "UPDATE tvdbmgr_lock SET " + holderColumns +
+             " WHERE lock_id=1 AND run_id=" + DBPrepareString(lockConnection_, holder.runId.c_str()).cstr(),
          error);
     Holder now;
     if (ReadHolder(lockConnection_, now, QueryEcho::kTraced) == VariableRead::kFound && now.runId == runId_) {
