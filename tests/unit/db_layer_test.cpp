@@ -160,6 +160,38 @@ TEST_P(DbLayer, FailedStatementDoesNotPoisonTransaction) {
   EXPECT_EQ(db->value("SELECT count(*) FROM t"), "3");
 }
 
+// Inside an enclosing transaction a transaction is a part of it: a part
+// rolled back is undone alone, failed statements inside a part leave it
+// usable, and the enclosing rollback undoes every part, committed or not.
+TEST_P(DbLayer, EnclosingTransactionUndoesEveryPart) {
+  if (!db) return;
+  // MySQL's schema statements would commit the enclosing transaction.
+  if (GetParam() == "mysql") GTEST_SKIP() << "not used on MySQL";
+  db->exec("CREATE TABLE t (id integer not null, PRIMARY KEY(id))");
+  char err[DBDRV_MAX_ERROR_TEXT];
+  ASSERT_TRUE(DBBeginEnclosing(h)) << DBGetLastError(h);
+  ASSERT_TRUE(DBBegin(h)) << DBGetLastError(h);
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err)) << err;
+  EXPECT_FALSE(DBQueryEx(h, "INSERT INTO t (id) VALUES (1)", err));
+  EXPECT_TRUE(DBQueryEx(h, "CREATE TABLE u (id integer)", err)) << err;
+  ASSERT_TRUE(DBCommit(h)) << DBGetLastError(h);
+  ASSERT_TRUE(DBBegin(h)) << DBGetLastError(h);
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (2)", err)) << err;
+  EXPECT_FALSE(DBQueryEx(h, "SELEC 1", err));
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO u (id) VALUES (2)", err)) << err;
+  ASSERT_TRUE(DBRollback(h)) << DBGetLastError(h);
+  ASSERT_TRUE(DBBegin(h)) << DBGetLastError(h);
+  EXPECT_TRUE(DBQueryEx(h, "INSERT INTO t (id) VALUES (3)", err)) << err;
+  ASSERT_TRUE(DBCommit(h)) << DBGetLastError(h);
+  db_result_t r = DBSelectEx(h, "SELECT count(*) FROM t", err);
+  ASSERT_NE(r, nullptr) << err;
+  EXPECT_EQ(DBGetFieldLong(r, 0, 0), 2);
+  DBFreeResult(r);
+  ASSERT_TRUE(DBRollbackEnclosing(h)) << DBGetLastError(h);
+  EXPECT_EQ(db->value("SELECT count(*) FROM t"), "0");
+  EXPECT_TRUE(db->value("SELECT count(*) FROM u").starts_with("<error")) << "u outlived the rollback";
+}
+
 TEST_P(DbLayer, DialectRecordAndSchemaVersion) {
   if (!db) return;
   EXPECT_EQ(DBGetSyntax(h), DB_SYNTAX_UNKNOWN);

@@ -20,6 +20,7 @@ struct db_handle_s {
   DbConnectParams params;  // for DBConnectAgain
   std::unique_ptr<DbConnection> conn;
   std::string lastError;
+  bool enclosing = false;  // DBBeginEnclosing: transactions are savepoints
 };
 
 struct db_result_s : DbResultData {};
@@ -372,9 +373,27 @@ db_result_t DBSelectPrepared(db_statement_t stmt, char *errorText) {
 
 void DBFreeStatement(db_statement_t stmt) { delete stmt; }
 
-bool DBBegin(db_handle_t hdb) { return hdb->conn->begin(hdb->lastError); }
-bool DBCommit(db_handle_t hdb) { return hdb->conn->commit(hdb->lastError); }
-bool DBRollback(db_handle_t hdb) { return hdb->conn->rollback(hdb->lastError); }
+bool DBBegin(db_handle_t hdb) {
+  if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kTake, hdb->lastError);
+  return hdb->conn->begin(hdb->lastError);
+}
+bool DBCommit(db_handle_t hdb) {
+  if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kRelease, hdb->lastError);
+  return hdb->conn->commit(hdb->lastError);
+}
+bool DBRollback(db_handle_t hdb) {
+  if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kUndo, hdb->lastError);
+  return hdb->conn->rollback(hdb->lastError);
+}
+bool DBBeginEnclosing(db_handle_t hdb) {
+  if (!hdb->conn->begin(hdb->lastError)) return false;
+  hdb->enclosing = true;
+  return true;
+}
+bool DBRollbackEnclosing(db_handle_t hdb) {
+  hdb->enclosing = false;
+  return hdb->conn->rollback(hdb->lastError);
+}
 const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
 
 String DBPrepareString(db_handle_t hdb, const char *text, int maxLength) {

@@ -139,6 +139,14 @@ bool DBCommit(db_handle_t hdb);
 bool DBRollback(db_handle_t hdb);
 // Error text of the last failed DBBegin/DBCommit/DBRollback.
 const char *DBGetLastError(db_handle_t hdb);
+// A transaction that encloses the ones begun in it: while it is open,
+// DBBegin takes a savepoint, DBCommit releases it and DBRollback goes back
+// to it, so that work written as a series of transactions runs as parts
+// of one, which DBRollbackEnclosing then undoes whole. One part at a
+// time; the driver's own statement savepoints nest inside a part.
+bool DBBeginEnclosing(db_handle_t hdb);
+// Ends the enclosing transaction, undoing everything done in it.
+bool DBRollbackEnclosing(db_handle_t hdb);
 
 // The whole quoted literal for text in the connection's dialect; the text
 // is cut to maxLength characters first unless maxLength is -1.

@@ -64,6 +64,13 @@ class DbConnection;
 std::unique_ptr<DbBulkLoader> OpenRowByRowLoader(DbConnection &conn, const std::string &table,
                                                  const std::vector<std::string> &columns, std::string &error);
 
+// What DbConnection::savepoint does with the savepoint of a part of an
+// enclosing transaction.
+enum class SavepointCall { kTake, kRelease, kUndo };
+// Its statements in standard SQL (PostgreSQL, SQLite, MySQL); the undo
+// releases the savepoint too, once back at it.
+const char *StandardSavepointStatement(SavepointCall call);
+
 class DbConnection {
  public:
   virtual ~DbConnection() = default;
@@ -79,6 +86,10 @@ class DbConnection {
   virtual bool begin(std::string &error) = 0;
   virtual bool commit(std::string &error) = 0;
   virtual bool rollback(std::string &error) = 0;
+  // The savepoint of a part of the open transaction (DBBeginEnclosing).
+  virtual bool savepoint(SavepointCall call, std::string &error) {
+    return execute(StandardSavepointStatement(call), error);
+  }
   // Whether a cursor holds one row at a time rather than the whole result.
   virtual bool streamsRows() const { return true; }
 };

@@ -536,6 +536,21 @@ class OdbcConnection final : public DbConnection {
   }
   bool commit(std::string &error) override { return endTransaction(SQL_COMMIT, error); }
   bool rollback(std::string &error) override { return endTransaction(SQL_ROLLBACK, error); }
+  // The statement savepoint stays open until the next statement, whose
+  // release would take a part's savepoint taken after it along: it is
+  // released first. Taking, releasing or going back to the part's
+  // savepoint ends any statement savepoint taken inside it.
+  bool savepoint(SavepointCall call, std::string &error) override {
+    if (savepointOpen_ && !runAndDrain("RELEASE SAVEPOINT tvdbmgr_stmt", error)) return false;
+    savepointOpen_ = false;
+    if (engine_ != DB_SYNTAX_MSSQL) return runAndDrain(StandardSavepointStatement(call), error);
+    switch (call) {
+      case SavepointCall::kTake: return runAndDrain("SAVE TRANSACTION tvdbmgr_part", error);
+      case SavepointCall::kRelease: return true;  // SQL Server has no release
+      case SavepointCall::kUndo: break;
+    }
+    return runAndDrain("ROLLBACK TRANSACTION tvdbmgr_part", error);
+  }
   // Both server drivers, as opened here, read a whole result at once.
   bool streamsRows() const override { return false; }
 
@@ -562,12 +577,16 @@ class OdbcConnection final : public DbConnection {
     if (stmt != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   }
   bool takeSavepoint(std::string &error) {
-    SQLHSTMT stmt = run(savepointOpen_ ? kNextSavepoint : kSavepoint, error);
-    if (stmt == SQL_NULL_HSTMT) return false;
-    Handle guard(SQL_HANDLE_STMT, stmt);
-    if (!drain(stmt, error)) return false;
+    if (!runAndDrain(savepointOpen_ ? kNextSavepoint : kSavepoint, error)) return false;
     savepointOpen_ = true;
     return true;
+  }
+  // Runs a text whose results nobody reads; false with the reason.
+  bool runAndDrain(const char *query, std::string &error) {
+    SQLHSTMT stmt = run(query, error);
+    if (stmt == SQL_NULL_HSTMT) return false;
+    Handle guard(SQL_HANDLE_STMT, stmt);
+    return drain(stmt, error);
   }
   // A new statement handle; null with the reason.
   SQLHSTMT allocate(std::string &error) {

@@ -371,6 +371,12 @@ class PgsqlConnection final : public DbConnection {
     return simple("ROLLBACK", error);
   }
 
+  // Straight to the server: behind a statement savepoint, whose release
+  // follows, the part's savepoint would be released with it.
+  bool savepoint(SavepointCall call, std::string &error) override {
+    return simple(StandardSavepointStatement(call), error);
+  }
+
   bool inTransaction() const { return inTransaction_; }
   bool simple(const char *query, std::string &error) {
     PGresult *r = PQexec(conn_, query);

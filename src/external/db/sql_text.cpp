@@ -107,3 +107,12 @@ std::vector<std::string> SplitAtPlaceholders(const char *query) {
   }
   return pieces;
 }
+
+const char *StandardSavepointStatement(SavepointCall call) {
+  switch (call) {
+    case SavepointCall::kTake: return "SAVEPOINT tvdbmgr_part";
+    case SavepointCall::kRelease: return "RELEASE SAVEPOINT tvdbmgr_part";
+    case SavepointCall::kUndo: break;
+  }
+  return "ROLLBACK TO SAVEPOINT tvdbmgr_part;RELEASE SAVEPOINT tvdbmgr_part";
+}
