@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "external/terminal.h"
 #include "session/globals.h"
@@ -14,13 +15,13 @@ void TraceSql(const char *statement) {
 }
 
 namespace {
+
 int SqlErrorsReported = 0;
-}  // namespace
+// The last report, for a summary that repeats it.
+std::string LastErrorText;
+std::string LastErrorStatement;
 
-int ReportedSqlErrors() { return SqlErrorsReported; }
-
-void ReportSqlError(const char *errorText, const char *statement) {
-  SqlErrorsReported++;
+void PrintSqlErrorReport(const char *errorText, const char *statement) {
   // A row of an import or a statement of a command file can run to many
   // megabytes; its head tells which one failed, the rest buries the
   // message. The trace keeps the whole text.
@@ -33,6 +34,21 @@ void ReportSqlError(const char *errorText, const char *statement) {
   while (cut > 0 && (static_cast<unsigned char>(statement[cut]) & 0xC0) == 0x80) cut--;
   WriteToTerminalEx("SQL query failed (%s):\n\33[33;1m%.*s\33[0m... [%zu bytes in all]\n", errorText,
                     static_cast<int>(cut), statement, length);
+}
+
+}  // namespace
+
+int ReportedSqlErrors() { return SqlErrorsReported; }
+
+void ReportSqlError(const char *errorText, const char *statement) {
+  SqlErrorsReported++;
+  LastErrorText = errorText;
+  LastErrorStatement = statement;
+  PrintSqlErrorReport(errorText, statement);
+}
+
+void RepeatLastSqlErrorReport() {
+  if (SqlErrorsReported > 0) PrintSqlErrorReport(LastErrorText.c_str(), LastErrorStatement.c_str());
 }
 
 bool ExecSql(const char *statement) { return *statement == 0 || SendSql(statement, QueryEcho::kTraced); }

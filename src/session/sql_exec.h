@@ -39,6 +39,9 @@ void ReportSqlError(const char *errorText, const char *statement);
 // a caller that goes on after a failure can still tell that its work was
 // incomplete.
 int ReportedSqlErrors();
+// Prints the last report once more, as it was printed (nothing when
+// none was made).
+void RepeatLastSqlErrorReport();
 // Returns true when the database is at the tool's schema version;
 // otherwise prints what the operator has to upgrade and returns false.
 bool CheckSchemaVersionIsCurrent();
