@@ -4,15 +4,18 @@
 // collected rows), with --events and --alarms that many event log rows
 // and alarms, upgraded from version --from (default 14; the seeding
 // upgrades the baseline to it) to --to (default 47) with the index
-// questions answered yes (-f), or no with --no. Reports the seeding time,
+// questions answered yes (-f), or no with --no; with --rehearse the
+// rehearsal of that upgrade instead (-n: run whole, then undone; the
+// database is checked to be at --from afterwards). Reports the seeding time,
 // the upgrade's wall time, its slowest steps (--slowest, default 3) and
 // the peak resident memory of the process that upgrades, beside that of a
 // process that only connects to the database before and after the
 // upgrade (SQLite keeps the schema of every table and index in the
 // process).
 //
-//   build/bench/upgrade_old_bench [--no] [--from V] [--to V] [--events N] [--alarms N] [--slowest K]
-//                                 [--params P] [nodes] [engine...]   (default 10000 nodes, all engines)
+//   build/bench/upgrade_old_bench [--no] [--rehearse] [--from V] [--to V] [--events N] [--alarms N]
+//                                 [--slowest K] [--params P] [nodes] [engine...]
+//                                 (default 10000 nodes, all engines)
 //
 // --params gives the server engines' driver parameters, e.g. "port=5433"
 // for a PostgreSQL whose lock table holds the indexes of 10,000 nodes in
@@ -45,6 +48,7 @@
 #include "external/db/db.h"
 #include "session/globals.h"
 #include "upgrade/baseline.h"
+#include "upgrade/rehearsal.h"
 #include "upgrade/steps.h"
 
 namespace {
@@ -55,6 +59,7 @@ const int kRowsPerItem = 10;
 
 struct Options {
   bool answerYes = true;
+  bool rehearse = false;
   int from = 14;
   int to = 47;
   int nodes = 10000;
@@ -143,6 +148,9 @@ int Upgrade(const std::string &engine, const std::string &database, const Option
   DbHandle = c.handle;
   DbSyntax = DBGetSyntax(c.handle);
   AnswerQuestions(options.answerYes);
+  // The whole chain in one call, as the command runs it.
+  if (options.rehearse)
+    return RehearseUpgradeTo(options.to) && DBGetSchemaVersion(c.handle) == options.from ? 0 : 2;
   // One step per call, as the command's loop runs them, so that the
   // peak memory can be read after each step.
   return UpgradeStepwise(c.handle, options.to) ? 0 : 2;
@@ -199,7 +207,9 @@ void Bench(const std::string &engine, const Options &options) {
       if (!steps.empty()) steps.back().peakKb = atol(text.c_str() + 6);
       continue;
     }
-    if (text.starts_with("Database upgrade ") && !current.empty()) {
+    if ((text.starts_with("Database upgrade ") || text.starts_with("Upgrading from version ") ||
+         text.starts_with("Rehearsal: ")) &&
+        !current.empty()) {
       steps.push_back({current, Since(stepStart)});
       current.clear();
     }
@@ -269,12 +279,12 @@ void Bench(const std::string &engine, const Options &options) {
     slowest += item;
   }
   printf(
-      "%-6s %-3s %d -> %d  nodes %6d  rows %8d  events %d  alarms %d  seed %6.1f s  upgrade %7.1f s  peak "
+      "%-6s %-3s %d -> %d  nodes %6d  rows %8d  events %d  alarms %d  seed %6.1f s  %s %7.1f s  peak "
       "%6ld KiB (connected before %ld, after %ld)  ranges: %s  slowest: %s  peak raised by: %s%s\n",
       engine.c_str(), options.answerYes ? "yes" : "no", options.from, options.to, options.nodes,
       options.nodes * kItemsPerNode * kRowsPerItem, options.logs.eventLogRows, options.logs.alarms,
-      seedSeconds, total, usage.ru_maxrss, floorKb, floorAfterKb, ranges.c_str(), slowest.c_str(),
-      growth.c_str(), code == 0 ? "" : "  FAILED");
+      seedSeconds, options.rehearse ? "rehearsal" : "upgrade", total, usage.ru_maxrss, floorKb, floorAfterKb,
+      ranges.c_str(), slowest.c_str(), growth.c_str(), code == 0 ? "" : "  FAILED");
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
 
@@ -295,6 +305,8 @@ int main(int argc, char **argv) {
     auto next = [&]() { return i + 1 < argc ? atoi(argv[++i]) : 0; };
     if (arg == "--no")
       options.answerYes = false;
+    else if (arg == "--rehearse")
+      options.rehearse = true;
     else if (arg == "--from")
       options.from = next();
     else if (arg == "--to")

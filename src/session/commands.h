@@ -9,4 +9,7 @@ void RunImportCommand(const char *file);
 void RunInitCommand(const char *path);
 void RunReindexCommand();
 void RunUnlockCommand();
-void RunUpgradeCommand();
+// The upgrade, its rehearsal (RehearseUpgrade) or both the backup
+// (UpgradeBackupFile) and the upgrade. True when the database is at the
+// tool's version, or the rehearsal says it would get there.
+bool RunUpgradeCommand();

@@ -8,3 +8,5 @@ bool IgnoreSqlErrors = false;
 bool GuiMode = false;
 bool CheckCollectedData = false;
 MysqlTableType TableType = MysqlTableType::kServerDefault;
+bool RehearseUpgrade = false;
+const char *UpgradeBackupFile = nullptr;

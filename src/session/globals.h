@@ -20,3 +20,5 @@ extern bool IgnoreSqlErrors;     // -X
 extern bool GuiMode;             // -G
 extern bool CheckCollectedData;  // -d
 extern MysqlTableType TableType;
+extern bool RehearseUpgrade;           // -n, --dry-run
+extern const char *UpgradeBackupFile;  // --backup FILE; null without

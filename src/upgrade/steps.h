@@ -52,8 +52,9 @@ int RunUpgradeStep(const UpgradeStep &step, int version);
 
 // The upgrade command, ending at target instead of the tool's version:
 // tests stop there to make a database of an older version with the
-// tool's own steps. The messages are those of the command.
-void UpgradeDatabaseTo(int target);
+// tool's own steps. The messages are those of the command. Returns true
+// when the database stands at target.
+bool UpgradeDatabaseTo(int target);
 
 // The last action of every step: writes the new version where the
 // database keeps it at that version (config up to 86, metadata from 87).

@@ -4,8 +4,12 @@
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "transfer/backup.h"
+#include "upgrade/rehearsal.h"
+#include "upgrade/rehearsal_copy.h"
 #include "upgrade/statement_journal.h"
 #include "upgrade/steps.h"
+#include "upgrade/upgrade_chain.h"
 
 namespace {
 
@@ -27,34 +31,28 @@ bool RunStep(const UpgradeStep &step, int version) {
 
 }  // namespace
 
-void RunUpgradeCommand() { UpgradeDatabaseTo(kToolSchemaVersion); }
-
-void UpgradeDatabaseTo(int target) {
-  printf("Upgrading database...\n");
-  int version = DBGetSchemaVersion(DbHandle);
+bool ReadyToUpgrade(int version) {
   if (version == kToolSchemaVersion) {
-    // A run killed between its last commit and its end leaves the
-    // journal behind.
-    if (UpgradeNeedsJournal()) DropJournalTable();
     printf("Your database format is up to date\n");
-    return;
+    return false;
   }
   if (version > kToolSchemaVersion) {
     printf(
         "Your database has format version %d, this tool is compiled for version %d.\n"
         "You need to upgrade your server before using this database.\n",
         version, kToolSchemaVersion);
-    return;
+    return false;
   }
   if (IsLocked()) {
     printf("Database is locked\n");
-    return;
+    return false;
   }
-  if (UpgradeNeedsJournal() && !CreateJournalTable()) {
-    printf("Database upgrade failed\n");
-    return;
-  }
+  return true;
+}
 
+ChainRun RunUpgradeChain(int version, int target) {
+  ChainRun run{.reached = version};
+  if (UpgradeNeedsJournal() && !CreateJournalTable()) return run;
   // Only the first step can be a bridge that an interrupted run left
   // past its start; every later one starts where a committed step ended.
   int resumeFrom = UpgradeNeedsJournal() ? InterruptedStepAround(version) : 0;
@@ -68,6 +66,7 @@ void UpgradeDatabaseTo(int target) {
     }
     printf("Upgrading from version %d to %d\n", from, step->to);
     fflush(stdout);
+    const int errorsBefore = ReportedSqlErrors();
     DBBegin(DbHandle);
     bool ok = RunStep(*step, from);
     // Under -X a step whose version write failed still succeeds; with the
@@ -79,15 +78,57 @@ void UpgradeDatabaseTo(int target) {
     if (!ok) {
       printf("Rolling back last stage due to upgrade errors...\n");
       DBRollback(DbHandle);
-      break;
-    }
-    if (!DBCommit(DbHandle)) {
+    } else if (!DBCommit(DbHandle)) {
       // The engine has undone the step; going on would run it again.
       ReportSqlError(DBGetLastError(DbHandle), "COMMIT");
+      ok = false;
+    }
+    if (!ok) {
+      run.failedFrom = from;
+      run.failedTo = step->to;
+      run.failedWithSqlError = ReportedSqlErrors() > errorsBefore;
       break;
     }
     version = reached;
+    run.steps++;
   }
+  run.reached = version;
   if (version == target && UpgradeNeedsJournal()) DropJournalTable();
-  printf("Database upgrade %s\n", version == target ? "succeeded" : "failed");
+  return run;
 }
+
+namespace {
+
+bool Upgrade(int target, const char *backup) {
+  printf("Upgrading database...\n");
+  const int version = DBGetSchemaVersion(DbHandle);
+  if (backup != nullptr && version <= kToolSchemaVersion && !IsLocked() && !ExportBackup(backup)) {
+    printf("Database upgrade failed: no backup was taken, and the database was not changed\n");
+    return false;
+  }
+  if (!ReadyToUpgrade(version)) {
+    // A run killed between its last commit and its end leaves the
+    // journal behind.
+    if (version == kToolSchemaVersion && UpgradeNeedsJournal()) DropJournalTable();
+    return version == kToolSchemaVersion;
+  }
+  DropLeftRehearsalCopy();  // a failure is reported and stops nothing
+  const bool ok = RunUpgradeChain(version, target).reached == target;
+  printf("Database upgrade %s\n", ok ? "succeeded" : "failed");
+  if (!ok && backup != nullptr)
+    printf(
+        "The database as it was before this upgrade is in the backup %s; to restore it, run \"tvdbmgr "
+        "import %s\" with a tvdbmgr built for schema version %d, on a database initialised at that "
+        "version.\n",
+        backup, backup, version);
+  return ok;
+}
+
+}  // namespace
+
+bool RunUpgradeCommand() {
+  if (RehearseUpgrade) return RehearseUpgradeTo(kToolSchemaVersion);
+  return Upgrade(kToolSchemaVersion, UpgradeBackupFile);
+}
+
+bool UpgradeDatabaseTo(int target) { return Upgrade(target, nullptr); }
