@@ -2,14 +2,17 @@
 // from the server installation's SQLite schema script.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "external/runtime.h"
+#include "session/cluster_lock.h"
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "transfer/backup.h"
 #include "transfer/export_table_list.h"
 #include "transfer/idata_template.h"
 #include "transfer/output_file.h"
@@ -117,8 +120,11 @@ bool InsertRowByRow(TableCopy &copy) {
 
 // The rows get the same values and the same column affinity as a quoted
 // literal per value would give them. The INSERT is compiled at the
-// first row, so a table without rows never needs it.
-bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
+// first row, so a table without rows never needs it. With createInFile
+// the table is made in the file first, with the source's column names
+// and no declared types, so that every value is stored as the source
+// gave it.
+bool CopyRows(sqlite3 *file, const char *table, bool createInFile, TableProgress &progress) {
   std::string query = std::string("SELECT * FROM ") + table;
   AsyncResult rows(SelectSqlUnbuffered(query.c_str()));
   if (rows == nullptr) return false;
@@ -140,11 +146,19 @@ bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
     names.emplace_back(name);
   }
   copy.into += ")";
+  std::string error;
+  if (createInFile) {
+    std::string create = copy.into;
+    create.replace(0, 11, "CREATE TABLE");  // "INSERT INTO"
+    if (!ExecOnFile(file, create.c_str(), error)) {
+      printf("ERROR: SQLite query failed: %s\n   Query: %s\n", error.c_str(), create.c_str());
+      return false;
+    }
+  }
   // Where the file's column turns a decimal text into an integer anyway,
   // an integer the source holds as one goes over as one: the same stored
   // value without converting it to text and back. All rows go in one
   // statement unless a refused row could then not be named.
-  std::string error;
   bool rowByRow = false;
   if (!NumericAffinityColumns(file, table, names, copy.numeric, error) ||
       !NeedsStatementPerRow(file, table, rowByRow, error)) {
@@ -160,14 +174,14 @@ bool CopyRows(sqlite3 *file, const char *table, TableProgress &progress) {
   return true;
 }
 
-bool ExportTable(sqlite3 *file, const char *table) {
+bool ExportTable(sqlite3 *file, const char *table, bool createInFile = false) {
   TableProgress progress("Exporting", table);
   std::string error;
   if (!ExecOnFile(file, "BEGIN", error)) {
     printf("ERROR: Cannot start transaction: %s", error.c_str());
     return false;
   }
-  if (CopyRows(file, table, progress)) {
+  if (CopyRows(file, table, createInFile, progress)) {
     if (ExecOnFile(file, "COMMIT", error)) return true;
     printf("ERROR: Cannot commit transaction: %s", error.c_str());
     return false;
@@ -239,28 +253,77 @@ bool ExportDatabase(sqlite3 *file) {
   return ExportDataTables(file);
 }
 
-}  // namespace
+// Every table of the database as it is, whatever its schema version, in
+// catalogue order.
+std::string SourceTablesQuery() {
+  switch (DBGetEngine(DbHandle)) {
+    case DB_SYNTAX_SQLITE:
+      return "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%' ORDER BY name";
+    case DB_SYNTAX_PGSQL:
+      return "SELECT tablename FROM pg_tables WHERE schemaname=current_schema() ORDER BY tablename";
+    case DB_SYNTAX_MYSQL:
+      return "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() AND "
+             "table_type='BASE TABLE' ORDER BY table_name";
+    case DB_SYNTAX_MSSQL:
+      return "SELECT TABLE_NAME FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_TYPE='BASE TABLE' AND "
+             "TABLE_SCHEMA=SCHEMA_NAME() ORDER BY TABLE_NAME";
+    case DB_SYNTAX_ORACLE: return "SELECT table_name FROM user_tables ORDER BY table_name";
+    default:
+      return "SELECT table_name FROM information_schema.tables WHERE table_type='BASE TABLE' ORDER BY "
+             "table_name";
+  }
+}
 
-void RunExportCommand(const char *path) {
-  if (!CheckDatabaseReady()) return;
+// Every table as the source has it, then the version its tables are of
+// where the file's metadata would have it (metadata itself is copied
+// when the source has one).
+bool BackupDatabase(sqlite3 *file) {
+  Result tables(SelectSql(SourceTablesQuery().c_str()));
+  if (tables == nullptr) return false;
+  for (int row = 0; row < DBGetNumRows(tables.get()); row++) {
+    char table[256];
+    DBGetField(tables.get(), row, 0, table, sizeof(table));
+    // The lock of this very run, no table of the server's.
+    if (strcmp(table, kClusterLockTable) == 0) continue;
+    if (!IsPlainIdentifier(table)) {
+      printf("ERROR: table \"%s\" cannot be named in a statement\n", table);
+      return false;
+    }
+    if (!ExportTable(file, table, true)) return false;
+  }
+  const std::string version = std::to_string(DBGetSchemaVersion(DbHandle));
+  const std::string record =
+      "CREATE TABLE IF NOT EXISTS metadata (var_name,var_value);"
+      "INSERT INTO metadata (var_name,var_value) SELECT 'SchemaVersion','" +
+      version + "' WHERE NOT EXISTS (SELECT 1 FROM metadata WHERE var_name='SchemaVersion')";
+  std::string error;
+  if (ExecOnFile(file, record.c_str(), error)) return true;
+  printf("ERROR: SQLite query failed: %s\n", error.c_str());
+  return false;
+}
+
+// The export's file handling: written under a temporary name and put in
+// place of path only once complete. Says "Database export complete." or
+// "failed."
+bool WriteExportFile(const char *path, bool (*write)(sqlite3 *)) {
   // Replacing the output file must never replace the database being read.
   if (IsConnectedDatabase(path)) {
     printf("ERROR: output file is the database being exported\n");
-    return;
+    return false;
   }
   std::string target;
-  if (!ResolveOutputPath(path, target)) return;
+  if (!ResolveOutputPath(path, target)) return false;
   TemporaryOutputFile output;
   if (!output.create(target)) {
     printf("ERROR: unable to open output file\n");
-    return;
+    return false;
   }
   sqlite3 *raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(PlainFilePath(output.path()).c_str(), &raw, flags, nullptr) != SQLITE_OK) {
     sqlite3_close_v2(raw);
     printf("ERROR: unable to open output file\n");
-    return;
+    return false;
   }
   std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
   // A fresh file that is useless until complete needs no sync per
@@ -268,8 +331,20 @@ void RunExportCommand(const char *path) {
   // takes the target's place makes it durable.
   std::string error;
   ExecOnFile(file.get(), "PRAGMA synchronous=OFF", error);
-  bool ok = ExportDatabase(file.get());
+  bool ok = write(file.get());
   file.reset();
   if (ok) ok = output.replaceTarget();
   printf(ok ? "Database export complete.\n" : "Database export failed.\n");
+  return ok;
+}
+
+}  // namespace
+
+void RunExportCommand(const char *path) {
+  if (CheckDatabaseReady()) WriteExportFile(path, ExportDatabase);
+}
+
+bool ExportBackup(const char *path) {
+  printf("Taking a backup of the database into %s\n", path);
+  return WriteExportFile(path, BackupDatabase);
 }
