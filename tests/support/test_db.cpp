@@ -387,7 +387,9 @@ bool WaitForOtherSessions(TestDatabase &db) {
   const std::string others =
       db.engine() == "pgsql"
           ? "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND pid<>pg_backend_pid()"
-          : "SELECT count(*) FROM information_schema.processlist WHERE db=DATABASE() AND id<>CONNECTION_ID()";
+          // A rehearsal works in its scratch copy of the database.
+          : "SELECT count(*) FROM information_schema.processlist WHERE (db=DATABASE() OR "
+            "db=CONCAT(DATABASE(),'_tvdbmgr_rehearsal')) AND id<>CONNECTION_ID()";
   for (int i = 0; i < 600 && db.value(others) != "0"; i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   return db.value(others) == "0";

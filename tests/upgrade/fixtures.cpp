@@ -198,10 +198,13 @@ std::string SchemaColumns(tvtest::TestDatabase &db) {
   return db.rows(query);
 }
 
-tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::string> &options) {
+tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::string> &options,
+                             const std::vector<std::string> &env) {
   std::vector<std::string> args = options;
   args.insert(args.end(), {"-c", db.configPath(), "upgrade"});
-  tvtest::RunResult r = tvtest::RunTool(args, "", {"NO_COLOR=1"});
+  std::vector<std::string> environment = env;
+  environment.emplace_back("NO_COLOR=1");
+  tvtest::RunResult r = tvtest::RunTool(args, "", environment);
   if (db.engine() == "mysql") db.reconnect();
   return r;
 }

@@ -39,8 +39,10 @@ std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engin
 // "table.column" lines, sorted, lower case: the shape of the schema.
 std::string SchemaColumns(tvtest::TestDatabase &db);
 
-// tvdbmgr with the options and "upgrade" on the database.
-tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::string> &options = {});
+// tvdbmgr with the options and "upgrade" on the database, with the extra
+// environment ("NAME=value").
+tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::string> &options = {},
+                             const std::vector<std::string> &env = {});
 
 // Standard output of a run, without the banner.
 std::string WithoutBanner(const std::string &out);
