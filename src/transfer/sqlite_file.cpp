@@ -9,8 +9,6 @@
 
 #include "session/globals.h"
 
-std::string PlainFilePath(const std::string &path) { return path.starts_with('/') ? path : "./" + path; }
-
 bool IsNonRegularFile(const char *path) {
   struct stat st;
   return stat(path, &st) == 0 && !S_ISREG(st.st_mode);

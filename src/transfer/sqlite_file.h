@@ -16,11 +16,6 @@ struct SqliteStatementFinalizer {
 
 // sqlite3_exec of a statement without rows. False with SQLite's error
 // text in error.
-// The name under which SQLite opens path as the file of that name: a
-// relative path gets "./" in front, so that "file:..." is never taken
-// for a URI, whatever the SQLite build's default, nor ":memory:" for a
-// database in memory.
-std::string PlainFilePath(const std::string &path);
 
 // Whether path exists as something other than a regular file (after its
 // symlinks): a fifo or a device that SQLite would wait on or read

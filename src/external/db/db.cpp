@@ -104,13 +104,15 @@ int SyntaxFromName(const char *name) {
 
 bool DBInit(int, int) { return true; }
 
-db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, void *, void *) {
-  if (module == nullptr) return nullptr;
+namespace {
+
+// The engine of a driver module name; false for an unknown module.
+bool EngineOfModule(const char *module, int &engine) {
+  if (module == nullptr) return false;
   const char *base = strrchr(module, '/');
   std::string name = base != nullptr ? base + 1 : module;
   if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".ddr") == 0)
     name.resize(name.size() - 4);
-  int engine;
   if (strcasecmp(name.c_str(), "sqlite") == 0)
     engine = DB_SYNTAX_SQLITE;
   else if (strcasecmp(name.c_str(), "pgsql") == 0)
@@ -120,7 +122,15 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
   else if (strcasecmp(name.c_str(), "odbc") == 0)
     engine = DB_SYNTAX_UNKNOWN;
   else
-    return nullptr;
+    return false;
+  return true;
+}
+
+}  // namespace
+
+db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, void *, void *) {
+  int engine;
+  if (!EngineOfModule(module, engine)) return nullptr;
   auto driver = std::make_unique<db_driver_s>();
   driver->engine = engine;
   driver->odbc = engine == DB_SYNTAX_UNKNOWN;
@@ -129,6 +139,12 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
 }
 
 void DBUnloadDriver(db_driver_t driver) { delete driver; }
+
+bool DBCheckDatabaseName(const char *module, const char *dbName, std::string &error) {
+  int engine;
+  return !EngineOfModule(module, engine) || engine != DB_SYNTAX_SQLITE ||
+         IsSqliteFileName(dbName != nullptr ? dbName : "", error);
+}
 
 void DBAllowDatabaseCreation(db_driver_t driver) { driver->createDatabase = true; }
 

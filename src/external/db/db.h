@@ -40,6 +40,10 @@ bool DBInit(int logMsgCode, int sqlErrorMsgCode);
 db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool dumpSql, void *eventHandler,
                          void *userArg);
 void DBUnloadDriver(db_driver_t driver);
+// Whether dbName can name a database of the driver module: on SQLite it
+// must name a file. False, with the reason in error, when it cannot; an
+// unknown module passes (DBLoadDriver refuses it).
+bool DBCheckDatabaseName(const char *module, const char *dbName, std::string &error);
 // Lets DBConnect with this driver create a database that does not exist
 // yet (an SQLite file). Without it a missing SQLite file fails to
 // connect, so that a mistyped name cannot leave an empty database behind.
@@ -50,6 +54,12 @@ void DBAllowDatabaseCreation(db_driver_t driver);
 // DB_SYNTAX_UNKNOWN for ODBC, whose engine DBGetEngine tells once
 // connected.
 int DBGetDriverEngine(db_driver_t driver);
+
+// The name under which SQLite opens path as the file of that name: a
+// relative path gets "./" in front, so that "file:..." is never taken
+// for a URI, whatever the SQLite build's default, nor ":memory:" for a
+// database in memory.
+std::string PlainFilePath(const std::string &path);
 
 // Returns null and fills errorText when the connection cannot be opened.
 db_handle_t DBConnect(db_driver_t driver, const char *server, const char *dbName, const char *login,

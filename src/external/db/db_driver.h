@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "external/db/driver_params.h"
+
 // All rows of a buffered query. Cells are stored back to back, each
 // terminated, so that a cell is usable as a C string in place.
 struct DbResultData {
@@ -100,9 +102,40 @@ struct DbConnectParams {
   bool createDatabase = false;                               // DBAllowDatabaseCreation
 };
 
+// Whether an SQLite DBName names a file. False, with the reason in error,
+// for the empty name, ":memory:" and a "file:" URI: the database would
+// live in memory or in a temporary file, and a command would report
+// success with nothing stored.
+bool IsSqliteFileName(const std::string &name, std::string &error);
+
 std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error);
+
+// The libpq connection keywords of the settings, DBDrvParams included,
+// with a connect_timeout when DBDrvParams sets none. False, with the
+// reason in error, when a numeric keyword is not wholly a number of its
+// range.
+bool PgsqlConnectKeywords(const DbConnectParams &params,
+                          std::vector<std::pair<std::string, std::string>> &keywords, std::string &error);
 std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::string &error);
+
+// What the MySQL driver takes from DBDrvParams.
+struct MysqlOptions {
+  unsigned port = 0;  // the client's default
+  std::string socket;
+  std::string sqlMode = "NO_ENGINE_SUBSTITUTION";
+  unsigned connectTimeout = kDefaultConnectTimeoutSeconds;
+};
+// False, with the reason in error, for an unknown key or a number that
+// is not wholly a number of its range.
+bool ReadMysqlOptions(const DbConnectParams &params, MysqlOptions &options, std::string &error);
 std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error);
+
+// The ODBC connection string of the settings and the login timeout in
+// seconds (DBDrvParams connect_timeout, which stays out of the string).
+// False, with the reason in error, when a number is not wholly a number
+// of its range.
+bool OdbcConnectSettings(const DbConnectParams &params, std::string &connection, unsigned &loginTimeout,
+                         std::string &error);
 // Any engine through an ODBC data source; engine receives the one behind
 // it (DB_SYNTAX_*, DB_SYNTAX_UNKNOWN when the driver names another).
 std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &engine, std::string &error);

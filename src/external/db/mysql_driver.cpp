@@ -1,7 +1,7 @@
 // MySQL/MariaDB driver on the MariaDB Connector/C. DBServer is the host
 // ("localhost" means the local socket), DBName the database; DBSchema has
 // no meaning on this engine. DBDrvParams accepts port=<n>, socket=<path>,
-// connect_timeout=<s> and sql_mode=<modes>.
+// connect_timeout=<s> (default 30) and sql_mode=<modes>.
 //
 // The session runs with sql_mode 'NO_ENGINE_SUBSTITUTION' unless
 // DBDrvParams says otherwise: the server schema's statements rely on the
@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "external/db/db_driver.h"
+#include "external/db/driver_params.h"
 
 namespace {
 
@@ -230,40 +231,46 @@ bool MysqlStatement::select(DbResultData &result, std::string &error) {
 
 }  // namespace
 
-std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error) {
-  unsigned port = 0;
-  std::string socket;
-  std::string sqlMode = "NO_ENGINE_SUBSTITUTION";
-  unsigned timeout = 0;
+bool ReadMysqlOptions(const DbConnectParams &params, MysqlOptions &options, std::string &error) {
   for (const auto &[key, value] : params.options) {
-    if (key == "port")
-      port = static_cast<unsigned>(atoi(value.c_str()));
-    else if (key == "socket")
-      socket = value;
-    else if (key == "connect_timeout")
-      timeout = static_cast<unsigned>(atoi(value.c_str()));
-    else if (key == "sql_mode")
-      sqlMode = value;
-    else {
+    if (key == "port") {
+      if (!ParseDriverNumber("MySQL", key, value, 1, 65535, options.port, error)) return false;
+    } else if (key == "socket") {
+      options.socket = value;
+    } else if (key == "connect_timeout") {
+      if (!ParseDriverNumber("MySQL", key, value, 1, kMaxConnectTimeoutSeconds, options.connectTimeout,
+                             error))
+        return false;
+    } else if (key == "sql_mode") {
+      options.sqlMode = value;
+    } else {
       error = "unknown MySQL driver parameter \"" + key + "\"";
-      return nullptr;
+      return false;
     }
   }
+  return true;
+}
+
+std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::string &error) {
+  MysqlOptions options;
+  if (!ReadMysqlOptions(params, options, error)) return nullptr;
   MYSQL *conn = mysql_init(nullptr);
   if (conn == nullptr) {
     error = "out of memory";
     return nullptr;
   }
   mysql_options(conn, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  if (timeout > 0) mysql_options(conn, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  // The client waits this long for the connection and for the server's
+  // greeting after it.
+  mysql_options(conn, MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeout);
   auto c = std::make_unique<MysqlConnection>(conn);
   if (mysql_real_connect(conn, params.server.empty() ? nullptr : params.server.c_str(), params.login.c_str(),
-                         params.password.c_str(), params.database.c_str(), port,
-                         socket.empty() ? nullptr : socket.c_str(), 0) == nullptr) {
+                         params.password.c_str(), params.database.c_str(), options.port,
+                         options.socket.empty() ? nullptr : options.socket.c_str(), 0) == nullptr) {
     error = Message(conn);
     return nullptr;
   }
-  std::string mode = "SET SESSION sql_mode=" + Quote(sqlMode.c_str(), sqlMode.size());
+  std::string mode = "SET SESSION sql_mode=" + Quote(options.sqlMode.c_str(), options.sqlMode.size());
   if (!c->execute(mode.c_str(), error)) return nullptr;
   // Every quoted literal escapes the backslash; under this mode the
   // server would keep the escape characters and store altered texts.

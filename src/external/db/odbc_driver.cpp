@@ -4,7 +4,9 @@
 // string when it holds a "="; DBLogin and DBPassword add UID and PWD
 // unless that string names them, DBServer adds SERVER to a connection
 // string without a data source or a server of its own. DBDrvParams
-// holds further connection keywords of the ODBC driver, e.g. "Port=5433".
+// holds further connection keywords of the ODBC driver, e.g. "Port=5433",
+// and connect_timeout=<s> (default 30), the login timeout of the driver
+// manager.
 // DBSchema becomes the search path on PostgreSQL and the current schema
 // on Oracle.
 //
@@ -32,6 +34,7 @@
 
 #include "external/db/db.h"
 #include "external/db/db_driver.h"
+#include "external/db/driver_params.h"
 
 namespace {
 
@@ -826,6 +829,26 @@ bool DriverConnect(SQLHDBC dbc, const std::string &text, std::string &error) {
 
 }  // namespace
 
+bool OdbcConnectSettings(const DbConnectParams &params, std::string &connection, unsigned &loginTimeout,
+                         std::string &error) {
+  loginTimeout = kDefaultConnectTimeoutSeconds;
+  DbConnectParams keywords = params;
+  keywords.options.clear();
+  for (const auto &[key, value] : params.options) {
+    if (strcasecmp(key.c_str(), "connect_timeout") == 0) {
+      if (!ParseDriverNumber("ODBC", key, value, 1, kMaxConnectTimeoutSeconds, loginTimeout, error))
+        return false;
+      continue;
+    }
+    unsigned port;
+    if (strcasecmp(key.c_str(), "port") == 0 && !ParseDriverNumber("ODBC", key, value, 1, 65535, port, error))
+      return false;
+    keywords.options.emplace_back(key, value);
+  }
+  connection = ConnectionString(keywords);
+  return true;
+}
+
 std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &engine, std::string &error) {
   SQLHENV env = SQL_NULL_HENV;
   if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
@@ -840,7 +863,14 @@ std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &en
     return nullptr;
   }
   Handle dbcGuard(SQL_HANDLE_DBC, dbc);
-  const std::string text = ConnectionString(params);
+  std::string text;
+  unsigned loginTimeout;
+  if (!OdbcConnectSettings(params, text, loginTimeout, error)) return nullptr;
+  if (!Succeeded(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                                   reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(loginTimeout)), 0))) {
+    error = dbcGuard.diagnostics();
+    return nullptr;
+  }
   if (!DriverConnect(dbc, text, error)) return nullptr;
   // psqlodbc wraps each statement of a transaction in a savepoint of its
   // own, sent in the same text; when the server rejects such a text as a

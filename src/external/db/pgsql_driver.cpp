@@ -1,6 +1,7 @@
 // PostgreSQL driver on libpq. DBServer is the host, DBSchema (when set)
 // the search path. DBDrvParams holds further libpq connection keywords,
-// e.g. "port=5433;sslmode=require;connect_timeout=5".
+// e.g. "port=5433;sslmode=require;connect_timeout=5"; connect_timeout is
+// 30 seconds when it sets none.
 //
 // PostgreSQL aborts a whole transaction when one statement fails, while
 // the tool reports a failed statement and often goes on inside the same
@@ -14,10 +15,12 @@
 // MySQL.
 #include <libpq-fe.h>
 
+#include <climits>
 #include <cstring>
 #include <functional>
 
 #include "external/db/db_driver.h"
+#include "external/db/driver_params.h"
 
 namespace {
 
@@ -501,23 +504,70 @@ void IgnoreNotice(void *, const char *) {}
 
 }  // namespace
 
+namespace {
+
+// The numeric libpq keywords and their ranges. libpq itself would take
+// "5x" for 5 in some of them, and leaves 0 or a negative connect_timeout
+// to mean no limit at all.
+struct NumericKeyword {
+  const char *name;
+  unsigned min, max;
+};
+constexpr NumericKeyword kNumericKeywords[] = {
+    {"port", 1, 65535},
+    {"connect_timeout", 1, kMaxConnectTimeoutSeconds},
+    {"keepalives", 0, 1},
+    {"keepalives_idle", 0, INT_MAX},
+    {"keepalives_interval", 0, INT_MAX},
+    {"keepalives_count", 0, INT_MAX},
+    {"tcp_user_timeout", 0, INT_MAX},
+};
+
+// A numeric keyword's value; port may list one port per host of DBServer,
+// separated by commas.
+bool CheckNumericKeyword(const NumericKeyword &keyword, const std::string &value, std::string &error) {
+  size_t from = 0;
+  const bool list = strcmp(keyword.name, "port") == 0;
+  for (;;) {
+    size_t comma = list ? value.find(',', from) : std::string::npos;
+    unsigned number;
+    if (!ParseDriverNumber("PostgreSQL", keyword.name, value.substr(from, comma - from), keyword.min,
+                           keyword.max, number, error))
+      return false;
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
+
+}  // namespace
+
+bool PgsqlConnectKeywords(const DbConnectParams &params,
+                          std::vector<std::pair<std::string, std::string>> &keywords, std::string &error) {
+  keywords.clear();
+  if (!params.server.empty()) keywords.emplace_back("host", params.server);
+  keywords.emplace_back("dbname", params.database);
+  keywords.emplace_back("user", params.login);
+  keywords.emplace_back("password", params.password);
+  keywords.emplace_back("client_encoding", "UTF8");
+  keywords.emplace_back("application_name", "tvdbmgr");
+  bool timeoutSet = false;
+  for (const auto &[key, value] : params.options) {
+    for (const NumericKeyword &numeric : kNumericKeywords)
+      if (key == numeric.name && !CheckNumericKeyword(numeric, value, error)) return false;
+    timeoutSet = timeoutSet || key == "connect_timeout";
+    keywords.emplace_back(key, value);
+  }
+  if (!timeoutSet) keywords.emplace_back("connect_timeout", std::to_string(kDefaultConnectTimeoutSeconds));
+  return true;
+}
+
 std::unique_ptr<DbConnection> PgsqlConnect(const DbConnectParams &params, std::string &error) {
-  std::vector<std::string> keys, values;
-  auto add = [&](const std::string &k, const std::string &v) {
-    keys.push_back(k);
-    values.push_back(v);
-  };
-  if (!params.server.empty()) add("host", params.server);
-  add("dbname", params.database);
-  add("user", params.login);
-  add("password", params.password);
-  add("client_encoding", "UTF8");
-  add("application_name", "tvdbmgr");
-  for (const auto &[k, v] : params.options) add(k, v);
+  std::vector<std::pair<std::string, std::string>> keywords;
+  if (!PgsqlConnectKeywords(params, keywords, error)) return nullptr;
   std::vector<const char *> k, v;
-  for (size_t i = 0; i < keys.size(); i++) {
-    k.push_back(keys[i].c_str());
-    v.push_back(values[i].c_str());
+  for (const auto &[key, value] : keywords) {
+    k.push_back(key.c_str());
+    v.push_back(value.c_str());
   }
   k.push_back(nullptr);
   v.push_back(nullptr);

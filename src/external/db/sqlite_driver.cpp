@@ -2,13 +2,17 @@
 // the caller allowed its creation. DBDrvParams accepts busy_timeout=<ms>
 // (default 10000) and journal_mode=<mode>.
 #include <sqlite3.h>
+#include <strings.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "external/db/db.h"
 #include "external/db/db_driver.h"
+#include "external/db/driver_params.h"
 
 namespace {
 
@@ -180,12 +184,25 @@ class SqliteConnection final : public DbConnection {
 
 }  // namespace
 
+std::string PlainFilePath(const std::string &path) { return path.starts_with('/') ? path : "./" + path; }
+
+bool IsSqliteFileName(const std::string &name, std::string &error) {
+  if (name.empty() || name == ":memory:")
+    error = "DBName \"" + name +
+            "\" names no file: SQLite would keep the database in memory or in a temporary file";
+  else if (strncasecmp(name.c_str(), "file:", 5) == 0)
+    error = "DBName \"" + name + "\" is a URI: give the path of the database file";
+  else
+    return true;
+  return false;
+}
+
 std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::string &error) {
-  int busyTimeout = 10000;
+  unsigned busyTimeout = 10000;
   std::string journalMode;
   for (const auto &[key, value] : params.options) {
     if (key == "busy_timeout") {
-      busyTimeout = atoi(value.c_str());
+      if (!ParseDriverNumber("SQLite", key, value, 0, INT_MAX, busyTimeout, error)) return nullptr;
     } else if (key == "journal_mode") {
       journalMode = value;
     } else {
@@ -193,11 +210,12 @@ std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::
       return nullptr;
     }
   }
+  if (!IsSqliteFileName(params.database, error)) return nullptr;
   // The open itself refuses to create the file unless asked to, so that
   // no test-then-open gap remains.
   sqlite3 *db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (params.createDatabase ? SQLITE_OPEN_CREATE : 0);
-  int rc = sqlite3_open_v2(params.database.c_str(), &db, flags, nullptr);
+  int rc = sqlite3_open_v2(PlainFilePath(params.database).c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     if (!params.createDatabase && (rc & 0xFF) == SQLITE_CANTOPEN && db != nullptr &&
         sqlite3_system_errno(db) == ENOENT)
@@ -207,7 +225,7 @@ std::unique_ptr<DbConnection> SqliteConnect(const DbConnectParams &params, std::
     sqlite3_close_v2(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, busyTimeout);
+  sqlite3_busy_timeout(db, static_cast<int>(busyTimeout));
   auto conn = std::make_unique<SqliteConnection>(db);
   // Reading the schema proves that the file is a database at all.
   if (!conn->execute("SELECT count(*) FROM sqlite_master", error)) return nullptr;
