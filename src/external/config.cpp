@@ -35,6 +35,16 @@ size_t CutAfterCharacters(const std::string &text, size_t maxChars) {
   return std::string::npos;
 }
 
+// "lines 3 and 7", "lines 3, 5 and 7".
+std::string LineList(const std::vector<int> &lines) {
+  std::string text = "lines ";
+  for (size_t i = 0; i < lines.size(); i++) {
+    if (i > 0) text += i + 1 < lines.size() ? ", " : " and ";
+    text += std::to_string(lines[i]);
+  }
+  return text;
+}
+
 }  // namespace
 
 bool FitsConfigBuffer(const std::string &value, uint32_t chars) {
@@ -82,7 +92,9 @@ bool Config::loadIniConfig(const char *file, const char *defaultSection) {
       error_ = std::string(file) + ": line " + std::to_string(lineNo) + ": empty key";
       return false;
     }
-    values_[section + "/" + Lower(key)] = Trim(t.substr(eq + 1));
+    const std::string name = section + "/" + Lower(key);
+    values_[name] = Trim(t.substr(eq + 1));
+    lines_[name].push_back(lineNo);
   }
   if (in.bad()) {
     error_ = std::string(file) + ": read error";
@@ -97,6 +109,11 @@ bool Config::parseTemplate(const char *section, TV_CFG_TEMPLATE *cfgTemplate) {
     if (t->type != TV_CFG_STRING) continue;
     auto it = values_.find(prefix + Lower(t->token));
     if (it == values_.end() || t->bufferSize == 0) continue;
+    // A copy-paste mistake in a connection setting must not go unseen.
+    if (const std::vector<int> &lines = lines_[it->first]; lines.size() > 1)
+      warnings_.push_back(file_ + ": " + t->token + " is set more than once in [" + section + "], on " +
+                          LineList(lines) + "; the value of line " + std::to_string(lines.back()) +
+                          " is used");
     const std::string &value = it->second;
     size_t n = CutAfterCharacters(value, t->bufferSize - 1);
     if (n == std::string::npos) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #define TV_CFG_STRING 1
 #define TV_CFG_END 3
@@ -40,12 +41,18 @@ class Config {
   // the template does not list are ignored. Returns false, with the
   // reason in errorText(), when a value is longer than its buffer and
   // the record does not allow a cut; buffers filled before stay filled.
+  // A key given more than once takes its last value, with a warning.
   bool parseTemplate(const char *section, TV_CFG_TEMPLATE *cfgTemplate);
   const std::string &errorText() const { return error_; }
+  // What parseTemplate took but the reader should know: a key set more
+  // than once, with the lines that set it.
+  const std::vector<std::string> &warnings() const { return warnings_; }
 
  private:
   // Section and key names compare case-insensitively, as INI files do.
-  std::map<std::string, std::string> values_;  // "section/key" lower case
+  std::map<std::string, std::string> values_;      // "section/key" lower case
+  std::map<std::string, std::vector<int>> lines_;  // the lines that set each of values_
+  std::vector<std::string> warnings_;
   std::string file_;
   std::string error_;
 };

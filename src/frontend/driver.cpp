@@ -60,7 +60,9 @@ struct ConnectionSettings {
 // A value longer than its buffer is refused rather than cut: a cut name,
 // server, login, password, schema, driver or driver parameter connects
 // somewhere else or fails for a reason nobody can see. CodePage is read
-// and never used, so its cut stays.
+// and never used, so its cut stays. A DBName under which the driver would
+// keep no file is refused too: the command would succeed with nothing
+// stored.
 bool LoadSettings(const char *path, ConnectionSettings &s) {
   TV_CFG_TEMPLATE cfgTemplate[] = {
       {"CodePage", TV_CFG_STRING, kLongChars, s.codePage, true},
@@ -81,10 +83,14 @@ bool LoadSettings(const char *path, ConnectionSettings &s) {
       {"", TV_CFG_END, 0, nullptr},
   };
   Config config;
-  if (config.loadIniConfig(path, "server") && config.parseTemplate("server", cfgTemplate)) return true;
+  const bool loaded = config.loadIniConfig(path, "server") && config.parseTemplate("server", cfgTemplate);
+  for (const std::string &warning : config.warnings())
+    fprintf(stderr, "tvdbmgr: warning: %s\n", warning.c_str());
+  std::string error = config.errorText();
+  if (loaded && DBCheckDatabaseName(s.driver, s.dbName, error)) return true;
   // The reason goes to the error stream; standard output keeps the one
   // line that callers expect.
-  fprintf(stderr, "tvdbmgr: %s\n", config.errorText().c_str());
+  fprintf(stderr, "tvdbmgr: %s\n", error.c_str());
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -15,7 +16,8 @@ struct Settings {
   char name[TvCfgBufferBytes(260)] = "talvex_db";
 };
 
-bool Load(const std::string &content, Settings &s, std::string *error = nullptr) {
+bool Load(const std::string &content, Settings &s, std::string *error = nullptr,
+          std::vector<std::string> *warnings = nullptr) {
   std::string dir = tvtest::TempDir();
   tvtest::WriteFile(dir + "/t.conf", content);
   TV_CFG_TEMPLATE t[] = {{"DBDriver", TV_CFG_STRING, 16, s.driver, true},
@@ -26,6 +28,7 @@ bool Load(const std::string &content, Settings &s, std::string *error = nullptr)
   Config c;
   bool ok = c.loadIniConfig((dir + "/t.conf").c_str(), "server") && c.parseTemplate("server", t);
   if (error != nullptr) *error = c.errorText();
+  if (warnings != nullptr) *warnings = c.warnings();
   std::filesystem::remove_all(dir);
   return ok;
 }
@@ -74,6 +77,34 @@ TEST(ConfigFile, RefusesANulByte) {
   std::string error;
   EXPECT_FALSE(Load("DBDriver = sqlite\nDBName = /tmp/a" + std::string(1, '\0') + "b\n", s, &error));
   EXPECT_NE(error.find("line 2: NUL byte"), std::string::npos) << error;
+}
+
+TEST(ConfigFile, AKeySetTwiceWarnsWithItsLinesAndKeepsTheLastValue) {
+  const struct {
+    std::string content;
+    std::string name;
+    std::vector<std::string> warnings;  // after the file's path
+  } cases[] = {
+      {"DBName = first\nDBDriver = pgsql\ndbname = second\n",
+       "second",
+       {"DBName is set more than once in [server], on lines 1 and 3; the value of line 3 is used"}},
+      {"DBName = a\n[server]\nDBName = b\n\nDBName = c\nDBLogin = x\nDBLogin = y\n",
+       "c",
+       {"DBLogin is set more than once in [server], on lines 6 and 7; the value of line 7 is used",
+        "DBName is set more than once in [server], on lines 1, 3 and 5; the value of line 5 is used"}},
+      // Keys the tool ignores, and other sections, may repeat.
+      {"LogFile = a\nLogFile = b\n[other]\nDBName = x\n[server]\nDBName = y\n", "y", {}},
+  };
+  for (const auto &c : cases) {
+    Settings s;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(Load(c.content, s, nullptr, &warnings)) << c.content;
+    EXPECT_EQ(s.name, c.name);
+    std::vector<std::string> found;
+    for (const std::string &w : warnings) found.push_back(w.substr(w.find("t.conf: ") + 8));
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, c.warnings) << c.content;
+  }
 }
 
 TEST(ConfigFile, KeepsSemicolonsAndEqualSignsInValues) {
