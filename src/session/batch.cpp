@@ -1,5 +1,6 @@
 #include "session/batch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,9 +88,16 @@ bool RunBatchCommand(const char *path) {
     printf("ERROR: Cannot load SQL command file %s\n", path);
     return false;
   }
-  // A NUL byte ends the text, as it does for every reader of the file.
+  // A NUL byte would end the text there and leave the rest of the file
+  // unrun without a word (it also marks a file saved as UTF-16), so such
+  // a file is refused before its first statement.
   const char *text = file.get();
-  const char *end = text + strlen(text);
+  const char *end = text + size;
+  if (const char *nul = static_cast<const char *>(memchr(text, 0, size)); nul != nullptr) {
+    printf("ERROR: SQL command file %s holds a NUL byte at line %zu\n", path,
+           static_cast<size_t>(std::count(text, nul, '\n')) + 1);
+    return false;
+  }
   bool result = false;
   for (const char *begin = text; begin < end;) {
     bool quoted = false;
