@@ -1,6 +1,7 @@
 // The import command: replaces the content of the connected database
 // with an export file.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -78,8 +79,10 @@ void RunImportCommand(const char *path) {
   sqlite3 *raw = nullptr;
   if (sqlite3_open_v2(PlainFilePath(path).c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
+    const int error = raw != nullptr ? sqlite3_system_errno(raw) : 0;
     sqlite3_close_v2(raw);
-    printf("ERROR: unable to open output file\nDatabase import failed.\n");
+    printf("ERROR: unable to open import file %s for reading (%s)\nDatabase import failed.\n", path,
+           error != 0 ? strerror(error) : "unknown reason");
     return;
   }
   std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
