@@ -44,24 +44,6 @@ void SetError(char *errorText, const std::string &message) {
   errorText[n] = 0;
 }
 
-// "k=v;k=v" or "k=v k=v".
-bool ParseOptions(const char *text, std::vector<std::pair<std::string, std::string>> &out) {
-  std::string s = text != nullptr ? text : "";
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && (s[i] == ';' || isspace(static_cast<unsigned char>(s[i])))) i++;
-    if (i >= s.size()) break;
-    size_t end = i;
-    while (end < s.size() && s[end] != ';' && !isspace(static_cast<unsigned char>(s[end]))) end++;
-    std::string item = s.substr(i, end - i);
-    size_t eq = item.find('=');
-    if (eq == std::string::npos || eq == 0) return false;
-    out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
-    i = end;
-  }
-  return true;
-}
-
 // Cuts text to size - 1 bytes without splitting a UTF-8 character.
 char *CopyCut(const char *value, size_t length, char *buffer, size_t size) {
   if (buffer == nullptr) {
@@ -102,6 +84,23 @@ int SyntaxFromName(const char *name) {
 
 }  // namespace
 
+bool ParseDriverOptions(const char *text, std::vector<std::pair<std::string, std::string>> &out) {
+  std::string s = text != nullptr ? text : "";
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ';' || isspace(static_cast<unsigned char>(s[i])))) i++;
+    if (i >= s.size()) break;
+    size_t end = i;
+    while (end < s.size() && s[end] != ';' && !isspace(static_cast<unsigned char>(s[end]))) end++;
+    std::string item = s.substr(i, end - i);
+    size_t eq = item.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    i = end;
+  }
+  return true;
+}
+
 bool DBInit(int, int) { return true; }
 
 namespace {
@@ -134,7 +133,7 @@ db_driver_t DBLoadDriver(const char *module, const char *initParameters, bool, v
   auto driver = std::make_unique<db_driver_s>();
   driver->engine = engine;
   driver->odbc = engine == DB_SYNTAX_UNKNOWN;
-  if (!ParseOptions(initParameters, driver->options)) return nullptr;
+  if (!ParseDriverOptions(initParameters, driver->options)) return nullptr;
   return driver.release();
 }
 

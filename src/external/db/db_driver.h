@@ -96,6 +96,10 @@ class DbConnection {
   virtual bool streamsRows() const { return true; }
 };
 
+// Splits DBDrvParams, "k=v;k=v" or "k=v k=v", into its pairs. False
+// for an item without "=" or without a key.
+bool ParseDriverOptions(const char *text, std::vector<std::pair<std::string, std::string>> &options);
+
 struct DbConnectParams {
   std::string server, database, login, password, schema;
   std::vector<std::pair<std::string, std::string>> options;  // from DBDrvParams

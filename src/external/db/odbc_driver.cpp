@@ -5,8 +5,9 @@
 // unless that string names them, DBServer adds SERVER to a connection
 // string without a data source or a server of its own. DBDrvParams
 // holds further connection keywords of the ODBC driver, e.g. "Port=5433",
-// and connect_timeout=<s> (default 30), the login timeout of the driver
-// manager.
+// and connect_timeout=<s> (default 30), the standard login timeout, which
+// psqlodbc honours; MariaDB's ODBC driver ignores it and waits as long as
+// its own CONN_TIMEOUT keyword says.
 // DBSchema becomes the search path on PostgreSQL and the current schema
 // on Oracle.
 //
