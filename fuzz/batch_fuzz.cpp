@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   (void)silenced;
   fuzz::WriteInput(path, data, size);
   const char *bytes = reinterpret_cast<const char *>(data);
-  const std::string text(bytes, strnlen(bytes, size));  // a NUL byte ends the file's text
+  const std::string text(bytes, strnlen(bytes, size));  // the built-in batch text ends at a NUL
 
   auto recording = std::make_shared<tvtest::Recording>();
   recording->failWhen = "FAIL";
@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   DbSyntax = size > 0 ? data[0] % 6 : 0;
 
   bool result = RunBatchCommand(path.c_str());
+  // A file with a NUL byte is refused before its first statement.
+  if (text.size() < size && (result || !recording->statements.empty())) abort();
   // Every statement sent is a piece of the file, in file order, without
   // a separator of its own; only the last one may have failed.
   size_t from = 0;

@@ -1,11 +1,18 @@
 // The configuration file reader: any file either loads, with every value
-// terminated inside its buffer, or is refused with a reason.
+// terminated inside its buffer, or is refused with a reason. What loads
+// then meets the checks of the database layer: DBName on SQLite and the
+// numbers of DBDrvParams on every driver are taken whole or refused by
+// name, and a key given twice is named in a warning.
+#include <strings.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "common.h"
 #include "external/config.h"
+#include "external/db/db.h"
+#include "external/db/db_driver.h"
 
 namespace {
 
@@ -16,6 +23,7 @@ struct Key {
 };
 
 // The server section as the tool reads it.
+enum { kDriver = 1, kParams = 2, kName = 5 };  // indexes of kKeys
 const Key kKeys[] = {{"CodePage", 260, true},     {"DBDriver", 260, false},
                      {"DBDrvParams", 260, false}, {"DBEncryptedPassword", 256, false},
                      {"DBLogin", 64, false},      {"DBName", 256, false},
@@ -56,6 +64,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (size_t i = 0; i < kKeyCount; i++) {
     const char *value = buffers[i].get();
     if (memchr(value, 0, TvCfgBufferBytes(kKeys[i].chars)) == nullptr) abort();  // not terminated
+  }
+  for (const std::string &warning : config.warnings())
+    if (warning.find(" is set more than once in [server], on lines ") == std::string::npos) abort();
+  if (!loaded) return 0;
+
+  const std::string name = buffers[kName].get();
+  std::string error;
+  if (!DBCheckDatabaseName("sqlite", name.c_str(), error)) {
+    if (error.find("DBName \"" + name + "\"") != 0) abort();  // refused without naming it
+  } else if (name.empty() || name == ":memory:" || strncasecmp(name.c_str(), "file:", 5) == 0) {
+    abort();  // a name that keeps no file, taken
+  }
+  if (!DBCheckDatabaseName(buffers[kDriver].get(), name.c_str(), error) && error.empty()) abort();
+
+  DbConnectParams params{"127.0.0.1", name, "talvex", "", "", {}, false};
+  if (!ParseDriverOptions(buffers[kParams].get(), params.options)) return 0;
+  // A refusal names a key of the parameters; what is taken is in range.
+  auto namesAKey = [&](const std::string &reason) {
+    for (const auto &option : params.options)
+      if (reason.find("\"" + option.first + "\"") != std::string::npos) return true;
+    return false;
+  };
+  MysqlOptions mysql;
+  if (!ReadMysqlOptions(params, mysql, error)) {
+    if (!namesAKey(error)) abort();
+  } else if (mysql.port > 65535 || mysql.connectTimeout < 1 ||
+             mysql.connectTimeout > kMaxConnectTimeoutSeconds) {
+    abort();
+  }
+  std::vector<std::pair<std::string, std::string>> keywords;
+  if (!PgsqlConnectKeywords(params, keywords, error) && !namesAKey(error)) abort();
+  std::string connection;
+  unsigned loginTimeout;
+  if (!OdbcConnectSettings(params, connection, loginTimeout, error)) {
+    if (!namesAKey(error)) abort();
+  } else if (loginTimeout < 1 || loginTimeout > kMaxConnectTimeoutSeconds) {
+    abort();
   }
   return 0;
 }

@@ -254,7 +254,8 @@ TEST_F(Export, ConnectedDatabaseFileIsNeverTheOtherFile) {
   for (const std::string &uri : {"file:" + own, "file:" + own + "?mode=ro", "file://" + own}) {
     EXPECT_EQ(tvtest::Tool(*db, {"export", uri}).out, kBanner + "ERROR: unable to open output file\n");
     EXPECT_EQ(tvtest::Tool(*db, {"-f", "import", uri}).out,
-              kBanner + "ERROR: unable to open output file\nDatabase import failed.\n");
+              kBanner + "ERROR: unable to open import file " + uri +
+                  " for reading (No such file or directory)\nDatabase import failed.\n");
   }
   db->reconnect();
   EXPECT_EQ(tvtest::TakeSnapshot(*db), before);

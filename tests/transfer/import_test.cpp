@@ -66,7 +66,8 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
   const struct {
     std::string path, message;
   } cases[] = {
-      {dir + "/missing.db", "ERROR: unable to open output file\n"},
+      {dir + "/missing.db",
+       "ERROR: unable to open import file " + dir + "/missing.db for reading (No such file or directory)\n"},
       {text, "ERROR: SQL query failed (file is not a database)\n"},
       {half, "ERROR: SQL query failed (database disk image is malformed)\n"},
       {garbled, "ERROR: import file is damaged (*** in database main ***\nPage "},
