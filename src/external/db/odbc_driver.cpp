@@ -867,8 +867,10 @@ std::unique_ptr<DbConnection> OdbcConnect(const DbConnectParams &params, int &en
   std::string text;
   unsigned loginTimeout;
   if (!OdbcConnectSettings(params, text, loginTimeout, error)) return nullptr;
-  if (!Succeeded(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                                   reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(loginTimeout)), 0))) {
+  // ODBC passes an integer attribute in the pointer argument.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  const auto timeoutValue = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(loginTimeout));
+  if (!Succeeded(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, timeoutValue, SQL_IS_UINTEGER))) {
     error = dbcGuard.diagnostics();
     return nullptr;
   }
