@@ -502,10 +502,6 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
 
 void IgnoreNotice(void *, const char *) {}
 
-}  // namespace
-
-namespace {
-
 // The numeric libpq keywords and their ranges. libpq itself would take
 // "5x" for 5 in some of them, and leaves 0 or a negative connect_timeout
 // to mean no limit at all.
