@@ -201,8 +201,6 @@ TEST(RefusedSettings, AConnectionSettingGivenTwiceIsNamedOnTheErrorStream) {
 
 // A server that accepts the connection and never answers: the tool gives
 // up after the configured connect timeout instead of waiting forever.
-// (MariaDB's ODBC driver ignores the standard login timeout: it is left
-// out.)
 TEST(RefusedSettings, SilentServerEndsAtTheConnectTimeout) {
   int listener = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_GE(listener, 0);
@@ -223,6 +221,9 @@ TEST(RefusedSettings, SilentServerEndsAtTheConnectTimeout) {
       {"DBDriver = odbc\nDBName = Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port +
            ";Database=x\nDBDrvParams = connect_timeout=2\n",
        "timeout expired"},
+      {"DBDriver = odbc\nDBName = Driver={MariaDB Unicode};Server=127.0.0.1;Port=" + port +
+           ";Database=x\nDBDrvParams = connect_timeout=2\n",
+       "handshake"},
   };
   for (const auto &c : cases) {
     tvtest::WriteFile(dir + "/t.conf", c.settings);

@@ -77,6 +77,7 @@ TEST(DriverParameters, NumbersAreWholeNumbersOfTheirRangeOrRefusedByName) {
       {"ODBC", OdbcReason, "PORT", "54x", "from 1 to 65535, not \"54x\""},
       {"ODBC", OdbcReason, "connect_timeout", "later", "from 1 to 3600, not \"later\""},
       {"ODBC", OdbcReason, "Protocol", "7.4", ""},
+      {"ODBC", OdbcReason, "CONN_TIMEOUT", "0", "from 1 to 3600, not \"0\""},
       {"SQLite", SqliteReason, "busy_timeout", "0", ""},
       {"SQLite", SqliteReason, "busy_timeout", "2147483647", ""},
       {"SQLite", SqliteReason, "busy_timeout", "10s", "from 0 to 2147483647, not \"10s\""},
@@ -118,6 +119,34 @@ TEST(DriverParameters, ConnectTimeoutIsThirtySecondsUnlessSet) {
   EXPECT_EQ(timeout, 7u);
   // The timeout is the driver manager's, not a keyword of the ODBC driver.
   EXPECT_EQ(connection, "DSN=talvex_db;UID=talvex;PWD=secret");
+  // MariaDB's driver ignores the login timeout and gets its own keyword.
+  const struct {
+    std::string database;
+    std::vector<std::pair<std::string, std::string>> options;
+    std::string connection;
+  } cases[] = {
+      {"Driver={MariaDB Unicode};Server=h",
+       {},
+       "Driver={MariaDB Unicode};Server=h;UID=talvex;PWD=secret;CONN_TIMEOUT=30"},
+      {"Driver={MariaDB Unicode};Server=h",
+       {{"connect_timeout", "7"}},
+       "Driver={MariaDB Unicode};Server=h;UID=talvex;PWD=secret;CONN_TIMEOUT=7"},
+      {"Driver={MariaDB Unicode};Server=h",
+       {{"CONN_TIMEOUT", "5"}},
+       "Driver={MariaDB Unicode};Server=h;UID=talvex;PWD=secret;CONN_TIMEOUT=5"},
+      {"Driver=/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so;Server=h",
+       {},
+       "Driver=/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so;Server=h;UID=talvex;PWD=secret;CONN_TIMEOUT=30"},
+      {"Driver={PostgreSQL Unicode};Server=h",
+       {},
+       "Driver={PostgreSQL Unicode};Server=h;UID=talvex;PWD=secret"},
+  };
+  for (const auto &c : cases) {
+    DbConnectParams params = WithOptions(c.options);
+    params.database = c.database;
+    ASSERT_TRUE(OdbcConnectSettings(params, connection, timeout, error)) << error;
+    EXPECT_EQ(connection, c.connection);
+  }
 }
 
 }  // namespace

@@ -5,9 +5,8 @@
 // unless that string names them, DBServer adds SERVER to a connection
 // string without a data source or a server of its own. DBDrvParams
 // holds further connection keywords of the ODBC driver, e.g. "Port=5433",
-// and connect_timeout=<s> (default 30), the standard login timeout, which
-// psqlodbc honours; MariaDB's ODBC driver ignores it and waits as long as
-// its own CONN_TIMEOUT keyword says.
+// and connect_timeout=<s> (default 30), the standard login timeout and,
+// for MariaDB's ODBC driver, which ignores that, its CONN_TIMEOUT keyword.
 // DBSchema becomes the search path on PostgreSQL and the current schema
 // on Oracle.
 //
@@ -23,6 +22,7 @@
 // behind a savepoint, as the native driver does: ODBC has no pipeline, so
 // the savepoint goes out in a round trip of its own, together with the
 // release of the previous statement's savepoint.
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <strings.h>
@@ -179,8 +179,9 @@ std::string ConnectionValue(const std::string &value) {
   return out + "}";
 }
 
-// Whether a connection string names keyword already (case-insensitive).
-bool HasKeyword(const std::string &connection, const char *keyword) {
+// Finds keyword in a connection string (case-insensitive); value, when
+// given, receives its value without braces.
+bool FindKeyword(const std::string &connection, const char *keyword, std::string *value) {
   size_t i = 0;
   while (i < connection.size()) {
     while (i < connection.size() && (connection[i] == ';' || connection[i] == ' ')) i++;
@@ -188,21 +189,48 @@ bool HasKeyword(const std::string &connection, const char *keyword) {
     if (eq == std::string::npos) return false;
     std::string key = connection.substr(i, eq - i);
     while (!key.empty() && key.back() == ' ') key.pop_back();
-    if (strcasecmp(key.c_str(), keyword) == 0) return true;
+    const bool found = strcasecmp(key.c_str(), keyword) == 0;
+    std::string text;
     i = eq + 1;
-    if (i < connection.size() && connection[i] == '{') {
+    const bool braced = i < connection.size() && connection[i] == '{';
+    if (braced) {
       // A braced value ends at a single "}"; "}}" is one brace.
       for (i++; i < connection.size(); i++) {
-        if (connection[i] != '}') continue;
-        if (i + 1 < connection.size() && connection[i + 1] == '}') {
-          i++;
-          continue;
-        }
-        break;
+        if (connection[i] == '}' && !(i + 1 < connection.size() && connection[i + 1] == '}')) break;
+        if (connection[i] == '}') i++;
+        text += connection[i];
       }
     }
-    while (i < connection.size() && connection[i] != ';') i++;
+    for (; i < connection.size() && connection[i] != ';'; i++)
+      if (!braced) text += connection[i];
+    if (found) {
+      if (value != nullptr) *value = text;
+      return true;
+    }
   }
+  return false;
+}
+
+bool HasKeyword(const std::string &connection, const char *keyword) {
+  return FindKeyword(connection, keyword, nullptr);
+}
+
+// Whether the connection goes through MariaDB's ODBC driver, named in the
+// connection string or in the data source of odbc.ini, by its name in
+// odbcinst.ini or by its library.
+bool IsMariadbOdbcDriver(const std::string &connection) {
+  std::string driver, dsn;
+  char text[1024] = "";
+  if (!FindKeyword(connection, "DRIVER", &driver) && FindKeyword(connection, "DSN", &dsn)) {
+    SQLGetPrivateProfileString(dsn.c_str(), "Driver", "", text, sizeof(text), "ODBC.INI");
+    driver = text;
+  }
+  text[0] = 0;
+  if (!driver.empty())
+    SQLGetPrivateProfileString(driver.c_str(), "Driver", "", text, sizeof(text), "ODBCINST.INI");
+  for (const std::string &name : {driver, std::string(text)})
+    if (strcasestr(name.c_str(), "mariadb") != nullptr || strcasestr(name.c_str(), "maodbc") != nullptr)
+      return true;
   return false;
 }
 
@@ -841,12 +869,20 @@ bool OdbcConnectSettings(const DbConnectParams &params, std::string &connection,
         return false;
       continue;
     }
-    unsigned port;
-    if (strcasecmp(key.c_str(), "port") == 0 && !ParseDriverNumber("ODBC", key, value, 1, 65535, port, error))
+    unsigned number;
+    if (strcasecmp(key.c_str(), "port") == 0 &&
+        !ParseDriverNumber("ODBC", key, value, 1, 65535, number, error))
+      return false;
+    if (strcasecmp(key.c_str(), "CONN_TIMEOUT") == 0 &&
+        !ParseDriverNumber("ODBC", key, value, 1, kMaxConnectTimeoutSeconds, number, error))
       return false;
     keywords.options.emplace_back(key, value);
   }
   connection = ConnectionString(keywords);
+  // MariaDB's driver ignores the login timeout and waits as long as its
+  // own CONN_TIMEOUT says, without end when it says nothing.
+  if (!HasKeyword(connection, "CONN_TIMEOUT") && IsMariadbOdbcDriver(connection))
+    connection += ";CONN_TIMEOUT=" + std::to_string(loginTimeout);
   return true;
 }
 
