@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "external/terminal.h"
 #include "session/commands.h"
@@ -15,6 +16,7 @@
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "session/statement_watch.h"
+#include "session/table_loop.h"
 #include "transfer/idata_template.h"
 
 namespace {
@@ -86,12 +88,13 @@ std::string IndexListQuery(const char *table, int &nameColumn) {
   }
 }
 
-void DropTableIndexes(const char *table) {
+// Returns false when the loop must end (TableLoop::over).
+bool DropTableIndexes(TableLoop &loop, const char *table) {
   int nameColumn;
   std::string query = IndexListQuery(table, nameColumn);
-  if (query.empty()) return;
-  Result indexes(SelectSql(query.c_str()));
-  if (indexes == nullptr) return;
+  if (query.empty()) return true;
+  Result indexes = loop.select(query.c_str());
+  if (indexes == nullptr) return !loop.over();
   std::string previous;
   for (int row = 0; row < DBGetNumRows(indexes.get()); row++) {
     char name[128];
@@ -100,8 +103,23 @@ void DropTableIndexes(const char *table) {
     // primary key, which is not ours to drop.
     if (DbSyntax == DB_SYNTAX_MYSQL && (name == previous || strcmp(name, "PRIMARY") == 0)) continue;
     previous = name;
-    ExecSql(DropIndexStatement(name, table).c_str());
+    if (!loop.exec(DropIndexStatement(name, table), TableLoop::OnFailure::kReported)) return false;
   }
+  return true;
+}
+
+// The templates IDataIndexCreationCommand_0..9 that are set, in order. A
+// template that cannot be read is reported and left out.
+std::vector<std::string> ReadIndexTemplates() {
+  std::vector<std::string> templates;
+  for (int n = 0; n < 10; n++) {
+    std::string command;
+    if (ReadServerVariable("metadata", ("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), command,
+                           QueryEcho::kTraced) == VariableRead::kFound &&
+        !command.empty())
+      templates.push_back(command);
+  }
+  return templates;
 }
 
 }  // namespace
@@ -111,25 +129,24 @@ void ReindexCollectedDataTables() {
   // the tables in the order of the first run.
   Result nodes(SelectSql("SELECT id FROM nodes ORDER BY id"));
   if (nodes == nullptr) return;
-  int count = DBGetNumRows(nodes.get());
-  ProgressLine progress("Reindexing collected-data tables", "tables", count);
-  for (int row = 0; row < count; row++) {
-    int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
-    std::string table = "idata_" + std::to_string(id);
-    WriteToTerminalEx("Reindexing table %s\n", table.c_str());
-    // What is dropped depends on what an interrupted run left; the
-    // table's indexes end the same either way.
-    RepeatableStatements group(table.c_str());
-    DropTableIndexes(table.c_str());
-    for (int n = 0; n < 10; n++) {
-      std::string command;
-      if (ReadServerVariable("metadata", ("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), command,
-                             QueryEcho::kTraced) == VariableRead::kFound &&
-          !command.empty())
-        ExecSql(FormatNodeTemplate(command, id).c_str());
+  const std::vector<std::string> templates = ReadIndexTemplates();
+  const int count = DBGetNumRows(nodes.get());
+  RunTableLoop([&nodes, &templates, count](TableLoop &loop) {
+    ProgressLine progress("Reindexing collected-data tables", "tables", count);
+    for (int row = 0; row < count; row++) {
+      int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
+      std::string table = "idata_" + std::to_string(id);
+      if (loop.printsLine()) WriteToTerminalEx("Reindexing table %s\n", table.c_str());
+      // What is dropped depends on what an interrupted run left; the
+      // table's indexes end the same either way.
+      RepeatableStatements group(table.c_str());
+      if (!DropTableIndexes(loop, table.c_str())) return false;
+      for (const std::string &command : templates)
+        if (!loop.exec(FormatNodeTemplate(command, id), TableLoop::OnFailure::kReported)) return false;
+      progress.advance();
     }
-    progress.advance();
-  }
+    return true;
+  });
 }
 
 bool EstimateReindexLocks(int64_t &locks) {

@@ -53,7 +53,7 @@ void RepeatLastSqlErrorReport() {
 
 bool ExecSql(const char *statement) { return *statement == 0 || SendSql(statement, QueryEcho::kTraced); }
 
-bool SendSql(const char *statement, QueryEcho echo) {
+bool SendSql(const char *statement, QueryEcho echo, std::string *failure) {
   StatementWatch *watch = ArmedStatementWatch();
   if (watch != nullptr) switch (watch->beforeSending(statement)) {
       case StatementWatch::Verdict::kSend: break;
@@ -66,7 +66,10 @@ bool SendSql(const char *statement, QueryEcho echo) {
   // The watch may look at the engine's diagnostics of the failure, so it
   // hears of it before anything else is sent.
   if (watch != nullptr && watch->afterSending(statement, ok)) return true;
-  if (!ok && echo == QueryEcho::kTraced) ReportSqlError(errorText, statement);
+  if (!ok && failure != nullptr)
+    *failure = errorText;
+  else if (!ok && echo == QueryEcho::kTraced)
+    ReportSqlError(errorText, statement);
   return ok;
 }
 
@@ -76,19 +79,26 @@ void PassOverSql(const char *statement) {
 
 namespace {
 
-// Echo, the query through select, and the error report on failure (null).
+// Echo, the query through select, and the error report on failure (null)
+// unless failure takes the error text.
 template <typename ResultT>
-ResultT TracedSelect(const char *query, ResultT (*select)(db_handle_t, const char *, char *)) {
+ResultT TracedSelect(const char *query, ResultT (*select)(db_handle_t, const char *, char *),
+                     std::string *failure = nullptr) {
   TraceSql(query);
   char errorText[DBDRV_MAX_ERROR_TEXT];
   ResultT result = select(DbHandle, query, errorText);
-  if (result == nullptr) ReportSqlError(errorText, query);
+  if (result == nullptr && failure != nullptr)
+    *failure = errorText;
+  else if (result == nullptr)
+    ReportSqlError(errorText, query);
   return result;
 }
 
 }  // namespace
 
-db_result_t SelectSql(const char *query) { return TracedSelect(query, DBSelectEx); }
+db_result_t SelectSql(const char *query, std::string *failure) {
+  return TracedSelect(query, DBSelectEx, failure);
+}
 
 db_async_result_t SelectSqlUnbuffered(const char *query) { return TracedSelect(query, DBAsyncSelectEx); }
 

@@ -18,13 +18,15 @@ bool ExecSql(const char *statement);
 // The one road to the engine of every statement that may change the
 // database, past the armed statement watch (session/statement_watch.h).
 // Sends the text as it stands, the empty one too. Returns false on
-// failure, reported when echo is kTraced.
-bool SendSql(const char *statement, QueryEcho echo);
+// failure, reported when echo is kTraced, unless failure is given: then
+// its error text goes there for the caller to report or drop.
+bool SendSql(const char *statement, QueryEcho echo, std::string *failure = nullptr);
 // Tells the armed statement watch of a statement the caller does not
 // send because the database has its effect already.
 void PassOverSql(const char *statement);
-// Returns null on failure, after printing the error report.
-db_result_t SelectSql(const char *query);
+// Returns null on failure, after printing the error report; when failure
+// is given, the error text goes there instead, unreported.
+db_result_t SelectSql(const char *query, std::string *failure = nullptr);
 // The same for an unbuffered result (rows read one at a time). A read
 // that breaks off later is the caller's to report (DBGetAsyncError).
 db_async_result_t SelectSqlUnbuffered(const char *query);

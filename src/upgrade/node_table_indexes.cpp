@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
+#include "session/table_loop.h"
 #include "transfer/idata_template.h"
 #include "upgrade/key_walk.h"
 #include "upgrade/step_actions.h"
@@ -14,6 +17,30 @@ namespace {
 constexpr char kLiveNodes[] = "is_deleted=0";
 
 }  // namespace
+
+bool ReadStepNodeIds(const char *where, std::vector<int32_t> &ids) {
+  return ForEachRowByKey("id", "nodes", where, [&ids](db_result_t nodes, int row) {
+    ids.push_back(static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
+    return true;
+  });
+}
+
+bool NodeTablesMissing(const char *where, bool &expected) {
+  expected = false;
+  if (DbSyntax != DB_SYNTAX_PGSQL) return true;
+  std::string query =
+      "SELECT count(*) FROM nodes n WHERE NOT EXISTS (SELECT 1 FROM pg_class c WHERE c.relname='idata_'||n.id "
+      "AND c.relkind='r' AND pg_table_is_visible(c.oid))";
+  if (where != nullptr) query += std::string(" AND (") + where + ")";
+  bool goOn;
+  Result missing = StepSelect(query.c_str(), &goOn);
+  if (missing == nullptr) {
+    expected = true;
+    return goOn;
+  }
+  expected = DBGetFieldInt64(missing.get(), 0, 0) > 0;
+  return true;
+}
 
 bool CreateNodeTableIndexes(const char *indexTemplate) {
   // Each new index holds a lock on itself and on its table until the step
@@ -27,9 +54,16 @@ bool CreateNodeTableIndexes(const char *indexTemplate) {
     return false;
   // In id order, so that every run sends the same statements in the same
   // order.
-  return ForEachRowByKey("id", "nodes", kLiveNodes, [indexTemplate](db_result_t nodes, int row) {
-    int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes, row, 0));
-    printf("Creating indexes for table \"idata_%d\"...\n", id);
-    return StepSql(FormatNodeTemplate(indexTemplate, id).c_str());
-  });
+  std::vector<int32_t> ids;
+  bool missing;
+  if (!ReadStepNodeIds(kLiveNodes, ids) || !NodeTablesMissing(kLiveNodes, missing)) return false;
+  return RunTableLoop(
+      [&ids, indexTemplate](TableLoop &loop) {
+        for (int32_t id : ids) {
+          if (loop.printsLine()) printf("Creating indexes for table \"idata_%d\"...\n", id);
+          if (!loop.exec(FormatNodeTemplate(indexTemplate, id), StepRule())) return false;
+        }
+        return true;
+      },
+      missing);
 }

@@ -75,6 +75,10 @@ const char *DialectText(const step::PerDialect &action) {
 
 bool StepSql(const char *statement) { return ExecSql(statement) || IgnoreSqlErrors; }
 
+TableLoop::OnFailure StepRule() {
+  return IgnoreSqlErrors ? TableLoop::OnFailure::kReported : TableLoop::OnFailure::kEnds;
+}
+
 Result StepSelect(const char *query, bool *goOn) {
   Result result(SelectSql(query));
   *goOn = result != nullptr || IgnoreSqlErrors;

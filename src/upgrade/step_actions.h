@@ -6,6 +6,7 @@
 #include <span>
 #include <variant>
 
+#include "session/table_loop.h"
 #include "upgrade/helpers.h"
 
 namespace step {
@@ -96,6 +97,10 @@ const char *DialectText(const step::PerDialect &action);
 // under IgnoreSqlErrors), false when the step must end. The failure has
 // been reported either way.
 bool StepSql(const char *statement);
+
+// The step rule for a statement of a table loop (session/table_loop.h):
+// its failure ends the step unless IgnoreSqlErrors is set.
+TableLoop::OnFailure StepRule();
 
 // The read query of a conversion. Returns the result, or null when the
 // query failed (reported); then *goOn says whether the step goes on

@@ -3,13 +3,15 @@
 // collected-data tables, address lists and clusters.
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
+#include "session/table_loop.h"
 #include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
-#include "upgrade/key_walk.h"
+#include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
@@ -149,14 +151,20 @@ int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
   const char *createIndex = DialectText(kDataIndexTemplate);
   // A block of the node list that fails ends the step as a missing node
   // list does (under -X the walk stops there and the step goes on).
-  bool listed = ForEachRowByKey("id", "nodes", nullptr, [dropIndex, createIndex](db_result_t block, int row) {
-    int32_t id = static_cast<int32_t>(DBGetFieldULong(block, row, 0));
-    printf("   * idata_%d\n", id);
-    SendSql(FormatNodeTemplate(dropIndex, id).c_str(), QueryEcho::kSilent);
-    ExecSql(FormatNodeTemplate(createIndex, id).c_str());
-    return true;
-  });
-  if (!listed) return 0;
+  std::vector<int32_t> ids;
+  bool missing;
+  if (!ReadStepNodeIds(nullptr, ids) || !NodeTablesMissing(nullptr, missing)) return 0;
+  RunTableLoop(
+      [&ids, dropIndex, createIndex](TableLoop &loop) {
+        for (int32_t id : ids) {
+          if (loop.printsLine()) printf("   * idata_%d\n", id);
+          if (!loop.exec(FormatNodeTemplate(dropIndex, id), TableLoop::OnFailure::kSilent) ||
+              !loop.exec(FormatNodeTemplate(createIndex, id), TableLoop::OnFailure::kReported))
+            return false;
+        }
+        return true;
+      },
+      missing);
   SendSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'", QueryEcho::kSilent);
   if (!AddConfigVariable("IDataIndexCreationCommand_1", createIndex, 0, 1, false) && !IgnoreSqlErrors)
     return 0;

@@ -196,6 +196,15 @@ class FailingConnection final : public DbConnection {
     return lastErrorCall(DBRollback(inner_), error);
   }
 
+  // The run's savepoint is the inner connection's own affair, as the
+  // statement savepoints are: it does not count as a statement.
+  bool beginUnisolatedRun(std::string &error) override {
+    return alive(error) && lastErrorCall(DBBeginUnisolatedRun(inner_), error);
+  }
+  bool endUnisolatedRun(bool keep, std::string &error) override {
+    return alive(error) && lastErrorCall(DBEndUnisolatedRun(inner_, keep), error);
+  }
+
   bool innerCall(bool ok, std::string &error) {
     if (!ok) error = errorText_;
     return ok;

@@ -103,11 +103,12 @@ TEST_F(RecordedSteps200To216, IndexTemplateAndReindexPerDialect) {
         "DELETE FROM metadata WHERE var_name like 'IDataIndexCreationCommand_%'",
         "INSERT INTO metadata (var_name,var_value)\tVALUES ('IDataIndexCreationCommand_0','" + format + "')",
         "SELECT id FROM nodes ORDER BY id"};
-    expected.insert(expected.end(), c.reindex.begin(), c.reindex.end());
+    // The templates are read once, before the first table.
     for (int n = 0; n < 10; n++)
       expected.push_back("SELECT var_value FROM metadata WHERE var_name='IDataIndexCreationCommand_" +
                          std::to_string(n) + "'");
-    expected.insert(expected.begin() + static_cast<long>(expected.size()) - 9, index);
+    expected.insert(expected.end(), c.reindex.begin(), c.reindex.end());
+    expected.push_back(index);
     expected.push_back("UPDATE metadata SET var_value='210' WHERE var_name='SchemaVersion'");
     EXPECT_EQ(recording->statements, expected) << c.syntax;
     EXPECT_EQ(printed, "Reindexing table idata_7\n");

@@ -138,6 +138,34 @@ TEST_P(Steps47To73, TimestampIndexOfEveryNodeBecomesTheTwoColumnIndex) {
             "CREATE INDEX idx_idata_#25d" + suffix + " ON idata_#25d" + columns + "|0|1");
 }
 
+// A failure that the catalogue did not foretell (a name that an index of
+// another table holds) ends as in the careful form: reported once, after
+// the lines of the tables before it, and the other tables get their
+// index. On PostgreSQL the loop ran without a savepoint per statement up
+// to it, and then again in the careful form.
+TEST_P(Steps47To73, UnforeseenIndexFailureIsReportedOnceAndTheOtherTablesAreIndexed) {
+  if (GetParam() == "mysql") GTEST_SKIP() << "index names are per table";
+  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))",
+                 "INSERT INTO nodes (id) VALUES (1)", "INSERT INTO nodes (id) VALUES (2)",
+                 "INSERT INTO nodes (id) VALUES (3)", std::string("CREATE TABLE idata_1 ") + kDataTable,
+                 std::string("CREATE TABLE idata_2 ") + kDataTable,
+                 std::string("CREATE TABLE idata_3 ") + kDataTable,
+                 "CREATE INDEX idx_idata_2_timestamp_id ON idata_1(item_id)"}))
+    return;
+  std::string out = upgradeTo(53);
+  const std::string head =
+      "Upgrading database...\nUpgrading from version 52 to 53\nReindexing database:\n"
+      "   * idata_1\n   * idata_2\nSQL query failed (";
+  EXPECT_EQ(out.substr(0, head.size()), head) << out;
+  EXPECT_EQ(out.find("SQL query failed", head.size()), std::string::npos) << out;
+  EXPECT_NE(out.find("   * idata_3\n", head.size()), std::string::npos) << out;
+  EXPECT_EQ(out.find("   * idata_1\n", out.find("   * idata_1\n") + 1), std::string::npos) << out;
+  EXPECT_TRUE(EndsWith(out, "Database upgrade succeeded\n")) << out;
+  EXPECT_EQ(indexNames("idata_1"), SortedLines("idx_idata_1_timestamp_id\nidx_idata_2_timestamp_id"));
+  EXPECT_EQ(indexNames("idata_2"), "");
+  EXPECT_EQ(indexNames("idata_3"), "idx_idata_3_timestamp_id");
+}
+
 // Without the node list the step cannot claim the new index template, not
 // even under -X.
 TEST_P(Steps47To73, IndexSwapWithoutANodeListEndsTheStep) {

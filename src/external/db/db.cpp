@@ -409,6 +409,10 @@ bool DBRollbackEnclosing(db_handle_t hdb) {
   hdb->enclosing = false;
   return hdb->conn->rollback(hdb->lastError);
 }
+bool DBBeginUnisolatedRun(db_handle_t hdb) { return hdb->conn->beginUnisolatedRun(hdb->lastError); }
+bool DBEndUnisolatedRun(db_handle_t hdb, bool keep) {
+  return hdb->conn->endUnisolatedRun(keep, hdb->lastError);
+}
 const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
 
 String DBPrepareString(db_handle_t hdb, const char *text, int maxLength) {

@@ -147,7 +147,22 @@ void DBFreeStatement(db_statement_t stmt);
 bool DBBegin(db_handle_t hdb);
 bool DBCommit(db_handle_t hdb);
 bool DBRollback(db_handle_t hdb);
-// Error text of the last failed DBBegin/DBCommit/DBRollback.
+// PostgreSQL runs every statement inside a transaction behind a savepoint
+// of its own, and ending one costs time in proportion to the relations
+// the transaction has locked: a loop over thousands of tables grows with
+// their square. An unisolated run instead puts one savepoint before a
+// stretch of statements that the caller expects to succeed, and sends
+// them bare. The first that fails aborts the run: nothing more may be
+// sent but DBEndUnisolatedRun with keep false, which takes the
+// transaction back to where the run began. Returns false, changing
+// nothing, where the connection has no such mode (the other engines, or
+// outside a transaction): statements run as before then.
+bool DBBeginUnisolatedRun(db_handle_t hdb);
+// Ends the run: keeps what it did, or undoes it. False when the server
+// refuses (DBGetLastError); statements are isolated again either way.
+bool DBEndUnisolatedRun(db_handle_t hdb, bool keep);
+// Error text of the last failed DBBegin/DBCommit/DBRollback/
+// DBBeginUnisolatedRun/DBEndUnisolatedRun.
 const char *DBGetLastError(db_handle_t hdb);
 // A transaction that encloses the ones begun in it: while it is open,
 // DBBegin takes a savepoint, DBCommit releases it and DBRollback goes back

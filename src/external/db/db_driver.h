@@ -94,6 +94,10 @@ class DbConnection {
   }
   // Whether a cursor holds one row at a time rather than the whole result.
   virtual bool streamsRows() const { return true; }
+  // See DBBeginUnisolatedRun: only a connection that isolates each
+  // statement of a transaction has such a run.
+  virtual bool beginUnisolatedRun(std::string & /*error*/) { return false; }
+  virtual bool endUnisolatedRun(bool /*keep*/, std::string & /*error*/) { return true; }
 };
 
 // Splits DBDrvParams, "k=v;k=v" or "k=v k=v", into its pairs. False

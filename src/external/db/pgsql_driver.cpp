@@ -12,7 +12,8 @@
 // text: the parser rejects a text as a whole, so a statement with a
 // syntax error would take the savepoint down with it. Inside a
 // transaction a statement text therefore holds one statement, as on
-// MySQL.
+// MySQL. An unisolated run (DBBeginUnisolatedRun) is the exception: one
+// savepoint before a stretch of statements sent bare.
 #include <libpq-fe.h>
 
 #include <climits>
@@ -27,6 +28,9 @@ namespace {
 const char kSavepoint[] = "SAVEPOINT tvdbmgr_stmt";
 const char kRelease[] = "RELEASE SAVEPOINT tvdbmgr_stmt";
 const char kUndo[] = "ROLLBACK TO SAVEPOINT tvdbmgr_stmt;RELEASE SAVEPOINT tvdbmgr_stmt";
+const char kRunSavepoint[] = "SAVEPOINT tvdbmgr_run";
+const char kRunRelease[] = "RELEASE SAVEPOINT tvdbmgr_run";
+const char kRunUndo[] = "ROLLBACK TO SAVEPOINT tvdbmgr_run;RELEASE SAVEPOINT tvdbmgr_run";
 
 std::string Message(const char *text) {
   std::string s = text != nullptr ? text : "";
@@ -285,15 +289,15 @@ class PgsqlConnection final : public DbConnection {
     return run(query, &result, error);
   }
   std::unique_ptr<DbCursor> openCursor(const char *query, std::string &error) override {
-    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
+    if (isolating() && !simple(kSavepoint, error)) return nullptr;
     if (!PQsendQuery(conn_, query)) {
       error = Message(PQerrorMessage(conn_));
       std::string ignored;
-      if (inTransaction_) simple(kRelease, ignored);
+      if (isolating()) simple(kRelease, ignored);
       return nullptr;
     }
     PQsetSingleRowMode(conn_);
-    auto cursor = std::make_unique<PgsqlCursor>(this, conn_, inTransaction_);
+    auto cursor = std::make_unique<PgsqlCursor>(this, conn_, isolating());
     // Surface a failing query here rather than at the first fetch.
     PGresult *first = PQgetResult(conn_);
     if (first == nullptr || !ResultOk(first)) {
@@ -320,12 +324,12 @@ class PgsqlConnection final : public DbConnection {
     std::string text = pieces[0];
     for (size_t i = 1; i < pieces.size(); i++) text += "$" + std::to_string(i) + pieces[i];
     std::string name = "tvdbmgr_" + std::to_string(++statementCount_);
-    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
+    if (isolating() && !simple(kSavepoint, error)) return nullptr;
     PGresult *r = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
     bool ok = ResultOk(r);
     if (!ok) error = ResultMessage(r);
     PQclear(r);
-    if (inTransaction_) {
+    if (isolating()) {
       std::string ignored;
       simple(ok ? kRelease : kUndo, ignored);
     }
@@ -338,16 +342,16 @@ class PgsqlConnection final : public DbConnection {
     std::string query = "COPY " + table + " (";
     for (size_t i = 0; i < columns.size(); i++) query += (i > 0 ? "," : "") + columns[i];
     query += ") FROM STDIN";
-    if (inTransaction_ && !simple(kSavepoint, error)) return nullptr;
+    if (isolating() && !simple(kSavepoint, error)) return nullptr;
     PGresult *r = PQexec(conn_, query.c_str());
     ResultGuard g{r};
     if (PQresultStatus(r) != PGRES_COPY_IN) {
       error = FailureText(conn_, r);
       std::string ignored;
-      if (inTransaction_) simple(kUndo, ignored);
+      if (isolating()) simple(kUndo, ignored);
       return nullptr;
     }
-    return std::make_unique<PgsqlCopyLoader>(conn_, columns.size(), inTransaction_);
+    return std::make_unique<PgsqlCopyLoader>(conn_, columns.size(), isolating());
   }
   bool begin(std::string &error) override {
     if (!simple("BEGIN", error)) return false;
@@ -356,6 +360,7 @@ class PgsqlConnection final : public DbConnection {
   }
   bool commit(std::string &error) override {
     inTransaction_ = false;
+    unisolated_ = false;
     PGresult *r = PQexec(conn_, "COMMIT");
     ResultGuard g{r};
     if (!ResultOk(r)) {
@@ -371,7 +376,18 @@ class PgsqlConnection final : public DbConnection {
   }
   bool rollback(std::string &error) override {
     inTransaction_ = false;
+    unisolated_ = false;
     return simple("ROLLBACK", error);
+  }
+  bool beginUnisolatedRun(std::string &error) override {
+    if (!inTransaction_ || unisolated_ || !simple(kRunSavepoint, error)) return false;
+    unisolated_ = true;
+    return true;
+  }
+  bool endUnisolatedRun(bool keep, std::string &error) override {
+    if (!unisolated_) return true;
+    unisolated_ = false;
+    return simple(keep ? kRunRelease : kRunUndo, error);
   }
 
   // Straight to the server: behind a statement savepoint, whose release
@@ -381,6 +397,8 @@ class PgsqlConnection final : public DbConnection {
   }
 
   bool inTransaction() const { return inTransaction_; }
+  // Whether a statement goes behind a savepoint of its own.
+  bool isolating() const { return inTransaction_ && !unisolated_; }
   bool simple(const char *query, std::string &error) {
     PGresult *r = PQexec(conn_, query);
     ResultGuard g{r};
@@ -446,7 +464,7 @@ class PgsqlConnection final : public DbConnection {
   // Runs a query; inside a transaction behind a savepoint in the same
   // round trip. The result of the query itself goes to result.
   bool run(const char *query, DbResultData *result, std::string &error) {
-    if (inTransaction_)
+    if (isolating())
       return runIsolated(
           [&] { return PQsendQueryParams(conn_, query, 0, nullptr, nullptr, nullptr, nullptr, 0); }, result,
           error);
@@ -455,6 +473,7 @@ class PgsqlConnection final : public DbConnection {
 
   PGconn *conn_;
   bool inTransaction_ = false;
+  bool unisolated_ = false;  // in a run without a savepoint per statement
   unsigned statementCount_ = 0;
 };
 
@@ -490,7 +509,7 @@ bool PgsqlStatement::run(DbResultData *result, std::string &error) {
     lengths[i] = static_cast<int>(values_[i].size());
   }
   const int n = static_cast<int>(values.size());
-  if (!owner_->inTransaction()) {
+  if (!owner_->isolating()) {
     return TakeResult(conn_,
                       PQexecPrepared(conn_, name_.c_str(), n, values.data(), lengths.data(), nullptr, 0),
                       result, error);
