@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "check/check_locks.h"
 #include "check/check_stage.h"
@@ -42,12 +43,18 @@ void FinishTransaction() {
   }
 }
 
+struct HandleCloser {
+  void operator()(db_handle_t handle) const { DBDisconnect(handle); }
+};
+
 }  // namespace
 
 void RunCheckCommand() {
   printf("Checking database (%s collected data):\n", CheckCollectedData ? "including" : "excluding");
+  std::unique_ptr<db_handle_s, HandleCloser> counter(CheckCollectedData ? OpenCollectedDataCounter()
+                                                                        : nullptr);
   if (!CheckSchemaVersionIsCurrent() || !LockCleared() ||
-      (CheckCollectedData && !CheckLockTableRoom("this check", EstimateCheckLocks))) {
+      (CheckCollectedData && counter == nullptr && !CheckLockTableRoom("this check", EstimateCheckLocks))) {
     printf("Database check %s\n", "aborted");
     return;
   }
@@ -61,7 +68,7 @@ void RunCheckCommand() {
   CheckTemplateNodeMapping();
   CheckObjectProperties();
   CheckEventPolicy();
-  if (CheckCollectedData) CheckDataTimestamps();
+  if (CheckCollectedData) CheckDataTimestamps(counter != nullptr ? counter.get() : DbHandle);
 
   FinishTransaction();
   printf("Database check %s\n", "completed");

@@ -9,7 +9,7 @@
 
 // Each node's data is a table of its own, so its count stays one query
 // per node; the node ids are read a block at a time.
-void CheckDataTimestamps() {
+void CheckDataTimestamps(db_handle_t counter) {
   BeginCheckStage("Checking collected data...");
   // One reference time for the whole stage, so that every table is judged
   // against the same moment.
@@ -25,7 +25,7 @@ void CheckDataTimestamps() {
       int32_t id = IdAt(nodes.get(), i, 0);
       after = KeyAfter("id", id);
       snprintf(query, sizeof(query), "SELECT count(*) FROM idata_%d WHERE idata_timestamp>%llu", id, now);
-      Result count(SelectSql(query));
+      Result count(SelectSqlOn(counter, query));
       if (DBGetNumRows(count.get()) == 0 || DBGetFieldInt64(count.get(), 0, 0) <= 0) continue;
       if (ReportDefect("\rFound collected data for node [%d] with timestamp in the future. Delete them?",
                        id) &&

@@ -2,14 +2,16 @@
 
 #include <string>
 
+#include "session/globals.h"
 #include "session/lock_table.h"
 
 // A count takes a lock on the node's table and, through the planner, on
 // each of its indexes, and PostgreSQL keeps every lock a transaction took
 // until the transaction ends (a statement's savepoint, once released,
 // hands its locks on). The repairs have to stay in the one transaction,
-// so a check of more tables than the server's lock table holds would fail
-// part way with "out of shared memory"; it is refused before it starts.
+// so when the counts cannot go over a connection of their own, a check of
+// more tables than the server's lock table holds would fail part way
+// with "out of shared memory"; it is refused before it starts.
 bool EstimateCheckLocks(int64_t &locks) {
   RelationCount count;
   if (!CountTableRelations(std::string(kDataTableCondition) +
@@ -21,4 +23,15 @@ bool EstimateCheckLocks(int64_t &locks) {
     return false;
   locks = count.relations;
   return true;
+}
+
+db_handle_t OpenCollectedDataCounter() {
+  if (DBGetEngine(DbHandle) != DB_SYNTAX_PGSQL) return nullptr;
+  char errorText[DBDRV_MAX_ERROR_TEXT];
+  db_handle_t counter = DBConnectAgain(DbHandle, errorText);
+  if (counter != nullptr && !DBQuery(counter, "SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")) {
+    DBDisconnect(counter);
+    return nullptr;
+  }
+  return counter;
 }

@@ -46,7 +46,9 @@ void CheckClusters();
 void CheckTemplateNodeMapping();
 void CheckObjectProperties();
 void CheckEventPolicy();
-void CheckDataTimestamps();
+// Counts each node's collected data over counter (DbHandle, or a
+// connection of its own outside the check's transaction).
+void CheckDataTimestamps(db_handle_t counter);
 
 // Creates the properties row of an object that has none, under the given
 // name; used by the zone, node and component checks.

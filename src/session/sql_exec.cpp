@@ -83,10 +83,10 @@ namespace {
 // unless failure takes the error text.
 template <typename ResultT>
 ResultT TracedSelect(const char *query, ResultT (*select)(db_handle_t, const char *, char *),
-                     std::string *failure = nullptr) {
+                     std::string *failure = nullptr, db_handle_t handle = DbHandle) {
   TraceSql(query);
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  ResultT result = select(DbHandle, query, errorText);
+  ResultT result = select(handle, query, errorText);
   if (result == nullptr && failure != nullptr)
     *failure = errorText;
   else if (result == nullptr)
@@ -101,6 +101,10 @@ db_result_t SelectSql(const char *query, std::string *failure) {
 }
 
 db_async_result_t SelectSqlUnbuffered(const char *query) { return TracedSelect(query, DBAsyncSelectEx); }
+
+db_result_t SelectSqlOn(db_handle_t handle, const char *query) {
+  return TracedSelect(query, DBSelectEx, nullptr, handle);
+}
 
 VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
                                 size_t size) {

@@ -27,6 +27,8 @@ void PassOverSql(const char *statement);
 // Returns null on failure, after printing the error report; when failure
 // is given, the error text goes there instead, unreported.
 db_result_t SelectSql(const char *query, std::string *failure = nullptr);
+// The same over another connection than DbHandle.
+db_result_t SelectSqlOn(db_handle_t handle, const char *query);
 // The same for an unbuffered result (rows read one at a time). A read
 // that breaks off later is the caller's to report (DBGetAsyncError).
 db_async_result_t SelectSqlUnbuffered(const char *query);

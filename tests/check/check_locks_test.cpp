@@ -1,12 +1,16 @@
-// The collected-data check on PostgreSQL counts every node's table in the
-// check's one transaction, which keeps a lock on each table and index it
-// read until the end: its estimate of those locks holds against what the
-// transaction really holds, and a check that the server's lock table
-// cannot hold is refused before the transaction starts, changing nothing.
+// The collected-data check on PostgreSQL counts every node's table over a
+// connection of its own, so that a check of more tables than the server's
+// lock table holds runs. Where that connection cannot be opened (here: a
+// connection the tests made), the counts run in the check's transaction,
+// which keeps a lock on each table and index it read until the end: the
+// estimate of those locks holds against what the transaction really
+// holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -100,40 +104,39 @@ TEST_F(CheckLocks, EstimateCoversWhatTheCheckHoldsAtItsCommit) {
   EXPECT_LE(estimated, held + own.relations) << "held " << held;
 }
 
-TEST_F(CheckLocks, CheckTooLargeForTheLockTableIsRefusedBeforeItStarts) {
+// The counts go over a connection of their own, outside the check's
+// transaction: a check of more tables than the server's lock table could
+// hold in one transaction runs, and repairs what it finds. With
+// TVDBMGR_LONG_TESTS=1, 10,000 nodes at least.
+TEST_F(CheckLocks, CheckLargerThanTheLockTableCountsOutsideItsTransaction) {
   if (!db) return;
   const LockTableSize size = tvtest::ServerLockTable(*db);
   ASSERT_FALSE(HasFailure());
   // A table and its index each.
-  const int64_t tables = size.locks() / 2 + 1;
-  if (tables > 10000) GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
+  const char *longTests = getenv("TVDBMGR_LONG_TESTS");
+  const int64_t tables = std::max<int64_t>(size.locks() / 2 + 1,
+                                           longTests != nullptr && strcmp(longTests, "1") == 0 ? 10000 : 0);
+  if (tables > 10000 && (longTests == nullptr || strcmp(longTests, "1") != 0))
+    GTEST_SKIP() << tables << " tables would be needed to fill the server's lock table";
   tvtest::AddIndexedDataTables(*db, tables);
   db->exec(
       "INSERT INTO nodes (id,primary_ip,community) SELECT 1000000+g,'0.0.0.0','public' FROM "
       "generate_series(1," +
       std::to_string(tables) + ") g");
-  // A defect that -f would repair.
+  // Defects that -f repairs: stale properties, and data from the future
+  // in the table of a node that passes the other checks.
   db->exec(
       "INSERT INTO object_properties (object_id,name,status,is_deleted,last_modified,inherit_access_rights,"
       "comments) VALUES (77,'stale',0,1,0,1,'')");
-  const int64_t need = estimate();
-  ASSERT_GT(need, size.locks());
+  db->exec("INSERT INTO subnets (id,ip_addr) VALUES (1,'10.0.0.0')");
+  node(900, 2100000000);
+  ASSERT_GT(estimate(), size.locks());
 
   tvtest::RunResult r = tvtest::RunTool({"-f", "-d", "-c", db->configPath(), "check"});
-  EXPECT_TRUE(r.out.ends_with(
-      "Checking database (including collected data):\nERROR: this check locks about " + std::to_string(need) +
-      " tables and indexes in one transaction, but the server's lock table holds about " +
-      std::to_string(size.locks()) + " (max_locks_per_transaction = " +
-      std::to_string(size.locksPerTransaction) + "); raise max_locks_per_transaction to at least " +
-      std::to_string(LocksPerTransactionFor(need, size.sessions)) + " and restart the server" +
-      tvtest::StandbyAdvice(size) + "\nDatabase check aborted\n"))
-      << r.out;
-  EXPECT_EQ(db->value("SELECT last_modified FROM object_properties WHERE object_id=77"), "0");
-
-  // Without -d nothing is counted per node, and the check runs.
-  r = tvtest::RunTool({"-f", "-c", db->configPath(), "check"});
+  EXPECT_NE(r.out.find("Changes was successfully committed to database\n"), std::string::npos) << r.out;
   EXPECT_TRUE(r.out.ends_with("Database check completed\n")) << r.out;
   EXPECT_NE(db->value("SELECT last_modified FROM object_properties WHERE object_id=77"), "0");
+  EXPECT_EQ(db->value("SELECT count(*) FROM idata_900"), "0");
 }
 
 }  // namespace
