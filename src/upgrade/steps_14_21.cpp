@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "upgrade/event_texts.h"
-#include "upgrade/key_walk.h"
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
@@ -367,25 +366,6 @@ constexpr Action kStep19[] = {
                 "PRIMARY KEY(id))"},
 };
 
-// Bits of nodes.node_flags for the columns is_snmp, is_agent, is_bridge,
-// is_router, is_local_mgmt and is_ospf, in that order (0x20 is not one of
-// them).
-constexpr uint32_t kNodeFlagBits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x40};
-
-bool ConvertNodeFlags() {
-  return ForEachRowByKey("id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf", "nodes", nullptr,
-                         [](db_result_t nodes, int row) {
-                           uint32_t flags = 0;
-                           for (int column = 1; column <= 6; column++)
-                             if (DBGetFieldLong(nodes, row, column) != 0) flags |= kNodeFlagBits[column - 1];
-                           char statement[256];
-                           snprintf(statement, sizeof(statement),
-                                    "UPDATE nodes SET node_flags=%d WHERE id=%d", static_cast<int32_t>(flags),
-                                    static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
-                           return StepSql(statement);
-                         });
-}
-
 // Index names are per schema on PostgreSQL, SQLite and Oracle, so every
 // node's table gets a name of its own (the same text is the stored
 // template). Step 209 -> 210 drops every index of the idata tables,
@@ -405,7 +385,16 @@ constexpr Action kStep20[] = {
           "   1) Phone number')\n"
           "ALTER TABLE nodes ADD node_flags integer\n"
           "<END>"},
-    Conversion{ConvertNodeFlags},
+    // The bits of node_flags for is_snmp, is_agent, is_bridge, is_router,
+    // is_local_mgmt and is_ospf (0x20 is not one of them); any value but 0
+    // sets its bit, NULL none.
+    Statement{"UPDATE nodes SET node_flags="
+              "(CASE WHEN is_snmp<>0 THEN 1 ELSE 0 END)+"
+              "(CASE WHEN is_agent<>0 THEN 2 ELSE 0 END)+"
+              "(CASE WHEN is_bridge<>0 THEN 4 ELSE 0 END)+"
+              "(CASE WHEN is_router<>0 THEN 8 ELSE 0 END)+"
+              "(CASE WHEN is_local_mgmt<>0 THEN 16 ELSE 0 END)+"
+              "(CASE WHEN is_ospf<>0 THEN 64 ELSE 0 END)"},
     // The thresholds index is named for its table: a second idx_item_id
     // (23 -> 24 puts one on raw_dci_values) cannot exist on PostgreSQL or
     // SQLite. The name is the one reindex rebuilds.

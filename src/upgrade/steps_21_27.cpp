@@ -49,17 +49,6 @@ constexpr Action kStep22[] = {
           "<END>"},
 };
 
-// Every data collection item starts with an empty raw value.
-bool SeedRawValues() {
-  return ForEachRowByKey("item_id", "items", nullptr, [](db_result_t items, int row) {
-    char statement[256];
-    snprintf(statement, sizeof(statement),
-             "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (%d,'#00',1)",
-             static_cast<int32_t>(DBGetFieldULong(items, row, 0)));
-    return StepSql(statement);
-  });
-}
-
 // Named for its table: idx_item_id is already the thresholds index, and
 // index names are per schema on PostgreSQL and SQLite. Oracle refuses a
 // second index on the column list of a primary key.
@@ -77,7 +66,9 @@ constexpr Action kStep23[] = {
                .oracle = "",
                .sqlite = kIndexRawValues,
                .other = kIndexRawValues},
-    Conversion{SeedRawValues},
+    // Every data collection item starts with an empty raw value.
+    Statement{"INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) "
+              "SELECT item_id,'#00',1 FROM items"},
 };
 
 // One name per node table, as for the item id indexes of 20 -> 21. Step
