@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "external/terminal.h"
+#include "maintenance/index_catalogue.h"
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
@@ -124,29 +125,69 @@ std::vector<std::string> ReadIndexTemplates() {
 
 }  // namespace
 
-void ReindexCollectedDataTables() {
+namespace {
+
+// The statements of one table when the catalogue was read: an index that
+// a template creates stays, every other index goes, and the templates
+// whose index is missing run. Returns false when the loop must end.
+bool ReindexWhatChanged(TableLoop &loop, const std::vector<CatalogueIndex> *indexes, const std::string &table,
+                        const std::vector<std::string> &statements) {
+  std::vector<bool> present(statements.size(), false);
+  if (indexes != nullptr)
+    for (const CatalogueIndex &index : *indexes) {
+      bool kept = false;
+      for (size_t n = 0; n < statements.size() && !kept; n++)
+        if (!present[n] && IsIndexOfStatement(index, table, statements[n])) present[n] = kept = true;
+      if (!kept &&
+          !loop.exec(DropIndexStatement(index.name.c_str(), table.c_str()), TableLoop::OnFailure::kReported))
+        return false;
+    }
+  for (size_t n = 0; n < statements.size(); n++)
+    if (!present[n] && !loop.exec(statements[n], TableLoop::OnFailure::kReported)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool ReindexCollectedDataTables(ReindexKind kind) {
   // In id order, so that a rerun of an interrupted upgrade step meets
   // the tables in the order of the first run.
   Result nodes(SelectSql("SELECT id FROM nodes ORDER BY id"));
-  if (nodes == nullptr) return;
+  if (nodes == nullptr) return true;
   const std::vector<std::string> templates = ReadIndexTemplates();
+  IndexCatalogue catalogue;
+  bool catalogueRead = false;
+  if (kind == ReindexKind::kWhatChanged && !ReadCollectedDataIndexes(catalogue, catalogueRead)) {
+    if (!IgnoreSqlErrors) return false;
+    catalogueRead = false;
+  }
   const int count = DBGetNumRows(nodes.get());
-  RunTableLoop([&nodes, &templates, count](TableLoop &loop) {
+  RunTableLoop([&nodes, &templates, &catalogue, catalogueRead, count](TableLoop &loop) {
     ProgressLine progress("Reindexing collected-data tables", "tables", count);
     for (int row = 0; row < count; row++) {
       int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
       std::string table = "idata_" + std::to_string(id);
       if (loop.printsLine()) WriteToTerminalEx("Reindexing table %s\n", table.c_str());
+      std::vector<std::string> statements;
+      for (const std::string &command : templates) statements.push_back(FormatNodeTemplate(command, id));
       // What is dropped depends on what an interrupted run left; the
       // table's indexes end the same either way.
       RepeatableStatements group(table.c_str());
-      if (!DropTableIndexes(loop, table.c_str())) return false;
-      for (const std::string &command : templates)
-        if (!loop.exec(FormatNodeTemplate(command, id), TableLoop::OnFailure::kReported)) return false;
+      if (catalogueRead) {
+        auto indexes = catalogue.find(table);
+        if (!ReindexWhatChanged(loop, indexes != catalogue.end() ? &indexes->second : nullptr, table,
+                                statements))
+          return false;
+      } else {
+        if (!DropTableIndexes(loop, table.c_str())) return false;
+        for (const std::string &statement : statements)
+          if (!loop.exec(statement, TableLoop::OnFailure::kReported)) return false;
+      }
       progress.advance();
     }
     return true;
   });
+  return true;
 }
 
 bool EstimateReindexLocks(int64_t &locks) {
@@ -169,6 +210,6 @@ void RunReindexCommand() {
     if (DbSyntax == DB_SYNTAX_ORACLE && strcmp(index.table, "raw_dci_values") == 0) continue;
     RebuildIndex(IndexNameOnDialect(index.index), index.table, index.columns);
   }
-  ReindexCollectedDataTables();
+  ReindexCollectedDataTables(ReindexKind::kEverything);
   printf("Database reindexing complete.\n");
 }

@@ -3,10 +3,25 @@
 
 #include <cstdint>
 
-// Drops every index of each per-node collected-data table and creates
-// the ones that the metadata templates IDataIndexCreationCommand_0..9
-// describe. Failures are reported and the next item follows.
-void ReindexCollectedDataTables();
+// What the reindex of the per-node collected-data tables sends:
+// everything (the reindex command), or, in the upgrade, only what
+// changes the indexes.
+enum class ReindexKind {
+  // Every index of each table dropped, then the ones that the metadata
+  // templates IDataIndexCreationCommand_0..9 describe created.
+  kEverything,
+  // The catalogue of every table read once (where the dialect has such a
+  // query): an index that already has a template's name and definition
+  // stays, and only the other indexes are dropped and the missing ones
+  // created.
+  kWhatChanged,
+};
+
+// Reindexes every per-node collected-data table. Failures of single
+// statements are reported and the next follows. Returns false only when
+// the catalogue of kWhatChanged could not be read and IgnoreSqlErrors is
+// not set (reported; nothing was changed).
+bool ReindexCollectedDataTables(ReindexKind kind);
 
 // What ReindexCollectedDataTables locks inside a transaction on
 // PostgreSQL: every collected-data table, each of its indexes (dropped)

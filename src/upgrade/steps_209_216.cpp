@@ -25,13 +25,15 @@ using namespace step;
 namespace {
 
 // A failed index is reported by the reindex and never ends the step; the
-// indexes go by the names the catalogue gives, whatever step made them.
-// A reindex too large for PostgreSQL's lock table is not started: the
-// step ends (under -X it goes on without it).
+// indexes go by the names the catalogue gives, whatever step made them,
+// and one that 52 -> 53 made under the template's name and definition
+// stays (on PostgreSQL and MySQL/MariaDB the template is the same). A
+// catalogue that cannot be read ends the step (under -X every table is
+// reindexed whole), as does a reindex too large for PostgreSQL's lock
+// table, which is not started (under -X the step goes on without it).
 bool ReindexDataTables() {
   if (!CheckLockTableRoom("this upgrade step", EstimateReindexLocks)) return false;
-  ReindexCollectedDataTables();
-  return true;
+  return ReindexCollectedDataTables(ReindexKind::kWhatChanged);
 }
 
 // Every %d of the template takes the node id. Between "(var_name,var_value)"

@@ -169,7 +169,7 @@ TEST(LockTable, ReindexEstimateIsWhatTheReindexLocks) {
   db->value("SELECT count(*) FROM nodes");
   db->value("SELECT count(*) FROM metadata");
   const int64_t before = std::stoll(db->value(kHeldLocks));
-  Printed(ReindexCollectedDataTables);
+  Printed([] { ReindexCollectedDataTables(ReindexKind::kEverything); });
   EXPECT_EQ(std::stoll(db->value(kHeldLocks)) - before, estimate);
   DBRollback(db->handle());
 }
