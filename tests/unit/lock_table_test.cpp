@@ -69,7 +69,9 @@ TEST(LockTable, ATransactionTooLargeIsRefusedWithTheSettingToRaise) {
   LockTableSize size;
   ASSERT_TRUE(ReadLockTableSize(size));
   // The advice to raise the standbys first needs them counted.
-  if (!tvtest::PgStandbyPort().empty()) EXPECT_GE(size.standbys, 1);
+  if (!tvtest::PgStandbyPort().empty()) {
+    EXPECT_GE(size.standbys, 1);
+  }
   const int64_t room = size.locks();
   for (int64_t need : {int64_t{0}, room, room + 1, 3 * room + 7}) {
     bool ok = false;
