@@ -98,6 +98,14 @@ bool ClusterLock::take(db_handle_t hdb) {
     ReportToolLockNotTaken(std::string("a second connection cannot be opened: ") + errorText);
     return false;
   }
+  // The lock's reads wait until the node has applied what the cluster
+  // committed before them: a run that lost an insert to another node's
+  // then finds that node's row, and a heartbeat is read as fresh as it
+  // is.
+  if (!DBQueryEx(lockConnection_, "SET SESSION wsrep_sync_wait=1", errorText)) {
+    ReportToolLockNotTaken(std::string("\"SET SESSION wsrep_sync_wait=1\" failed: ") + errorText);
+    return false;
+  }
   // A schema statement is applied on every node at once and holds up the
   // whole cluster's writes while it runs, even one that finds its table
   // there: only the first run on the database creates it.
