@@ -2,11 +2,13 @@
 // dialect, DCI status events, plain storage of trap, item, script, raw
 // and collected value texts and of the policy texts, the network map
 // tables, and a GUID for every object.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "external/runtime.h"
 #include "external/tv_string.h"
@@ -266,23 +268,30 @@ bool RecodeItemValues(int32_t nodeId, int32_t itemId) {
 
 // The values of data type 4 (texts) in the collected-data tables. Queries
 // that fail are reported and skip what they would have read; an item of
-// a node that is gone is skipped without a word. Returns false when a
-// write failed and the step must end.
+// a node that is gone is skipped without a word. The node ids are read
+// once, not once per item. Returns false when a write failed and the
+// step must end.
 bool RecodeCollectedValues() {
   constexpr char kTextItems[] = "datatype=4";
   Result count(SelectSql("SELECT count(*) FROM items WHERE datatype=4"));
   if (count == nullptr) return true;
+  std::vector<int32_t> nodes;
+  ForEachRowByKey(
+      "id", "nodes", nullptr,
+      [&nodes](db_result_t block, int row) {
+        nodes.push_back(static_cast<int32_t>(DBGetFieldULong(block, row, 0)));
+        return true;
+      },
+      FailedRead::kGoesOn);
+  std::sort(nodes.begin(), nodes.end());
   ProgressLine progress("Recoding collected values", "items",
                         static_cast<uint64_t>(DBGetFieldInt64(count.get(), 0, 0)));
   return ForEachRowByKey(
       "item_id,node_id", "items", kTextItems,
-      [&progress](db_result_t items, int row) {
+      [&progress, &nodes](db_result_t items, int row) {
         int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items, row, 0));
         int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items, row, 1));
-        char query[256];
-        snprintf(query, sizeof(query), "SELECT id FROM nodes WHERE id=%d", nodeId);
-        Result node(SelectSql(query));
-        if (node != nullptr && DBGetNumRows(node.get()) > 0 && !RecodeItemValues(nodeId, itemId))
+        if (std::binary_search(nodes.begin(), nodes.end(), nodeId) && !RecodeItemValues(nodeId, itemId))
           return false;
         progress.advance();
         return true;

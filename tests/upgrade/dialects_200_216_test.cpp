@@ -131,8 +131,9 @@ TEST_F(RecordedSteps200To216, OracleCollectedValues) {
       (Statements{
           "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
           Nullable("idata_100", "idata_value"), "SELECT count(*) FROM items WHERE datatype=4",
+          // The node ids once, not once per item.
+          "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
           "SELECT * FROM (SELECT item_id,node_id FROM items WHERE (datatype=4) ORDER BY item_id) WHERE ROWNUM<=1000",
-          "SELECT id FROM nodes WHERE id=100",
           "SELECT idata_timestamp,idata_value FROM idata_100 WHERE item_id=7 AND idata_value LIKE '%#%'",
           "UPDATE idata_100 SET idata_value='aA' WHERE item_id=7 AND idata_timestamp=5 AND "
           "idata_value='a#41'",
