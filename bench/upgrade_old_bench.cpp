@@ -13,9 +13,12 @@
 // upgrade (SQLite keeps the schema of every table and index in the
 // process).
 //
-//   build/bench/upgrade_old_bench [--no] [--rehearse] [--from V] [--to V] [--events N] [--alarms N]
-//                                 [--slowest K] [--params P] [nodes] [engine...]
+//   build/bench/upgrade_old_bench [--no] [--rehearse] [--keep] [--from V] [--to V] [--events N]
+//                                 [--alarms N] [--slowest K] [--params P] [nodes] [engine...]
 //                                 (default 10000 nodes, all engines)
+//
+// --keep leaves the upgraded database behind (for bench/replay_upgrade.py)
+// instead of dropping it.
 //
 // --params gives the server engines' driver parameters, e.g. "port=5433"
 // for a PostgreSQL whose lock table holds the indexes of 10,000 nodes in
@@ -65,6 +68,7 @@ struct Options {
   int nodes = 10000;
   upgradetest::BaselineLogs logs;
   size_t slowest = 3;
+  bool keep = false;
 };
 
 // Driver parameters of the server engines (--params, e.g. "port=5433").
@@ -288,7 +292,9 @@ void Bench(const std::string &engine, const Options &options) {
   if (code != 0) fprintf(stderr, "%s", log.c_str());
   fflush(stdout);
 
-  if (engine == "sqlite")
+  if (options.keep)
+    printf("kept: %s\n", database.c_str());
+  else if (engine == "sqlite")
     unlink(database.c_str());
   else
     bench::Admin(engine, kDatabase, "", ServerParams);
@@ -307,6 +313,8 @@ int main(int argc, char **argv) {
       options.answerYes = false;
     else if (arg == "--rehearse")
       options.rehearse = true;
+    else if (arg == "--keep")
+      options.keep = true;
     else if (arg == "--from")
       options.from = next();
     else if (arg == "--to")
