@@ -92,7 +92,9 @@ TEST_P(ImportKill, LeavesTheOldOrTheNewDatabase) {
   EXPECT_TRUE(r.out.ends_with("Database import complete.\n")) << r.out;
   db->reconnect();
   EXPECT_TRUE(tvtest::TakeSnapshot(*db) == states[0]);
-  if (GetParam() == "mysql") EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  if (GetParam() == "mysql") {
+    EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -183,7 +183,9 @@ TEST_P(Import, RefusedRowIsReportedAsItsStatementOnEitherRoad) {
     EXPECT_TRUE(untouched());
     EXPECT_EQ(db->rows("SELECT script_id FROM script_library ORDER BY script_id"), scripts);
   }
-  if (GetParam() == "mysql") EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  if (GetParam() == "mysql") {
+    EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  }
 }
 
 // A file table rebuilt without constraints, so that it can hold what the
@@ -242,7 +244,9 @@ TEST_P(Import, RefusedValueAnywhereLeavesTheDatabaseAsItWas) {
     db->reconnect();
     EXPECT_TRUE(tvtest::TakeSnapshot(*db) == before) << c.change.back().substr(0, 200);
   }
-  if (GetParam() == "mysql") EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  if (GetParam() == "mysql") {
+    EXPECT_EQ(db->value("SHOW TABLES LIKE 'tvdbmgr%'"), "<none>");
+  }
 }
 
 // What an interrupted import left on MySQL/MariaDB: a staging table, a

@@ -194,7 +194,9 @@ TEST_P(NetworkMaps, FailedConversion) {
   EXPECT_TRUE(out.ends_with("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
       << out;
   EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "227");
-  if (GetParam() != "mysql") EXPECT_EQ(db->value("SELECT count(*) FROM web_maps"), "0");
+  if (GetParam() != "mysql") {
+    EXPECT_EQ(db->value("SELECT count(*) FROM web_maps"), "0");
+  }
 
   tvtest::RunResult r = RunUpgrade(*db, {"-X"});
   EXPECT_TRUE(r.out.ends_with("Upgrading from version 244 to 245\nDatabase upgrade succeeded\n")) << r.out;
