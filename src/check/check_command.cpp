@@ -21,26 +21,30 @@ bool LockCleared() {
   return outcome == UnlockOutcome::kNotLocked || outcome == UnlockOutcome::kRemoved;
 }
 
-void FinishTransaction() {
+// True when the database is left without the defects found: none were
+// found, or all were repaired and the repairs committed.
+bool FinishTransaction() {
   if (ErrorsFound == 0) {
     printf("Database doesn't contain any errors\n");
     DBCommit(DbHandle);
-    return;
+    return true;
   }
   printf("%d errors was found, %d errors was corrected\n", ErrorsFound, ErrorsFixed);
   printf(ErrorsFound == ErrorsFixed ? "All errors in database was fixed\n"
                                     : "Database still contain errors\n");
   if (ErrorsFixed <= 0) {
     DBRollback(DbHandle);
-    return;
+    return false;
   }
   if (AskYesNo("Commit changes?")) {
     printf("Committing changes...\n");
-    if (DBCommit(DbHandle)) printf("Changes was successfully committed to database\n");
-  } else {
-    printf("Rolling back changes...\n");
-    if (DBRollback(DbHandle)) printf("All changes made to database was cancelled\n");
+    if (!DBCommit(DbHandle)) return false;
+    printf("Changes was successfully committed to database\n");
+    return ErrorsFound == ErrorsFixed;
   }
+  printf("Rolling back changes...\n");
+  if (DBRollback(DbHandle)) printf("All changes made to database was cancelled\n");
+  return false;
 }
 
 struct HandleCloser {
@@ -49,16 +53,18 @@ struct HandleCloser {
 
 }  // namespace
 
-void RunCheckCommand() {
+bool RunCheckCommand() {
   printf("Checking database (%s collected data):\n", CheckCollectedData ? "including" : "excluding");
   std::unique_ptr<db_handle_s, HandleCloser> counter(CheckCollectedData ? OpenCollectedDataCounter()
                                                                         : nullptr);
   if (!CheckSchemaVersionIsCurrent() || !LockCleared() ||
       (CheckCollectedData && counter == nullptr && !CheckLockTableRoom("this check", EstimateCheckLocks))) {
     printf("Database check %s\n", "aborted");
-    return;
+    return false;
   }
 
+  // A stage that could not read what it checks leaves defects unknown.
+  const int sqlErrorsAtStart = ReportedSqlErrors();
   DBBegin(DbHandle);
   CheckZones();
   CheckNodes();
@@ -70,6 +76,7 @@ void RunCheckCommand() {
   CheckEventPolicy();
   if (CheckCollectedData) CheckDataTimestamps(counter != nullptr ? counter.get() : DbHandle);
 
-  FinishTransaction();
+  bool clean = FinishTransaction();
   printf("Database check %s\n", "completed");
+  return clean && ReportedSqlErrors() == sqlErrorsAtStart;
 }

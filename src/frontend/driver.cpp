@@ -1,6 +1,5 @@
 #include "frontend/driver.h"
 
-#include <getopt.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,36 +7,13 @@
 
 #include "external/config.h"
 #include "external/password.h"
-#include "session/commands.h"
+#include "frontend/command_line.h"
+#include "frontend/exit_codes.h"
 #include "session/globals.h"
 #include "session/server_role.h"
 #include "session/tool_lock.h"
 
 namespace {
-
-const char kUsage[] =
-    "Usage: tvdbmgr [<options>] <command>\n"
-    "Valid commands are:\n"
-    "   batch <file>  : Run SQL batch file\n"
-    "   check         : Check database for errors\n"
-    "   export <file> : Export database to file\n"
-    "   import <file> : Import database from file\n"
-    "   init <file>   : Initialize database\n"
-    "   reindex       : Reindex database\n"
-    "   unlock        : Forced database unlock\n"
-    "   upgrade       : Upgrade database to new version\n"
-    "Valid options are:\n"
-    "   -c <config> : Use alternate configuration file. Default is C:\\talvexd.conf\n"
-    "   -d          : Check collected data (may take very long time).\n"
-    "   -f          : Force repair - do not ask for confirmation.\n"
-    "   -G          : GUI mode.\n"
-    "   -h          : Display help and exit.\n"
-    "   -I          : MySQL only - specify TYPE=InnoDB for new tables.\n"
-    "   -M          : MySQL only - specify TYPE=MyISAM for new tables.\n"
-    "   -t          : Enable trace mode (show executed SQL queries).\n"
-    "   -v          : Display version and exit.\n"
-    "   -X          : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
-    "\n";
 
 constexpr uint32_t kPathChars = 260;
 
@@ -126,104 +102,52 @@ bool LoadSettingsFrom(const std::string &path, ConnectionSettings &s) {
   return LoadSettings(path.c_str(), s) && DecryptSettingsPassword(s);
 }
 
-bool CommandTakesFile(const char *command) {
-  return !strcmp(command, "init") || !strcmp(command, "batch") || !strcmp(command, "export") ||
-         !strcmp(command, "import");
-}
-
-bool IsCommand(const char *word) {
-  static const char *const kCommands[] = {"batch", "check",   "export", "import",
-                                          "init",  "reindex", "unlock", "upgrade"};
-  for (const char *c : kCommands)
-    if (strcmp(word, c) == 0) return true;
-  return false;
-}
-
-void Dispatch(const char *command, const char *argument) {
-  if (!strcmp(command, "batch"))
-    RunBatchCommand(argument);
-  else if (!strcmp(command, "check"))
-    RunCheckCommand();
-  else if (!strcmp(command, "upgrade"))
-    RunUpgradeCommand();
-  else if (!strcmp(command, "unlock"))
-    RunUnlockCommand();
-  else if (!strcmp(command, "reindex"))
-    RunReindexCommand();
-  else if (!strcmp(command, "export"))
-    RunExportCommand(argument);
-  else if (!strcmp(command, "import"))
-    RunImportCommand(argument);
+// Once connected and locked: what the server's role refuses, the dialect
+// (for every command but init), then the command. Returns the exit code.
+int RunConnectedCommand(const Command &command, const char *argument) {
+  if (const int refused = RefuseCommandForServerRole(DbHandle, command.word); refused != 0) return refused;
+  if (command.needsDialect) {
+    DbSyntax = DBGetSyntax(DbHandle);
+    if (DbSyntax == -1) {
+      printf("Unable to determine database syntax\n");
+      return kExitDialect;
+    }
+  }
+  return CommandExitCode(command.run(argument));
 }
 
 }  // namespace
 
+int CommandExitCode(bool succeeded) {
+  const char *strict = getenv("TVDBMGR_STRICT_EXIT");
+  return !succeeded && strict != nullptr && strcmp(strict, "1") == 0 ? kExitCommandFailed : kExitCommandRan;
+}
+
 int RunTvdbmgr(int argc, char *argv[]) {
   printf("Talvex Database Manager Version 1.1.9\n\n");
 
-  // TALVEX_CONFIG_FILE stands in for the server's registry value.
-  std::string configFile = "C:\\talvexd.conf";
-  if (const char *env = getenv("TALVEX_CONFIG_FILE"); env != nullptr && *env != 0) configFile = env;
-
-  bool stop = false;
-  opterr = 1;
-  optind = 0;  // full re-initialisation, for repeated runs in one process
-  int ch;
-  // "+": stop at the command word, as POSIX getopt does.
-  while ((ch = getopt(argc, argv, "+c:dfGhIMtvX")) != -1) {
-    switch (ch) {
-      case 'c': configFile = optarg; break;
-      case 'd': CheckCollectedData = true; break;
-      case 'f': ForceRepair = true; break;
-      case 'G': GuiMode = true; break;
-      case 'h':
-        fputs(kUsage, stdout);
-        stop = true;
-        break;
-      case 'I': TableType = MysqlTableType::kInnoDb; break;
-      case 'M': TableType = MysqlTableType::kMyIsam; break;
-      case 't': TraceMode = true; break;
-      case 'v':
-      case '?': stop = true; break;
-      case 'X': IgnoreSqlErrors = true; break;
-      default: break;
-    }
-  }
-  if (stop) return 1;
-
-  if (optind >= argc) {
-    printf("Command missing. Type tvdbmgr -h for command line syntax.\n");
-    return 1;
-  }
-  const char *command = argv[optind];
-  if (!IsCommand(command)) {
-    printf("Invalid command \"%s\". Type tvdbmgr -h for command line syntax.\n", command);
-    return 1;
-  }
-  const char *argument = optind + 1 < argc ? argv[optind + 1] : nullptr;
-  if (CommandTakesFile(command) && argument == nullptr) {
-    printf("Required command argument missing\n");
-    return 1;
-  }
+  CommandLine line;
+  if (int code = ParseCommandLine(argc, argv, line); code != kExitCommandRan) return code;
+  const Command &command = *line.command;
 
   ConnectionSettings s;
-  if (!LoadSettingsFrom(configFile, s)) {
+  if (!LoadSettingsFrom(line.configFile, s)) {
     printf("Error loading configuration file\n");
-    return 2;
+    return kExitConfiguration;
   }
 
   if (!DBInit(0, 0)) {
     printf("Unable to initialize database library\n");
-    return 3;
+    return kExitDriver;
   }
   db_driver_t driver = DBLoadDriver(s.driver, s.drvParams, false, nullptr, nullptr);
   if (driver == nullptr) {
     printf("Unable to load and initialize database driver \"%s\"\n", s.driver);
-    return 3;
+    return kExitDriver;
   }
   // Only init fills a new database; for any other command a missing
   // SQLite file is a mistyped name, not a database to create empty.
-  if (!strcmp(command, "init")) DBAllowDatabaseCreation(driver);
+  if (!command.needsDialect) DBAllowDatabaseCreation(driver);
   // Every command takes the lock, before it reads or asks anything: an
   // export or a check in the middle of an upgrade would see a schema half
   // changed, and any command that writes would interleave its changes
@@ -231,44 +155,18 @@ int RunTvdbmgr(int argc, char *argv[]) {
   ToolLock toolLock;
   if (!toolLock.takeBeforeConnecting(driver, s.dbName)) {
     DBUnloadDriver(driver);
-    return 6;
+    return kExitToolLock;
   }
   char errorText[DBDRV_MAX_ERROR_TEXT];
   DbHandle = DBConnect(driver, s.server, s.dbName, s.login, s.password, s.schema, errorText);
   if (DbHandle == nullptr) {
     printf("Unable to connect to database %s@%s as %s: %s\n", s.dbName, s.server, s.login, errorText);
     DBUnloadDriver(driver);
-    return 4;
+    return kExitConnection;
   }
-  if (!toolLock.take(DbHandle)) {
-    DBDisconnect(DbHandle);
-    DbHandle = nullptr;
-    DBUnloadDriver(driver);
-    return 6;
-  }
-  if (const int refused = RefuseCommandForServerRole(DbHandle, command); refused != 0) {
-    DBDisconnect(DbHandle);
-    DbHandle = nullptr;
-    DBUnloadDriver(driver);
-    return refused;
-  }
-
-  if (!strcmp(command, "init")) {
-    RunInitCommand(argument);
-  } else {
-    DbSyntax = DBGetSyntax(DbHandle);
-    if (DbSyntax == -1) {
-      printf("Unable to determine database syntax\n");
-      DBDisconnect(DbHandle);
-      DbHandle = nullptr;
-      DBUnloadDriver(driver);
-      return 5;
-    }
-    Dispatch(command, argument);
-  }
-
+  const int code = toolLock.take(DbHandle) ? RunConnectedCommand(command, line.argument) : kExitToolLock;
   DBDisconnect(DbHandle);
   DbHandle = nullptr;
   DBUnloadDriver(driver);
-  return 0;
+  return code;
 }

@@ -21,12 +21,13 @@ bool SetNewGuid(const char *table, int id) {
 
 }  // namespace
 
-void RunInitCommand(const char *path) {
+bool RunInitCommand(const char *path) {
   printf("Initializing database...\n");
   if (RunBatchCommand(path) && SetNewGuid("users", 0) &&
       SetNewGuid("user_groups", static_cast<int>(0x80000000u))) {
     printf("Database initialized successfully\n");
-    return;
+    return true;
   }
   printf("Database initialization failed\n");
+  return false;
 }

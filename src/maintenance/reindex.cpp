@@ -203,8 +203,10 @@ bool EstimateReindexLocks(int64_t &locks) {
   return true;
 }
 
-void RunReindexCommand() {
-  if (!CheckDatabaseReady()) return;
+bool RunReindexCommand() {
+  if (!CheckDatabaseReady()) return false;
+  // Every statement that fails is reported; the rest still runs.
+  const int sqlErrorsAtStart = ReportedSqlErrors();
   for (const auto &index : kFixedIndexes) {
     // Oracle refuses a second index on the column list of a primary key.
     if (DbSyntax == DB_SYNTAX_ORACLE && strcmp(index.table, "raw_dci_values") == 0) continue;
@@ -212,4 +214,5 @@ void RunReindexCommand() {
   }
   ReindexCollectedDataTables(ReindexKind::kEverything);
   printf("Database reindexing complete.\n");
+  return ReportedSqlErrors() == sqlErrorsAtStart;
 }

@@ -23,6 +23,13 @@ UnlockOutcome OfferUnlock() {
 
 // Works at any schema version: a server that crashed while an upgrade was
 // pending must still be unlockable.
-void RunUnlockCommand() {
-  if (OfferUnlock() == UnlockOutcome::kNotLocked) printf("Database is not locked\n");
+// Declining the unlock fails the command: the lock is still there.
+bool RunUnlockCommand() {
+  switch (OfferUnlock()) {
+    case UnlockOutcome::kNotLocked: printf("Database is not locked\n"); return true;
+    case UnlockOutcome::kRemoved: return true;
+    case UnlockOutcome::kDeclined:
+    case UnlockOutcome::kFailed: return false;
+  }
+  return false;
 }

@@ -1,14 +1,17 @@
-// The command handlers. Each reports its own failures; the driver does
-// not look at the outcome.
+// The command handlers. Each reports its own failures and returns false
+// when the command failed: it stopped before doing its work, a statement
+// of its work failed, or it left the database with defects or a lock
+// that the operator wanted gone. The driver turns that into the exit
+// code only when asked to (TVDBMGR_STRICT_EXIT=1).
 #pragma once
 
 bool RunBatchCommand(const char *path);
-void RunCheckCommand();
-void RunExportCommand(const char *file);
-void RunImportCommand(const char *file);
-void RunInitCommand(const char *path);
-void RunReindexCommand();
-void RunUnlockCommand();
+bool RunCheckCommand();
+bool RunExportCommand(const char *file);
+bool RunImportCommand(const char *file);
+bool RunInitCommand(const char *path);
+bool RunReindexCommand();
+bool RunUnlockCommand();
 // The upgrade, its rehearsal (RehearseUpgrade) or both the backup
 // (UpgradeBackupFile) and the upgrade. True when the database is at the
 // tool's version, or the rehearsal says it would get there.

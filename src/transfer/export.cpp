@@ -340,8 +340,8 @@ bool WriteExportFile(const char *path, bool (*write)(sqlite3 *)) {
 
 }  // namespace
 
-void RunExportCommand(const char *path) {
-  if (CheckDatabaseReady()) WriteExportFile(path, ExportDatabase);
+bool RunExportCommand(const char *path) {
+  return CheckDatabaseReady() && WriteExportFile(path, ExportDatabase);
 }
 
 bool ExportBackup(const char *path) {

@@ -62,17 +62,17 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
 
 }  // namespace
 
-void RunImportCommand(const char *path) {
+bool RunImportCommand(const char *path) {
   if (IsNonRegularFile(path)) {
     printf("ERROR: import file %s is not a regular file\nDatabase import failed.\n", path);
-    return;
+    return false;
   }
   if (std::string journal = UnfinishedJournalOf(path); !journal.empty()) {
     printf(
         "ERROR: import file %s was left in the middle of a write (%s exists) and may be incomplete\n"
         "Database import failed.\n",
         path, journal.c_str());
-    return;
+    return false;
   }
   // Read only: the import never changes its file, and a mistyped name
   // does not leave an empty file behind.
@@ -83,10 +83,11 @@ void RunImportCommand(const char *path) {
     sqlite3_close_v2(raw);
     printf("ERROR: unable to open import file %s for reading (%s)\nDatabase import failed.\n", path,
            error != 0 ? strerror(error) : "unknown reason");
-    return;
+    return false;
   }
   std::unique_ptr<sqlite3, SqliteFileCloser> file(raw);
   bool ok = ImportDatabase(path, file.get());
   file.reset();
   printf(ok ? "Database import complete.\n" : "Database import failed.\n");
+  return ok;
 }

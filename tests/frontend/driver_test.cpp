@@ -14,27 +14,34 @@ namespace {
 const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
 
 const std::string kUsage =
-    "Usage: tvdbmgr [<options>] <command>\n"
+    "Usage: tvdbmgr [<options>] <command> [<file>]\n"
     "Valid commands are:\n"
-    "   batch <file>  : Run SQL batch file\n"
-    "   check         : Check database for errors\n"
-    "   export <file> : Export database to file\n"
-    "   import <file> : Import database from file\n"
-    "   init <file>   : Initialize database\n"
-    "   reindex       : Reindex database\n"
-    "   unlock        : Forced database unlock\n"
-    "   upgrade       : Upgrade database to new version\n"
+    "   batch <file>    : Run SQL batch file\n"
+    "   check           : Check database for errors\n"
+    "   export <file>   : Export database to file\n"
+    "   import <file>   : Import database from file\n"
+    "   init <file>     : Initialize database\n"
+    "   reindex         : Reindex database\n"
+    "   unlock          : Forced database unlock\n"
+    "   upgrade         : Upgrade database to new version\n"
     "Valid options are:\n"
-    "   -c <config> : Use alternate configuration file. Default is C:\\talvexd.conf\n"
-    "   -d          : Check collected data (may take very long time).\n"
-    "   -f          : Force repair - do not ask for confirmation.\n"
-    "   -G          : GUI mode.\n"
-    "   -h          : Display help and exit.\n"
-    "   -I          : MySQL only - specify TYPE=InnoDB for new tables.\n"
-    "   -M          : MySQL only - specify TYPE=MyISAM for new tables.\n"
-    "   -t          : Enable trace mode (show executed SQL queries).\n"
-    "   -v          : Display version and exit.\n"
-    "   -X          : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+    "   -c <config>     : Use alternate configuration file.\n"
+    "   -d              : Check collected data (may take very long time).\n"
+    "   -f              : Force repair - do not ask for confirmation.\n"
+    "   -G              : GUI mode.\n"
+    "   -h, --help      : Display help and exit.\n"
+    "   -I              : MySQL only - specify TYPE=InnoDB for new tables.\n"
+    "   -M              : MySQL only - specify TYPE=MyISAM for new tables.\n"
+    "   -t              : Enable trace mode (show executed SQL queries).\n"
+    "   -v, --version   : Display version and exit.\n"
+    "   -X              : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+    "Options may also follow the command; \"--\" ends them.\n"
+    "The configuration file is the one given with -c, else the one that\n"
+    "TALVEX_CONFIG_FILE names, else /etc/talvexd.conf.\n"
+    "Exit codes: 0 the command ran, 1 bad command line, 2 configuration file not\n"
+    "loaded, 3 database driver not loaded, 4 no connection, 5 database dialect\n"
+    "unknown, 6 another tvdbmgr is working on the database. With TVDBMGR_STRICT_EXIT=1\n"
+    "in the environment a command that fails ends with 7.\n"
     "\n";
 
 TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
@@ -47,6 +54,10 @@ TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
       {{"-v", "unlock"}, kBanner},
       {{"-h"}, kBanner + kUsage},
       {{"-h", "-h"}, kBanner + kUsage + kUsage},
+      {{"--help"}, kBanner + kUsage},
+      {{"--version"}, kBanner},
+      {{"--bogus", "unlock"}, kBanner},
+      {{"--help=x"}, kBanner},
       {{"-z", "unlock"}, kBanner},
       {{"-c"}, kBanner},
       {{"Upgrade"}, kBanner + "Invalid command \"Upgrade\". Type tvdbmgr -h for command line syntax.\n"},
@@ -54,16 +65,17 @@ TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
       {{"init"}, kBanner + "Required command argument missing\n"},
       {{"-c", "/nonexistent.conf", "import"}, kBanner + "Required command argument missing\n"},
       {{"-t", "batch"}, kBanner + "Required command argument missing\n"},
-      // Options after the command word are not options.
-      {{"unlock", "-h"}, kBanner + "Error loading configuration file\n"},
+      // Options after the command word count as well.
+      {{"unlock", "-h"}, kBanner + kUsage},
+      {{"unlock", "--version"}, kBanner},
+      {{"unlock", "-z"}, kBanner},
   };
   for (const auto &c : cases) {
     std::string joined;
     for (const auto &a : c.args) joined += a + " ";
     tvtest::RunResult r = tvtest::RunTool(c.args, "", {"TALVEX_CONFIG_FILE=/nonexistent/x.conf"});
     EXPECT_EQ(r.out, c.out) << joined;
-    const int expected = c.args == std::vector<std::string>{"unlock", "-h"} ? 2 : 1;
-    EXPECT_EQ(r.exitCode, expected) << joined;
+    EXPECT_EQ(r.exitCode, 1) << joined;
   }
 }
 
@@ -209,6 +221,36 @@ TEST(CommandLine, ConfigFileFromEnvironmentAndOption) {
                       {"TALVEX_CONFIG_FILE=/nonexistent.conf"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
+}
+
+TEST(CommandLine, OptionsAfterTheCommandWordApply) {
+  std::string dir = tvtest::TempDir();
+  tvtest::WriteFile(dir + "/-odd name.sql",
+                    "UPDATE config SET var_value='server1' WHERE var_name='DBLockStatus';");
+  const std::string lockStatus = "SELECT var_value FROM config WHERE var_name='DBLockStatus'";
+  // Without -f the unlock's question reads the end of input and answers
+  // no; POSIXLY_CORRECT does not turn the options after the word into
+  // ignored arguments.
+  for (const std::string env : {"TVDBMGR_UNUSED=1", "POSIXLY_CORRECT=1"}) {
+    auto db = tvtest::OpenOrSkip("sqlite");
+    if (!db) return;
+    db->createVariableTables(245);
+    tvtest::RunResult r =
+        tvtest::RunTool({"batch", "-c", db->configPath(), "--", dir + "/-odd name.sql"}, "", {env});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(db->value(lockStatus), "server1") << env;
+    r = tvtest::RunTool({"-c", db->configPath(), "unlock", "-f"}, "", {env});
+    EXPECT_NE(r.out.find("Database lock removed\n"), std::string::npos) << env << r.out;
+    EXPECT_EQ(db->value(lockStatus), "UNLOCKED") << env;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLine, DefaultConfigurationFileIsInEtc) {
+  if (std::filesystem::exists("/etc/talvexd.conf")) GTEST_SKIP() << "this machine has /etc/talvexd.conf";
+  tvtest::RunResult r = tvtest::RunTool({"unlock"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "tvdbmgr: /etc/talvexd.conf: No such file or directory\n");
 }
 
 TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
