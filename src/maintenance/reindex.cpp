@@ -168,6 +168,7 @@ bool ReindexCollectedDataTables(ReindexKind kind) {
       int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
       std::string table = "idata_" + std::to_string(id);
       if (loop.printsLine()) WriteToTerminalEx("Reindexing table %s\n", table.c_str());
+      progress.redraw();
       std::vector<std::string> statements;
       for (const std::string &command : templates) statements.push_back(FormatNodeTemplate(command, id));
       // What is dropped depends on what an interrupted run left; the

@@ -25,9 +25,23 @@ ProgressLine::~ProgressLine() {
   if (live_) EraseStatusLine();
 }
 
+std::string FormatRate(double perSecond) {
+  char text[32];
+  snprintf(text, sizeof(text), perSecond < 1 ? "%.1f" : "%.0f", perSecond);
+  return text;
+}
+
 void ProgressLine::show() {
   auto now = std::chrono::steady_clock::now();
   if (StatusLineDrawn() && now - drawn_ < kRedraw) return;
+  draw(now);
+}
+
+void ProgressLine::redraw() {
+  if (live_) draw(std::chrono::steady_clock::now());
+}
+
+void ProgressLine::draw(std::chrono::steady_clock::time_point now) {
   drawn_ = now;
   char text[256];
   int length = total_ > 0
@@ -37,7 +51,7 @@ void ProgressLine::show() {
   // A rate over the first moments says little.
   double seconds = std::chrono::duration<double>(now - start_).count();
   if (length > 0 && static_cast<size_t>(length) < sizeof(text) && now - start_ >= kRedraw)
-    snprintf(text + length, sizeof(text) - length, ", %.0f %s/s", static_cast<double>(done_) / seconds,
-             unit_);
+    snprintf(text + length, sizeof(text) - length, ", %s %s/s",
+             FormatRate(static_cast<double>(done_) / seconds).c_str(), unit_);
   DrawStatusLine(what_ + text);
 }

@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <string>
 
+// A rate as the progress lines show it: whole numbers, and one decimal
+// under 1 per second, where a whole number would read 0.
+std::string FormatRate(double perSecond);
+
 class ProgressLine {
  public:
   // A total of 0 means the amount of work is not known in advance.
@@ -25,9 +29,13 @@ class ProgressLine {
     done_ += count;
     if (live_) show();
   }
+  // Draws the line again at once, after output that erased it, so that it
+  // shows while the next piece of work runs.
+  void redraw();
 
  private:
   void show();
+  void draw(std::chrono::steady_clock::time_point now);
   std::string what_;
   const char *unit_;
   uint64_t total_;

@@ -182,7 +182,10 @@ bool ExportTable(sqlite3 *file, const char *table, bool createInFile = false) {
     return false;
   }
   if (CopyRows(file, table, createInFile, progress)) {
-    if (ExecOnFile(file, "COMMIT", error)) return true;
+    if (ExecOnFile(file, "COMMIT", error)) {
+      progress.finish();
+      return true;
+    }
     printf("ERROR: Cannot commit transaction: %s", error.c_str());
     return false;
   }

@@ -174,6 +174,7 @@ bool LoadTable(sqlite3 *file, const char *table, const char *target, EmptiedNull
     if (outcome == BulkOutcome::kFileFailed) return false;
     if (outcome == BulkOutcome::kDone) {
       Record(emptied, table, count);
+      progress.finish();
       return true;
     }
     // The table held none of the file's rows before this load.
@@ -185,5 +186,6 @@ bool LoadTable(sqlite3 *file, const char *table, const char *target, EmptiedNull
   rows.setEmptyIfNull(emptyIfNull);
   if (!LoadRowByRow(rows, target, progress)) return false;
   Record(emptied, table, rows.emptied());
+  progress.finish();
   return true;
 }

@@ -14,6 +14,11 @@ class TableProgress {
   void row() {
     if ((++rows_ & 0x3FFF) == 0 && live_) update();
   }
+  // Ends a table that was copied whole: a line that showed a count shows
+  // the table's total.
+  void finish() {
+    if (live_ && drawn_) draw(std::chrono::steady_clock::now());
+  }
   // Counts from zero again, for a second attempt at the same table.
   void restart() {
     rows_ = 0;
@@ -22,9 +27,11 @@ class TableProgress {
 
  private:
   void update();
+  void draw(std::chrono::steady_clock::time_point now);
   const char *verb_;
   const char *table_;
   bool live_;
+  bool drawn_ = false;
   uint64_t rows_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point shown_;

@@ -3,97 +3,20 @@
 // collected-data tables runs and erased after it, so that the screen then reads exactly as the output of a
 // run without a terminal; with -t a terminal gets the same bytes as a file.
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "fixtures.h"
+#include "session/progress_line.h"
+#include "support/terminal_run.h"
 
 namespace {
 
-struct TerminalRun {
-  int exitCode = -1;
-  std::string bytes;  // everything the terminal received
-};
-
-// Runs tvdbmgr with args on a new pseudo-terminal of 200 columns that is
-// its standard input, output and error, with NO_COLOR and the TALVEX_
-// variables unset as for tvtest::RunTool.
-TerminalRun RunOnTerminal(const std::vector<std::string> &args) {
-  TerminalRun run;
-  winsize size{};
-  size.ws_row = 50;
-  size.ws_col = 200;
-  int master;
-  pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid < 0) return run;
-  if (pid == 0) {
-    for (const char *name :
-         {"NO_COLOR", "TALVEX_CONFIG_FILE", "TALVEX_INSTALL_PATH", "DISPLAY", "WAYLAND_DISPLAY"})
-      unsetenv(name);
-    std::vector<std::string> store = {tvtest::ToolPath()};
-    store.insert(store.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(master, buffer, sizeof(buffer));
-    if (n > 0)
-      run.bytes.append(buffer, static_cast<size_t>(n));
-    else if (n == 0 || errno != EINTR)
-      break;  // EIO once the tool has ended and closed the terminal
-  }
-  close(master);
-  int status;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+tvtest::TerminalRun RunOnTerminal(const std::vector<std::string> &args) {
+  return tvtest::RunOnTerminal(tvtest::ToolPath(), args);
 }
 
-// What a terminal shows after the bytes: a carriage return goes back to
-// the start of the line, a line feed to the next line, other characters
-// overwrite the line where the cursor is; escape sequences take no room.
-// Lines are given without trailing spaces, each with its line feed.
-std::string Screen(const std::string &bytes) {
-  std::vector<std::string> lines(1);
-  size_t column = 0;
-  for (size_t i = 0; i < bytes.size(); i++) {
-    char c = bytes[i];
-    if (c == '\33' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
-      i += 2;
-      while (i < bytes.size() && (bytes[i] < 0x40 || bytes[i] > 0x7E)) i++;
-    } else if (c == '\r') {
-      column = 0;
-    } else if (c == '\n') {
-      lines.emplace_back();
-      column = 0;
-    } else {
-      std::string &line = lines.back();
-      if (line.size() <= column) line.resize(column + 1, ' ');
-      line[column++] = c;
-    }
-  }
-  std::string screen;
-  for (size_t i = 0; i < lines.size(); i++) {
-    std::string line = lines[i];
-    line.erase(line.find_last_not_of(' ') + 1);
-    if (i + 1 < lines.size())
-      screen += line + "\n";
-    else
-      screen += line;  // the line the cursor is on, empty after a line feed
-  }
-  return screen;
-}
+using tvtest::Screen;
 
 // A terminal turns each line feed into carriage return and line feed.
 std::string AsWritten(std::string bytes) {
@@ -162,7 +85,7 @@ TEST(ProgressLine, ShownOnATerminalWhileTheWorkRunsAndErasedAfter) {
     if (!onTerminal || !toFile) return;
     std::vector<std::string> args = {"-c", onTerminal->configPath()};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    TerminalRun terminal = RunOnTerminal(args);
+    tvtest::TerminalRun terminal = RunOnTerminal(args);
     args[1] = toFile->configPath();
     tvtest::RunResult file = tvtest::RunTool(args);
     ASSERT_EQ(terminal.exitCode, 0);
@@ -175,11 +98,37 @@ TEST(ProgressLine, ShownOnATerminalWhileTheWorkRunsAndErasedAfter) {
   }
 }
 
+TEST(ProgressLine, ReindexLineShowsWhileATableIsReindexed) {
+  auto db = NodesAt245();
+  if (!db) return;
+  tvtest::TerminalRun terminal = RunOnTerminal({"-c", db->configPath(), "reindex"});
+  ASSERT_EQ(terminal.exitCode, 0);
+  // Drawn right after the table's own line, with the tables done before
+  // it: the line is there while the table is reindexed.
+  std::string bytes = terminal.bytes;
+  std::erase(bytes, '\r');
+  const std::vector<std::string> tables = {"idata_12", "idata_13", "idata_14"};
+  for (size_t done = 0; done < tables.size(); done++)
+    EXPECT_NE(bytes.find("Reindexing table " + tables[done] +
+                         "\nReindexing collected-data tables: " + std::to_string(done) + " of 3 tables"),
+              std::string::npos)
+        << tables[done] << " in " << terminal.bytes;
+}
+
+TEST(ProgressLine, RatesUnderOnePerSecondShowOneDecimal) {
+  const struct {
+    double rate;
+    const char *shown;
+  } cases[] = {{0, "0.0"}, {0.04, "0.0"}, {0.36, "0.4"},   {0.94, "0.9"},
+               {1, "1"},   {2.5, "2"},    {1234.6, "1235"}};
+  for (const auto &c : cases) EXPECT_EQ(FormatRate(c.rate), c.shown) << c.rate;
+}
+
 TEST(ProgressLine, TraceModeOnATerminalWritesWhatAFileGets) {
   auto onTerminal = EncodedActionsAt244();
   auto toFile = EncodedActionsAt244();
   if (!onTerminal || !toFile) return;
-  TerminalRun terminal = RunOnTerminal({"-c", onTerminal->configPath(), "-f", "-t", "upgrade"});
+  tvtest::TerminalRun terminal = RunOnTerminal({"-c", onTerminal->configPath(), "-f", "-t", "upgrade"});
   tvtest::RunResult file = tvtest::RunTool({"-c", toFile->configPath(), "-f", "-t", "upgrade"});
   ASSERT_EQ(terminal.exitCode, 0);
   EXPECT_NE(file.out.find("UPDATE actions"), std::string::npos);
