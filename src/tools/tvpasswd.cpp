@@ -42,14 +42,16 @@ void RestoreEchoAndDie(int signal) {
 // the unechoed Enter did not show go to the error stream, which keeps
 // standard output for the value. False when input ends.
 bool AskWithoutEcho(const char *prompt, std::string &answer) {
-  fputs(prompt, stderr);
-  fflush(stderr);
+  // Echo goes off before the prompt shows: what is typed after it must not
+  // be shown, nor dropped by the switch.
   if (tcgetattr(STDIN_FILENO, &SavedTerminal) == 0) {
     termios quiet = SavedTerminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     EchoOff = 1;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  fputs(prompt, stderr);
+  fflush(stderr);
   bool read = static_cast<bool>(std::getline(std::cin, answer));
   RestoreEcho();
   fputc('\n', stderr);
