@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs an installed tvdbmgr once on a new SQLite database: init from the
-# installed script, check, then export, which has to find the installed
-# schema script by itself. Fails with the tool's output when a command
-# does not end as it should.
+# Runs an installed tvdbmgr once on a new SQLite database configured by
+# the installed sample configuration file: init from the installed
+# script, check, then export, which has to find the installed schema
+# script by itself. The documentation has to be in place too. Fails with
+# the tool's output when a command does not end as it should.
 #   installed_tool.sh <prefix>                 the tool is <prefix>/bin/tvdbmgr
 #   installed_tool.sh --from-build <build>     installs the build under a
 #                                              scratch root first (prefix /usr)
@@ -19,7 +20,13 @@ else
 fi
 tool=$prefix/bin/tvdbmgr
 scripts=$prefix/share/tvdbmgr/sql
-printf 'DBDriver = sqlite\nDBName = %s/talvex.db\n' "$work" > "$work/talvexd.conf"
+docs=$prefix/share/doc/tvdbmgr
+# The commented sample, with the two keys of an SQLite database set.
+sed -e 's|^# DBDriver = .*|DBDriver = sqlite|' -e "s|^# DBName = .*|DBName = $work/talvex.db|" \
+  "$docs/examples/talvexd.conf" > "$work/talvexd.conf"
+for doc in README.md.gz changelog.Debian.gz copyright; do
+  [ -s "$docs/$doc" ] || { echo "$docs/$doc is missing" >&2; exit 1; }
+done
 
 # Runs the tool with the arguments; its output must end with the line.
 expect_last_line() {
