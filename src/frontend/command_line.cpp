@@ -16,15 +16,19 @@ namespace {
 const char kDefaultConfigFile[] = "/etc/talvexd.conf";
 
 const Command kCommands[] = {
-    {"batch", true, true, RunBatchCommand, "Run SQL batch file"},
-    {"check", false, true, [](const char *) { return RunCheckCommand(); }, "Check database for errors"},
-    {"export", true, true, RunExportCommand, "Export database to file"},
-    {"import", true, true, RunImportCommand, "Import database from file"},
-    {"init", true, false, RunInitCommand, "Initialize database"},
-    {"reindex", false, true, [](const char *) { return RunReindexCommand(); }, "Reindex database"},
-    {"unlock", false, true, [](const char *) { return RunUnlockCommand(); }, "Forced database unlock"},
+    {"batch", true, true, RunBatchCommand, "Run SQL batch file", nullptr},
+    {"check", false, true, [](const char *) { return RunCheckCommand(); }, "Check database for errors",
+     nullptr},
+    {"export", true, true, RunExportCommand, "Export database to file", "Database export interrupted"},
+    {"import", true, true, RunImportCommand, "Import database from file",
+     "Database import interrupted: what it had not committed is rolled back"},
+    {"init", true, false, RunInitCommand, "Initialize database", nullptr},
+    {"reindex", false, true, [](const char *) { return RunReindexCommand(); }, "Reindex database", nullptr},
+    {"unlock", false, true, [](const char *) { return RunUnlockCommand(); }, "Forced database unlock",
+     nullptr},
     {"upgrade", false, true, [](const char *) { return RunUpgradeCommand(); },
-     "Upgrade database to new version"},
+     "Upgrade database to new version",
+     "Database upgrade interrupted: what it had not committed is rolled back; run the upgrade again to finish it"},
 };
 
 // One option: its letter, its long name (or null), its argument's name in
@@ -73,8 +77,9 @@ void PrintUsage() {
       "TALVEX_CONFIG_FILE names, else %s.\n"
       "Exit codes: 0 the command ran, 1 bad command line, 2 configuration file not\n"
       "loaded, 3 database driver not loaded, 4 no connection, 5 database dialect\n"
-      "unknown, 6 another tvdbmgr is working on the database. With TVDBMGR_STRICT_EXIT=1\n"
-      "in the environment a command that fails ends with 7.\n"
+      "unknown or a server that cannot take the command, 6 another tvdbmgr is\n"
+      "working on the database. With TVDBMGR_STRICT_EXIT=1 in the environment a\n"
+      "command that fails ends with 7.\n"
       "\n",
       kDefaultConfigFile);
 }

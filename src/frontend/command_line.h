@@ -12,6 +12,9 @@ struct Command {
   bool needsDialect;
   bool (*run)(const char *argument);
   const char *help;  // its line in the usage text
+  // Printed when SIGINT or SIGTERM ends the command (session/interrupt.h);
+  // null for the default action.
+  const char *interrupted;
 };
 
 struct CommandLine {

@@ -10,6 +10,7 @@
 #include "frontend/command_line.h"
 #include "frontend/exit_codes.h"
 #include "session/globals.h"
+#include "session/interrupt.h"
 #include "session/server_role.h"
 #include "session/tool_lock.h"
 
@@ -113,6 +114,7 @@ int RunConnectedCommand(const Command &command, const char *argument) {
       return kExitDialect;
     }
   }
+  if (command.interrupted != nullptr) HandleInterrupts(command.interrupted);
   return CommandExitCode(command.run(argument));
 }
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <random>
 
+#include "session/interrupt.h"
+
 namespace {
 
 // The directory part of a path, as open() takes it.
@@ -61,6 +63,8 @@ bool ResolveOutputPath(const char *path, std::string &target) {
 
 TemporaryOutputFile::~TemporaryOutputFile() {
   if (path_.empty()) return;
+  InterruptsHeld held;
+  KeepOnInterrupt();
   unlink((path_ + "-journal").c_str());
   unlink(path_.c_str());
 }
@@ -72,12 +76,15 @@ bool TemporaryOutputFile::create(const std::string &target) {
   for (int attempt = 0; attempt < 100; attempt++) {
     std::string name = target + ".tvdbmgr-tmp-";
     for (int i = 0; i < 6; i++) name += kLetters[pick(random)];
+    // Created and registered for removal both or neither.
+    InterruptsHeld held;
     // The permissions a file created in place would get.
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       close(fd);  // SQLite opens it by name; a second descriptor would cost it its locks
       target_ = target;
       path_ = name;
+      RemoveOnInterrupt(path_);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -90,9 +97,15 @@ bool TemporaryOutputFile::replaceTarget() {
     printf("ERROR: cannot write output file to disk (%s)\n", strerror(errno));
     return false;
   }
-  if (rename(path_.c_str(), target_.c_str()) != 0) {
-    printf("ERROR: cannot replace output file %s (%s)\n", target_.c_str(), strerror(errno));
-    return false;
+  {
+    // Once renamed, the file is the export's result, not a temporary file
+    // to remove.
+    InterruptsHeld held;
+    if (rename(path_.c_str(), target_.c_str()) != 0) {
+      printf("ERROR: cannot replace output file %s (%s)\n", target_.c_str(), strerror(errno));
+      return false;
+    }
+    KeepOnInterrupt();
   }
   path_.clear();
   // Until the directory is on disk, a crash could undo the rename and

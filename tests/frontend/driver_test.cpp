@@ -40,8 +40,9 @@ const std::string kUsage =
     "TALVEX_CONFIG_FILE names, else /etc/talvexd.conf.\n"
     "Exit codes: 0 the command ran, 1 bad command line, 2 configuration file not\n"
     "loaded, 3 database driver not loaded, 4 no connection, 5 database dialect\n"
-    "unknown, 6 another tvdbmgr is working on the database. With TVDBMGR_STRICT_EXIT=1\n"
-    "in the environment a command that fails ends with 7.\n"
+    "unknown or a server that cannot take the command, 6 another tvdbmgr is\n"
+    "working on the database. With TVDBMGR_STRICT_EXIT=1 in the environment a\n"
+    "command that fails ends with 7.\n"
     "\n";
 
 TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
