@@ -77,7 +77,6 @@ void KeepOnInterrupt() {
   InterruptsHeld held;
   RemovedPath[0] = 0;
   RemovedJournal[0] = 0;
-  Message = nullptr;
 }
 
 InterruptsHeld::InterruptsHeld() {

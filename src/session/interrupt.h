@@ -18,8 +18,9 @@ void HandleInterrupts(const char *message);
 // SQLite keeps beside it. One file at a time; a path longer than any the
 // system takes is not registered.
 void RemoveOnInterrupt(const std::string &path);
-// The file has become the command's result: from now on an interrupt
-// removes nothing and prints nothing, the work being done.
+// The file has become the command's result (or was removed): from now on
+// an interrupt leaves it alone. The message stays: an upgrade goes on
+// after its backup file is in place.
 void KeepOnInterrupt();
 
 // Holds SIGINT and SIGTERM back while it lives, so that a step and its
