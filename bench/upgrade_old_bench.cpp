@@ -56,7 +56,8 @@
 
 namespace {
 
-const char kDatabase[] = "tvbench_upgrade_old";
+// Of this run alone: two runs on one server must not share a database.
+const std::string kDatabase = "tvbench_upgrade_old_" + std::to_string(getpid());
 const int kItemsPerNode = 10;
 const int kRowsPerItem = 10;
 
@@ -167,7 +168,7 @@ struct StepTime {
 };
 
 void Bench(const std::string &engine, const Options &options) {
-  std::string database = engine == "sqlite" ? "/tmp/" + std::string(kDatabase) + ".db" : kDatabase;
+  std::string database = engine == "sqlite" ? "/tmp/" + kDatabase + ".db" : kDatabase;
   if (engine == "sqlite") {
     unlink(database.c_str());
   } else {
