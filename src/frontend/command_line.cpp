@@ -49,6 +49,8 @@ const Option kOptions[] = {
     {'h', "help", nullptr, "Display help and exit."},
     {'I', nullptr, nullptr, "MySQL only - specify TYPE=InnoDB for new tables."},
     {'M', nullptr, nullptr, "MySQL only - specify TYPE=MyISAM for new tables."},
+    {'n', "dry-run", nullptr, "Upgrade only - rehearse it: run it whole, then undo it."},
+    {'b', "backup", "<file>", "Upgrade only - export the database to file first."},
     {'t', nullptr, nullptr, "Enable trace mode (show executed SQL queries)."},
     {'v', "version", nullptr, "Display version and exit."},
     {'X', nullptr, nullptr, "Ignore SQL errors when upgrading (USE WITH CARE!!!)"},
@@ -65,7 +67,8 @@ void PrintUsage() {
   for (const Option &o : kOptions) {
     char name[32];
     if (o.longName != nullptr)
-      snprintf(name, sizeof(name), "-%c, --%s", o.letter, o.longName);
+      snprintf(name, sizeof(name), "-%c, --%s%s%s", o.letter, o.longName, o.argument != nullptr ? " " : "",
+               o.argument != nullptr ? o.argument : "");
     else
       snprintf(name, sizeof(name), "-%c%s%s", o.letter, o.argument != nullptr ? " " : "",
                o.argument != nullptr ? o.argument : "");
@@ -129,6 +132,8 @@ int ParseCommandLine(int argc, char *argv[], CommandLine &line) {
         break;
       case 'I': TableType = MysqlTableType::kInnoDb; break;
       case 'M': TableType = MysqlTableType::kMyIsam; break;
+      case 'n': RehearseUpgrade = true; break;
+      case 'b': UpgradeBackupFile = optarg; break;
       case 't': TraceMode = true; break;
       case 'v':
       case '?': stop = true; break;
@@ -147,6 +152,14 @@ int ParseCommandLine(int argc, char *argv[], CommandLine &line) {
   line.command = FindCommand(words[0]);
   if (line.command == nullptr) {
     printf("Invalid command \"%s\". Type tvdbmgr -h for command line syntax.\n", words[0]);
+    return kExitCommandLine;
+  }
+  if ((RehearseUpgrade || UpgradeBackupFile != nullptr) && strcmp(line.command->word, "upgrade") != 0) {
+    printf("Options -n (--dry-run) and -b (--backup) are valid with the upgrade command only\n");
+    return kExitCommandLine;
+  }
+  if (RehearseUpgrade && UpgradeBackupFile != nullptr) {
+    printf("A rehearsal changes nothing and takes no backup: use -n or -b, not both\n");
     return kExitCommandLine;
   }
   if (line.command->takesFile) {

@@ -32,6 +32,8 @@ const std::string kUsage =
     "   -h, --help      : Display help and exit.\n"
     "   -I              : MySQL only - specify TYPE=InnoDB for new tables.\n"
     "   -M              : MySQL only - specify TYPE=MyISAM for new tables.\n"
+    "   -n, --dry-run   : Upgrade only - rehearse it: run it whole, then undo it.\n"
+    "   -b, --backup <file> : Upgrade only - export the database to file first.\n"
     "   -t              : Enable trace mode (show executed SQL queries).\n"
     "   -v, --version   : Display version and exit.\n"
     "   -X              : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
@@ -70,6 +72,14 @@ TEST(CommandLine, StopsBeforeTheConfigurationWithExitCode1) {
       {{"unlock", "-h"}, kBanner + kUsage},
       {{"unlock", "--version"}, kBanner},
       {{"unlock", "-z"}, kBanner},
+      // The rehearsal and the backup belong to the upgrade alone.
+      {{"-n", "check"},
+       kBanner + "Options -n (--dry-run) and -b (--backup) are valid with the upgrade command only\n"},
+      {{"export", "x.db", "--backup", "y.db"},
+       kBanner + "Options -n (--dry-run) and -b (--backup) are valid with the upgrade command only\n"},
+      {{"upgrade", "--dry-run", "-b", "y.db"},
+       kBanner + "A rehearsal changes nothing and takes no backup: use -n or -b, not both\n"},
+      {{"upgrade", "--backup"}, kBanner},
   };
   for (const auto &c : cases) {
     std::string joined;
