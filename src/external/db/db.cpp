@@ -15,23 +15,32 @@ struct db_driver_s {
 };
 
 struct db_handle_s {
+  db_handle_s(int e, bool o, DbConnectParams p, std::unique_ptr<DbConnection> c)
+      : engine(e), odbc(o), params(std::move(p)), conn(std::move(c)) {}
   int engine;
   bool odbc;
   DbConnectParams params;  // for DBConnectAgain
   std::unique_ptr<DbConnection> conn;
   std::string lastError;
   bool enclosing = false;  // DBBeginEnclosing: transactions are savepoints
+  bool inTransaction = false;
+  bool aborted = false;  // the server ended the transaction (DBGetTransactionAbort)
+  std::string abortReason;
+  int failureCode = 0;  // of the last failure, for DBGetErrorCode
+  std::string failureText;
 };
 
 struct db_result_s : DbResultData {};
 
 struct db_async_result_s {
+  db_handle_t hdb;
   std::unique_ptr<DbCursor> cursor;
   std::string error;
   bool failed = false;
 };
 
 struct db_statement_s {
+  db_handle_t hdb;
   std::unique_ptr<DbStatement> stmt;
 };
 
@@ -60,6 +69,30 @@ char *CopyCut(const char *value, size_t length, char *buffer, size_t size) {
   memcpy(buffer, value, n);
   buffer[n] = 0;
   return buffer;
+}
+
+// After a failed call: its number, and whether it ended the open
+// transaction.
+void NoteFailure(db_handle_t hdb, const std::string &error) {
+  hdb->failureCode = hdb->conn->failureCode();
+  hdb->failureText = error.substr(0, DBDRV_MAX_ERROR_TEXT - 1);
+  if (!hdb->inTransaction || hdb->aborted || !hdb->conn->failureEndedTransaction()) return;
+  hdb->aborted = true;
+  hdb->abortReason = error;
+}
+
+// Passes ok through, noting a failure.
+bool Noted(db_handle_t hdb, bool ok, const std::string &error) {
+  if (!ok) NoteFailure(hdb, error);
+  return ok;
+}
+
+// True, with the error set, when a statement must not be sent because
+// the server has ended the transaction it would belong to.
+bool RefusedAfterAbort(db_handle_t hdb, std::string &error) {
+  if (!hdb->inTransaction || !hdb->aborted) return false;
+  error = "not sent: the server has rolled back the transaction (" + hdb->abortReason + ")";
+  return true;
 }
 
 const char *Cell(db_result_t r, int row, int column, size_t *length) {
@@ -167,7 +200,7 @@ db_handle_t OpenConnection(const DbConnectParams &p, bool odbc, int engine, char
     SetError(errorText, error);
     return nullptr;
   }
-  return new db_handle_s{engine, odbc, p, std::move(conn), std::string()};
+  return new db_handle_s{engine, odbc, p, std::move(conn)};
 }
 
 }  // namespace
@@ -190,7 +223,7 @@ db_handle_t DBConnectAgain(db_handle_t hdb, char *errorText) {
 void DBDisconnect(db_handle_t hdb) { delete hdb; }
 
 db_handle_t DBAttachConnection(int engine, std::unique_ptr<DbConnection> conn) {
-  return new db_handle_s{engine, false, DbConnectParams(), std::move(conn), std::string()};
+  return new db_handle_s{engine, false, DbConnectParams(), std::move(conn)};
 }
 
 int DBGetEngine(db_handle_t hdb) { return hdb->engine; }
@@ -224,7 +257,10 @@ bool DBQuery(db_handle_t hdb, const char *query) { return DBQueryEx(hdb, query, 
 
 bool DBQueryEx(db_handle_t hdb, const char *query, char *errorText) {
   std::string error;
-  if (hdb->conn->execute(query, error)) return true;
+  if (!RefusedAfterAbort(hdb, error)) {
+    if (hdb->conn->execute(query, error)) return true;
+    NoteFailure(hdb, error);
+  }
   SetError(errorText, error);
   return false;
 }
@@ -234,7 +270,7 @@ db_result_t DBSelect(db_handle_t hdb, const char *query) { return DBSelectEx(hdb
 db_result_t DBSelectEx(db_handle_t hdb, const char *query, char *errorText) {
   auto result = std::make_unique<db_result_s>();
   std::string error;
-  if (!hdb->conn->select(query, *result, error)) {
+  if (RefusedAfterAbort(hdb, error) || !Noted(hdb, hdb->conn->select(query, *result, error), error)) {
     SetError(errorText, error);
     return nullptr;
   }
@@ -295,12 +331,17 @@ bool DBTakeFirstValue(db_result_t result, std::string &value) {
 
 db_async_result_t DBAsyncSelectEx(db_handle_t hdb, const char *query, char *errorText) {
   std::string error;
-  std::unique_ptr<DbCursor> cursor = hdb->conn->openCursor(query, error);
+  std::unique_ptr<DbCursor> cursor;
+  if (!RefusedAfterAbort(hdb, error)) {
+    cursor = hdb->conn->openCursor(query, error);
+    Noted(hdb, cursor != nullptr, error);
+  }
   if (cursor == nullptr) {
     SetError(errorText, error);
     return nullptr;
   }
   auto result = new db_async_result_s;
+  result->hdb = hdb;
   result->cursor = std::move(cursor);
   return result;
 }
@@ -309,6 +350,7 @@ bool DBFetch(db_async_result_t result) {
   if (result == nullptr || result->failed) return false;
   if (result->cursor->fetch(result->error)) return true;
   result->failed = !result->error.empty();
+  if (result->failed) NoteFailure(result->hdb, result->error);
   return false;
 }
 
@@ -347,12 +389,16 @@ void DBFreeAsyncResult(db_async_result_t result) { delete result; }
 
 db_statement_t DBPrepare(db_handle_t hdb, const char *query, char *errorText) {
   std::string error;
-  std::unique_ptr<DbStatement> stmt = hdb->conn->prepare(query, error);
+  std::unique_ptr<DbStatement> stmt;
+  if (!RefusedAfterAbort(hdb, error)) {
+    stmt = hdb->conn->prepare(query, error);
+    Noted(hdb, stmt != nullptr, error);
+  }
   if (stmt == nullptr) {
     SetError(errorText, error);
     return nullptr;
   }
-  return new db_statement_s{std::move(stmt)};
+  return new db_statement_s{hdb, std::move(stmt)};
 }
 
 bool DBBind(db_statement_t stmt, int pos, const char *value, size_t length) {
@@ -371,7 +417,10 @@ bool DBBind(db_statement_t stmt, int pos, int64_t value) {
 
 bool DBExecute(db_statement_t stmt, char *errorText) {
   std::string error;
-  if (stmt->stmt->execute(error)) return true;
+  if (!RefusedAfterAbort(stmt->hdb, error)) {
+    if (stmt->stmt->execute(error)) return true;
+    NoteFailure(stmt->hdb, error);
+  }
   SetError(errorText, error);
   return false;
 }
@@ -379,7 +428,7 @@ bool DBExecute(db_statement_t stmt, char *errorText) {
 db_result_t DBSelectPrepared(db_statement_t stmt, char *errorText) {
   auto result = std::make_unique<db_result_s>();
   std::string error;
-  if (!stmt->stmt->select(*result, error)) {
+  if (RefusedAfterAbort(stmt->hdb, error) || !Noted(stmt->hdb, stmt->stmt->select(*result, error), error)) {
     SetError(errorText, error);
     return nullptr;
   }
@@ -389,31 +438,90 @@ db_result_t DBSelectPrepared(db_statement_t stmt, char *errorText) {
 void DBFreeStatement(db_statement_t stmt) { delete stmt; }
 
 bool DBBegin(db_handle_t hdb) {
+  // A part of an enclosing transaction that the server rolled back stays
+  // refused until DBRollbackEnclosing.
   if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kTake, hdb->lastError);
-  return hdb->conn->begin(hdb->lastError);
+  hdb->aborted = false;
+  hdb->inTransaction = hdb->conn->begin(hdb->lastError);
+  return hdb->inTransaction;
 }
+
 bool DBCommit(db_handle_t hdb) {
-  if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kRelease, hdb->lastError);
-  return hdb->conn->commit(hdb->lastError);
+  if (hdb->inTransaction && hdb->aborted) {
+    // On MySQL the statements refused since belong to no transaction yet;
+    // whatever the server holds of the new one goes.
+    if (!hdb->enclosing) {
+      std::string ignored;
+      hdb->conn->rollback(ignored);
+      hdb->inTransaction = false;
+    }
+    hdb->lastError = "the server has rolled back the transaction (" + hdb->abortReason + ")";
+    return false;
+  }
+  if (hdb->enclosing) {
+    if (hdb->conn->savepoint(SavepointCall::kRelease, hdb->lastError)) return true;
+    NoteFailure(hdb, hdb->lastError);
+    return false;
+  }
+  if (hdb->conn->commit(hdb->lastError)) {
+    hdb->inTransaction = false;
+    return true;
+  }
+  NoteFailure(hdb, hdb->lastError);
+  // Elsewhere the transaction may still be open (SQLite keeps it when the
+  // file is busy): the caller rolls it back.
+  if (hdb->aborted) hdb->inTransaction = false;
+  return false;
 }
+
 bool DBRollback(db_handle_t hdb) {
   if (hdb->enclosing) return hdb->conn->savepoint(SavepointCall::kUndo, hdb->lastError);
+  hdb->inTransaction = false;
+  hdb->aborted = false;
   return hdb->conn->rollback(hdb->lastError);
 }
+
 bool DBBeginEnclosing(db_handle_t hdb) {
+  hdb->aborted = false;
   if (!hdb->conn->begin(hdb->lastError)) return false;
   hdb->enclosing = true;
+  hdb->inTransaction = true;
   return true;
 }
+
 bool DBRollbackEnclosing(db_handle_t hdb) {
   hdb->enclosing = false;
+  hdb->inTransaction = false;
+  hdb->aborted = false;
   return hdb->conn->rollback(hdb->lastError);
 }
 bool DBBeginUnisolatedRun(db_handle_t hdb) { return hdb->conn->beginUnisolatedRun(hdb->lastError); }
 bool DBEndUnisolatedRun(db_handle_t hdb, bool keep) {
   return hdb->conn->endUnisolatedRun(keep, hdb->lastError);
 }
+
 const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
+
+const char *DBGetTransactionAbort(db_handle_t hdb) {
+  return hdb->aborted ? hdb->abortReason.c_str() : nullptr;
+}
+
+int DBGetErrorCode(db_handle_t hdb, const char *errorText) {
+  return errorText != nullptr && hdb->failureText == errorText ? hdb->failureCode : 0;
+}
+
+int64_t DBGetTransactionRows(db_handle_t hdb) { return hdb->conn->transactionRows(); }
+
+bool DBReadServerVariable(db_handle_t hdb, const char *name, std::string &value) {
+  if (hdb->engine != DB_SYNTAX_MYSQL) return false;
+  DbResultData result;
+  std::string error;
+  if (!hdb->conn->select((std::string("SELECT @@") + name).c_str(), result, error) || result.rows != 1 ||
+      result.nulls[0])
+    return false;
+  value = result.data.c_str();
+  return true;
+}
 
 String DBPrepareString(db_handle_t hdb, const char *text, int maxLength) {
   return DBPrepareStringForSyntax(hdb->engine, text, maxLength);
@@ -458,6 +566,7 @@ std::unique_ptr<DbBulkLoader> OpenRowByRowLoader(DbConnection &conn, const std::
 }
 
 struct db_bulk_s {
+  db_handle_t hdb;
   std::unique_ptr<DbBulkLoader> loader;
 };
 
@@ -465,24 +574,34 @@ db_bulk_t DBBulkBegin(db_handle_t hdb, const char *table, const char *const *col
                       char *errorText) {
   std::vector<std::string> names(columns, columns + count);
   std::string error;
-  std::unique_ptr<DbBulkLoader> loader = hdb->conn->openBulkLoader(table, names, error);
+  std::unique_ptr<DbBulkLoader> loader;
+  if (!RefusedAfterAbort(hdb, error)) {
+    loader = hdb->conn->openBulkLoader(table, names, error);
+    Noted(hdb, loader != nullptr, error);
+  }
   if (loader == nullptr) {
     SetError(errorText, error);
     return nullptr;
   }
-  return new db_bulk_s{std::move(loader)};
+  return new db_bulk_s{hdb, std::move(loader)};
 }
 
 bool DBBulkAddRow(db_bulk_t bulk, const char *const *values, const size_t *lengths, char *errorText) {
   std::string error;
-  if (bulk->loader->addRow(values, lengths, error)) return true;
+  if (!RefusedAfterAbort(bulk->hdb, error)) {
+    if (bulk->loader->addRow(values, lengths, error)) return true;
+    NoteFailure(bulk->hdb, error);
+  }
   SetError(errorText, error);
   return false;
 }
 
 bool DBBulkFinish(db_bulk_t bulk, char *errorText) {
   std::string error;
-  if (bulk->loader->finish(error)) return true;
+  if (!RefusedAfterAbort(bulk->hdb, error)) {
+    if (bulk->loader->finish(error)) return true;
+    NoteFailure(bulk->hdb, error);
+  }
   SetError(errorText, error);
   return false;
 }

@@ -172,6 +172,33 @@ const char *DBGetLastError(db_handle_t hdb);
 bool DBBeginEnclosing(db_handle_t hdb);
 // Ends the enclosing transaction, undoing everything done in it.
 bool DBRollbackEnclosing(db_handle_t hdb);
+// Some failures end the whole transaction on the server, not just the
+// statement: on MySQL/MariaDB a deadlock (also a cluster's failed
+// certification), a lock wait timeout under innodb_rollback_on_timeout,
+// a failed commit, a cluster node that is not ready; on PostgreSQL a
+// failed COMMIT (a serialization failure or deadlock found only then).
+// What was sent before is gone, and on MySQL what would follow would run
+// in a new transaction of its own. From such a failure inside DBBegin's
+// transaction until DBRollback, every statement call on the handle fails
+// without reaching the server ("not sent: ..."), and DBCommit rolls back
+// and fails: nothing sent after the failure can be committed. Returns
+// the server's error text of that failure, or null when there was none
+// since DBBegin (or since DBRollback). In an enclosing transaction the
+// whole of it is gone, and it stays so until DBRollbackEnclosing.
+const char *DBGetTransactionAbort(db_handle_t hdb);
+// The engine's own number of a failure (MySQL/MariaDB's error number)
+// when errorText is the text of the handle's last failed call; 0
+// otherwise, and on the engines that give none.
+int DBGetErrorCode(db_handle_t hdb, const char *errorText);
+// How many rows the statements since the last DBBegin have written, as
+// the engine counts them (MySQL/MariaDB); -1 on the engines that do not
+// count.
+int64_t DBGetTransactionRows(db_handle_t hdb);
+// The value of the MySQL/MariaDB server variable name (SELECT @@name);
+// false on other engines and when the server has no such variable. It
+// reads no data, so it is sent even after the server rolled back the
+// transaction.
+bool DBReadServerVariable(db_handle_t hdb, const char *name, std::string &value);
 
 // The whole quoted literal for text in the connection's dialect; the text
 // is cut to maxLength characters first unless maxLength is -1.

@@ -92,6 +92,16 @@ class DbConnection {
   virtual bool savepoint(SavepointCall call, std::string &error) {
     return execute(StandardSavepointStatement(call), error);
   }
+  // Asked at once after a call inside a transaction failed, commit
+  // included, before anything else is sent: whether the server ended the
+  // whole transaction with it rather than just the statement.
+  virtual bool failureEndedTransaction() { return false; }
+  // The engine's own number of the failure, asked at the same moment; 0
+  // when the engine gives none.
+  virtual int failureCode() { return 0; }
+  // The rows that the statements since begin have written, as the engine
+  // counts them; -1 when it does not.
+  virtual int64_t transactionRows() { return -1; }
   // Whether a cursor holds one row at a time rather than the whole result.
   virtual bool streamsRows() const { return true; }
   // See DBBeginUnisolatedRun: only a connection that isolates each

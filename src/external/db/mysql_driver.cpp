@@ -10,6 +10,10 @@
 // converts instead of rejecting some bad values (a too long text is cut
 // with a warning); the tool itself only writes values it read from a
 // database with the same schema.
+//
+// Some failures end the whole open transaction, not just the statement:
+// what was sent before is gone, and what follows runs in a new
+// transaction. The driver tells them by the server's code.
 #include <mysql.h>
 
 #include <cstring>
@@ -22,6 +26,21 @@ namespace {
 std::string Message(MYSQL *conn) {
   std::string s = mysql_error(conn);
   return s.empty() ? "unknown MySQL error" : s;
+}
+
+// A deadlock, which is also how a cluster reports a failed certification
+// or a transaction aborted for a replicated one (1213); a failed commit
+// (1180, also a cluster's writeset limit); a cluster node that is not
+// ready and takes no statement until it is (1047, "WSREP has not yet
+// prepared node for application use"); a rollback that a replication
+// plugin ordered at commit (3101); and any failed COMMIT, whatever its
+// number (a cluster's writeset size limit is 1105), unless the client
+// lost the connection and cannot know. A lock wait timeout (1205) is one
+// only under innodb_rollback_on_timeout, which the caller looks up.
+constexpr unsigned kDeadlock = 1213, kLockWaitTimeout = 1205;
+constexpr unsigned kFirstClientError = 2000, kLastClientError = 2999;
+bool AlwaysEndsTransaction(unsigned code) {
+  return code == kDeadlock || code == 1180 || code == 1047 || code == 3101;
 }
 
 std::string Quote(const char *value, size_t length) {
@@ -154,7 +173,13 @@ class MysqlConnection final : public DbConnection {
   bool execute(const char *query, std::string &error) override {
     if (!send(query, error)) return false;
     // A statement that returns rows must have them read before the next.
-    if (MYSQL_RES *res = mysql_store_result(conn_)) mysql_free_result(res);
+    MYSQL_RES *res = mysql_store_result(conn_);
+    if (res != nullptr) {
+      mysql_free_result(res);
+    } else if (mysql_errno(conn_) == 0) {
+      const my_ulonglong rows = mysql_affected_rows(conn_);
+      if (rows != static_cast<my_ulonglong>(-1)) transactionRows_ += static_cast<int64_t>(rows);
+    }
     if (mysql_errno(conn_) != 0) {
       error = Message(conn_);
       return false;
@@ -200,28 +225,54 @@ class MysqlConnection final : public DbConnection {
   // their own, which the closing COMMIT or ROLLBACK ends; in autocommit
   // mode each of them would be committed the moment it ran.
   bool begin(std::string &error) override {
+    transactionRows_ = 0;
     return execute("SET autocommit=0", error) && execute("START TRANSACTION", error);
   }
   bool commit(std::string &error) override { return endTransaction("COMMIT", error); }
   bool rollback(std::string &error) override { return endTransaction("ROLLBACK", error); }
+  bool failureEndedTransaction() override {
+    const unsigned code = static_cast<unsigned>(failureCode());
+    if (endFailure_ != 0) return code < kFirstClientError || code > kLastClientError;
+    return AlwaysEndsTransaction(code) || (code == kLockWaitTimeout && rollsBackOnTimeout());
+  }
+  int failureCode() override { return static_cast<int>(endFailure_ != 0 ? endFailure_ : mysql_errno(conn_)); }
+  int64_t transactionRows() override { return transactionRows_; }
 
  private:
   // The closing statement's error wins; autocommit is restored in any case.
   bool endTransaction(const char *statement, std::string &error) {
     bool ok = execute(statement, error);
+    const unsigned code = ok ? 0 : mysql_errno(conn_);
     std::string restoreError;
     if (!execute("SET autocommit=1", restoreError) && ok) {
       error = restoreError;
       ok = false;
     }
+    endFailure_ = code;
     return ok;
   }
+  // The setting is fixed while the server runs: read once.
+  bool rollsBackOnTimeout() {
+    if (rollbackOnTimeout_ < 0) {
+      DbResultData value;
+      std::string ignored;
+      rollbackOnTimeout_ = select("SELECT @@innodb_rollback_on_timeout", value, ignored) && value.rows == 1 &&
+                                   strcmp(value.data.c_str(), "1") == 0
+                               ? 1
+                               : 0;
+    }
+    return rollbackOnTimeout_ == 1;
+  }
   bool send(const char *query, std::string &error) {
+    endFailure_ = 0;
     if (mysql_real_query(conn_, query, strlen(query)) == 0) return true;
     error = Message(conn_);
     return false;
   }
   MYSQL *conn_;
+  unsigned endFailure_ = 0;  // the code of a failed COMMIT or ROLLBACK
+  int rollbackOnTimeout_ = -1;
+  int64_t transactionRows_ = 0;
 };
 
 bool MysqlStatement::execute(std::string &error) { return owner_->execute(text().c_str(), error); }

@@ -389,6 +389,16 @@ class PgsqlConnection final : public DbConnection {
     unisolated_ = false;
     return simple(keep ? kRunRelease : kRunUndo, error);
   }
+  // A failed statement goes back to its savepoint and leaves the
+  // transaction as it was; what ends it is a failed COMMIT (a
+  // serialization failure or deadlock found only then, a deferred
+  // constraint) or a statement whose savepoint could not be restored. In
+  // an unisolated run the run's savepoint takes a failure back.
+  bool failureEndedTransaction() override {
+    if (unisolated_ && inTransaction_) return false;
+    const PGTransactionStatusType status = PQtransactionStatus(conn_);
+    return status == PQTRANS_IDLE || status == PQTRANS_INERROR;
+  }
 
   // Straight to the server: behind a statement savepoint, whose release
   // follows, the part's savepoint would be released with it.
