@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "check/check_locks.h"
@@ -21,13 +22,24 @@ bool LockCleared() {
   return outcome == UnlockOutcome::kNotLocked || outcome == UnlockOutcome::kRemoved;
 }
 
+// The server may roll the check's transaction back on its own (a
+// deadlock, a cluster's replication conflict): nothing of the repairs is
+// kept then, and a summary or a commit would claim otherwise.
+bool CheckAborted() {
+  if (!TransactionRolledBackByServer()) return false;
+  DBRollback(DbHandle);
+  printf("Database check %s\n", "aborted");
+  return true;
+}
+
 // True when the database is left without the defects found: none were
-// found, or all were repaired and the repairs committed.
-bool FinishTransaction() {
+// found, or all were repaired and the repairs committed. A commit that
+// the server refused with a rollback sets aborted.
+bool FinishTransaction(bool &aborted) {
   if (ErrorsFound == 0) {
     printf("Database doesn't contain any errors\n");
-    DBCommit(DbHandle);
-    return true;
+    if (!DBCommit(DbHandle)) aborted = TransactionRolledBackByServer();
+    return !aborted;
   }
   printf("%d errors was found, %d errors was corrected\n", ErrorsFound, ErrorsFixed);
   printf(ErrorsFound == ErrorsFixed ? "All errors in database was fixed\n"
@@ -38,7 +50,10 @@ bool FinishTransaction() {
   }
   if (AskYesNo("Commit changes?")) {
     printf("Committing changes...\n");
-    if (!DBCommit(DbHandle)) return false;
+    if (!DBCommit(DbHandle)) {
+      aborted = TransactionRolledBackByServer();
+      return false;
+    }
     printf("Changes was successfully committed to database\n");
     return ErrorsFound == ErrorsFixed;
   }
@@ -66,17 +81,31 @@ bool RunCheckCommand() {
   // A stage that could not read what it checks leaves defects unknown.
   const int sqlErrorsAtStart = ReportedSqlErrors();
   DBBegin(DbHandle);
-  CheckZones();
-  CheckNodes();
-  CheckComponents("interface", "interfaces");
-  CheckComponents("network service", "network_services");
-  CheckClusters();
-  CheckTemplateNodeMapping();
-  CheckObjectProperties();
-  CheckEventPolicy();
-  if (CheckCollectedData) CheckDataTimestamps(counter != nullptr ? counter.get() : DbHandle);
+  const std::function<void()> checks[] = {
+      CheckZones,
+      CheckNodes,
+      [] { CheckComponents("interface", "interfaces"); },
+      [] { CheckComponents("network service", "network_services"); },
+      CheckClusters,
+      CheckTemplateNodeMapping,
+      CheckObjectProperties,
+      CheckEventPolicy,
+      [&counter] {
+        if (CheckCollectedData) CheckDataTimestamps(counter != nullptr ? counter.get() : DbHandle);
+      },
+  };
+  for (const auto &check : checks) {
+    check();
+    if (CheckAborted()) return false;
+  }
 
-  bool clean = FinishTransaction();
+  bool aborted = false;
+  const bool clean = FinishTransaction(aborted);
+  if (aborted) {
+    DBRollback(DbHandle);
+    printf("Database check %s\n", "aborted");
+    return false;
+  }
   printf("Database check %s\n", "completed");
   return clean && ReportedSqlErrors() == sqlErrorsAtStart;
 }

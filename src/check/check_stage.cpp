@@ -67,6 +67,9 @@ void EndCheckStage() {
 }
 
 bool ReportDefect(const char *format, ...) {
+  // The repairs made so far are gone with the transaction: asking for
+  // more would only pretend to repair.
+  if (TransactionRolledBackByServer()) return false;
   ErrorsFound++;
   String question;
   va_list args;

@@ -164,7 +164,7 @@ bool ReindexCollectedDataTables(ReindexKind kind) {
   const int count = DBGetNumRows(nodes.get());
   RunTableLoop([&nodes, &templates, &catalogue, catalogueRead, count](TableLoop &loop) {
     ProgressLine progress("Reindexing collected-data tables", "tables", count);
-    for (int row = 0; row < count; row++) {
+    for (int row = 0; row < count && !TransactionRolledBackByServer(); row++) {
       int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
       std::string table = "idata_" + std::to_string(id);
       if (loop.printsLine()) WriteToTerminalEx("Reindexing table %s\n", table.c_str());

@@ -20,6 +20,7 @@ int SqlErrorsReported = 0;
 // The last report, for a summary that repeats it.
 std::string LastErrorText;
 std::string LastErrorStatement;
+bool RollbackAnnounced = false;
 
 void PrintSqlErrorReport(const char *errorText, const char *statement) {
   // A row of an import or a statement of a command file can run to many
@@ -38,6 +39,20 @@ void PrintSqlErrorReport(const char *errorText, const char *statement) {
 
 }  // namespace
 
+bool TransactionRolledBackByServer() {
+  const char *reason = DbHandle != nullptr ? DBGetTransactionAbort(DbHandle) : nullptr;
+  if (reason == nullptr) {
+    RollbackAnnounced = false;
+    return false;
+  }
+  if (!RollbackAnnounced) {
+    RollbackAnnounced = true;
+    printf("ERROR: the transaction was rolled back by the server: %s\n", reason);
+    fflush(stdout);
+  }
+  return true;
+}
+
 int ReportedSqlErrors() { return SqlErrorsReported; }
 
 void ReportSqlError(const char *errorText, const char *statement) {
@@ -45,6 +60,7 @@ void ReportSqlError(const char *errorText, const char *statement) {
   LastErrorText = errorText;
   LastErrorStatement = statement;
   PrintSqlErrorReport(errorText, statement);
+  TransactionRolledBackByServer();
 }
 
 void RepeatLastSqlErrorReport() {
@@ -54,6 +70,7 @@ void RepeatLastSqlErrorReport() {
 bool ExecSql(const char *statement) { return *statement == 0 || SendSql(statement, QueryEcho::kTraced); }
 
 bool SendSql(const char *statement, QueryEcho echo, std::string *failure) {
+  if (TransactionRolledBackByServer()) return false;
   StatementWatch *watch = ArmedStatementWatch();
   if (watch != nullptr) switch (watch->beforeSending(statement)) {
       case StatementWatch::Verdict::kSend: break;
@@ -84,6 +101,7 @@ namespace {
 template <typename ResultT>
 ResultT TracedSelect(const char *query, ResultT (*select)(db_handle_t, const char *, char *),
                      std::string *failure = nullptr, db_handle_t handle = DbHandle) {
+  if (handle == DbHandle && TransactionRolledBackByServer()) return nullptr;
   TraceSql(query);
   char errorText[DBDRV_MAX_ERROR_TEXT];
   ResultT result = select(handle, query, errorText);

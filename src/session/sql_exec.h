@@ -39,6 +39,15 @@ void TraceSql(const char *statement);
 // character boundary, and then how long the whole statement was.
 constexpr size_t kReportedStatementBytes = 4096;
 void ReportSqlError(const char *errorText, const char *statement);
+// True once the server has rolled back the command's whole transaction
+// (DBGetTransactionAbort: a deadlock, a cluster's failed certification,
+// ...): the work sent in it is gone, not one statement. The first time
+// it finds so it prints that the transaction was rolled back by the
+// server and the server's reason; every failure report asks it. From
+// then on the statement routines send nothing (they fail without a
+// report) until the command has rolled back, and the command stops and
+// reports failure, never success.
+bool TransactionRolledBackByServer();
 // How many failed statements have been reported since the process began:
 // a caller that goes on after a failure can still tell that its work was
 // incomplete.

@@ -114,7 +114,9 @@ bool LoadStage(sqlite3 *file, const std::string &table, EmptiedNulls &emptied) {
     return false;
   }
   if (DBCommit(DbHandle)) return true;
-  printf("ERROR: cannot commit transaction (%s)\n", DBGetLastError(DbHandle));
+  if (!TransactionRolledBackByServer())
+    printf("ERROR: cannot commit transaction (%s)\n", DBGetLastError(DbHandle));
+  DBRollback(DbHandle);
   return false;
 }
 

@@ -82,7 +82,9 @@ bool ImportInOneTransaction(sqlite3 *file, EmptiedNulls &emptied) {
   }
   bool loaded = ReplaceContent(file, templates, emptied);
   if (loaded && DBCommit(DbHandle)) return true;
-  if (loaded) printf("ERROR: cannot commit transaction (%s)\n", DBGetLastError(DbHandle));
+  // A commit the server refused with a rollback of its own says so.
+  if (loaded && !TransactionRolledBackByServer())
+    printf("ERROR: cannot commit transaction (%s)\n", DBGetLastError(DbHandle));
   // After a refused COMMIT too: SQLite keeps the transaction open when
   // the file is busy.
   if (DBRollback(DbHandle))

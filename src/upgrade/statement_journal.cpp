@@ -231,6 +231,13 @@ StatementWatch::Verdict StepJournal::beforeSending(const char *statement) {
 
 bool StepJournal::afterSending(const char *statement, bool ok) {
   if (ok || !IsSchemaStatement(statement)) return ok;
+  // The statement's implicit commit failed (a cluster's replication
+  // conflict) and the server rolled back what came before it, the row
+  // written for it too: the row in the database is the one last
+  // committed, and it is true as it stands. Its in-flight statement may
+  // well be applied; marking it otherwise would have a rerun send it as
+  // a new one.
+  if (DBGetTransactionAbort(DbHandle) != nullptr) return false;
   int code = 0;
   if (position_.unit == applied_.unit && position_.statement == inFlight_ && FailedAsAlreadyApplied(&code)) {
     printf(

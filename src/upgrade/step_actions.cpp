@@ -1,5 +1,6 @@
 // The step rule lives here and nowhere else: an action, or a statement of
-// a conversion, that fails ends the step unless IgnoreSqlErrors is set.
+// a conversion, that fails ends the step unless IgnoreSqlErrors is set,
+// and the server rolling back the step's transaction ends it always.
 #include "upgrade/step_actions.h"
 
 #include "session/ask.h"
@@ -55,9 +56,10 @@ bool RunAction(const step::Action &action) {
 bool RunActions(std::span<const step::Action> actions) {
   for (const step::Action &action : actions) {
     if (!EnterStepAction(std::holds_alternative<step::Question>(action))) continue;
-    bool ok = RunAction(action) || IgnoreSqlErrors;
+    bool ok = (RunAction(action) || IgnoreSqlErrors) && !TransactionRolledBackByServer();
     LeaveStepAction(ok);
-    if (!ok) return false;
+    // The action's end may commit, and the server may refuse that too.
+    if (!ok || TransactionRolledBackByServer()) return false;
   }
   return true;
 }
@@ -73,7 +75,11 @@ const char *DialectText(const step::PerDialect &action) {
   }
 }
 
-bool StepSql(const char *statement) { return ExecSql(statement) || IgnoreSqlErrors; }
+// -X goes past a failed statement, never past the server rolling back
+// the step's transaction.
+bool StepSql(const char *statement) {
+  return ExecSql(statement) || (IgnoreSqlErrors && !TransactionRolledBackByServer());
+}
 
 TableLoop::OnFailure StepRule() {
   return IgnoreSqlErrors ? TableLoop::OnFailure::kReported : TableLoop::OnFailure::kEnds;
@@ -81,6 +87,6 @@ TableLoop::OnFailure StepRule() {
 
 Result StepSelect(const char *query, bool *goOn) {
   Result result(SelectSql(query));
-  *goOn = result != nullptr || IgnoreSqlErrors;
+  *goOn = result != nullptr || (IgnoreSqlErrors && !TransactionRolledBackByServer());
   return result;
 }

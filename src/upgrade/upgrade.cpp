@@ -24,9 +24,13 @@ bool IsLocked() {
 // Runs the step in the open transaction, under its journal where the
 // dialect needs one. Returns false when the step must be rolled back.
 bool RunStep(const UpgradeStep &step, int version) {
-  if (!UpgradeNeedsJournal()) return RunUpgradeStep(step, version) != 0;
+  if (!UpgradeNeedsJournal()) return RunUpgradeStep(step, version) != 0 && !TransactionRolledBackByServer();
   StepJournal journal(version, step.to);
-  return journal.open() && RunUpgradeStep(step, version) != 0 && journal.close();
+  // A step that went on past a failure (-X) cannot go past the server
+  // rolling back its transaction: what it did since its last schema
+  // statement is gone.
+  return journal.open() && RunUpgradeStep(step, version) != 0 && !TransactionRolledBackByServer() &&
+         journal.close();
 }
 
 }  // namespace
@@ -81,6 +85,9 @@ ChainRun RunUpgradeChain(int version, int target) {
     } else if (!DBCommit(DbHandle)) {
       // The engine has undone the step; going on would run it again.
       ReportSqlError(DBGetLastError(DbHandle), "COMMIT");
+      // The server may have refused it with a rollback; nothing is to be
+      // sent in that transaction any more.
+      DBRollback(DbHandle);
       ok = false;
     }
     if (!ok) {

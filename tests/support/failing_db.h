@@ -34,6 +34,12 @@ struct FaultPlan {
   bool diesAfter = false;
   // COMMIT rolls back instead (and succeeds).
   bool commitRollsBack = false;
+  // The chosen statement fails as a commit that the server refuses with a
+  // rollback of the whole transaction (a cluster's failed certification,
+  // reported as a deadlock): what the transaction held is rolled back and
+  // the failure ends the transaction. Chosen at a schema statement, it is
+  // the commit that the statement makes first that fails.
+  bool abortsTransaction = false;
   // Called just before COMMIT, while the transaction still holds what it
   // took (locks, for one).
   std::function<void()> beforeCommit;
@@ -129,6 +135,11 @@ class FailingConnection final : public DbConnection {
       return true;
     }
     error = "injected failure";
+    if (plan_->abortsTransaction) {
+      DBRollback(inner_);
+      abortInjected_ = true;
+      error = "Deadlock found when trying to get lock; try restarting transaction";
+    }
     return false;
   }
 
@@ -176,7 +187,11 @@ class FailingConnection final : public DbConnection {
     }
     return std::make_unique<Statement>(*this, statement, query);
   }
+  bool failureEndedTransaction() override {
+    return abortInjected_ || DBGetTransactionAbort(inner_) != nullptr;
+  }
   bool begin(std::string &error) override {
+    abortInjected_ = false;
     if (!alive(error)) return false;
     plan_->statements.clear();
     inTransaction_ = true;
@@ -190,6 +205,7 @@ class FailingConnection final : public DbConnection {
     return lastErrorCall(plan_->commitRollsBack ? DBRollback(inner_) : DBCommit(inner_), error);
   }
   bool rollback(std::string &error) override {
+    abortInjected_ = false;
     if (!alive(error)) return false;
     plan_->rollbacks++;
     inTransaction_ = false;
@@ -220,6 +236,7 @@ class FailingConnection final : public DbConnection {
   bool inTransaction_ = false;
   bool dying_ = false;
   bool dead_ = false;
+  bool abortInjected_ = false;
   char errorText_[DBDRV_MAX_ERROR_TEXT] = "";
 };
 
