@@ -8,6 +8,7 @@
 
 #include "external/terminal.h"
 #include "session/globals.h"
+#include "session/server_refusal.h"
 #include "session/statement_watch.h"
 
 void TraceSql(const char *statement) {
@@ -49,6 +50,7 @@ bool TransactionRolledBackByServer() {
     RollbackAnnounced = true;
     printf("ERROR: the transaction was rolled back by the server: %s\n", reason);
     fflush(stdout);
+    ExplainServerRefusal(reason);
   }
   return true;
 }
@@ -60,6 +62,7 @@ void ReportSqlError(const char *errorText, const char *statement) {
   LastErrorText = errorText;
   LastErrorStatement = statement;
   PrintSqlErrorReport(errorText, statement);
+  ExplainServerRefusal(errorText);
   TransactionRolledBackByServer();
 }
 

@@ -64,10 +64,15 @@ int Wait(pid_t pid) {
 
 }  // namespace
 
-OwnMariadb::OwnMariadb() {
+OwnMariadb::OwnMariadb(Kind kind) {
   const passwd *mysql = getpwnam("mysql");
   if (geteuid() != 0 || mysql == nullptr) {
     error_ = "needs root and the system user mysql";
+    return;
+  }
+  const char provider[] = "/usr/lib/galera/libgalera_smm.so";
+  if (kind == Kind::kGaleraNode && access(provider, R_OK) != 0) {
+    error_ = std::string("needs the Galera provider ") + provider;
     return;
   }
   directory_ = TempDir();
@@ -86,11 +91,24 @@ OwnMariadb::OwnMariadb() {
     return;
   }
   const std::string port = FreePort();
-  pid_ = Spawn({"mariadbd", "--no-defaults", "--user=mysql", "--datadir=" + data, "--port=" + port,
-                "--bind-address=127.0.0.1", "--socket=" + directory_ + "/server.sock", "--skip-grant-tables",
-                "--innodb-buffer-pool-size=32M", "--innodb-flush-log-at-trx-commit=2",
-                "--character-set-server=utf8mb4", "--skip-name-resolve"},
-               log);
+  std::vector<std::string> args = {"mariadbd",
+                                   "--no-defaults",
+                                   "--user=mysql",
+                                   "--datadir=" + data,
+                                   "--port=" + port,
+                                   "--bind-address=127.0.0.1",
+                                   "--socket=" + directory_ + "/server.sock",
+                                   "--skip-grant-tables",
+                                   "--innodb-buffer-pool-size=32M",
+                                   "--innodb-flush-log-at-trx-commit=2",
+                                   "--character-set-server=utf8mb4",
+                                   "--skip-name-resolve"};
+  if (kind == Kind::kGaleraNode)
+    args.insert(args.end(), {"--wsrep-on=ON", std::string("--wsrep-provider=") + provider,
+                             "--wsrep-cluster-address=gcomm://", "--wsrep-new-cluster", "--binlog-format=ROW",
+                             "--innodb-autoinc-lock-mode=2",
+                             "--wsrep-provider-options=gmcast.listen_addr=tcp://127.0.0.1:" + FreePort()});
+  pid_ = Spawn(args, log);
   db_driver_t driver = DBLoadDriver("mysql", ("port=" + port).c_str(), false, nullptr, nullptr);
   for (int i = 0; i < 300 && pid_ > 0 && port_.empty(); i++) {
     char errorText[DBDRV_MAX_ERROR_TEXT];

@@ -2,7 +2,8 @@
 // loopback port, for what a test may not do to the shared servers (make
 // one read-only). It runs without grant tables, so every account has
 // every privilege, SUPER among them. Needs root (the server runs as the
-// system user mysql).
+// system user mysql). As a one-node Galera cluster it has the cluster's
+// settings too (wsrep_mode, wsrep_max_ws_rows, ...) for SET GLOBAL.
 #pragma once
 
 #include <sys/types.h>
@@ -13,9 +14,10 @@ namespace tvtest {
 
 class OwnMariadb {
  public:
+  enum class Kind { kSingle, kGaleraNode };
   // Installs and starts the server; port() is empty when that failed
   // (the reason in error()).
-  OwnMariadb();
+  explicit OwnMariadb(Kind kind = Kind::kSingle);
   // Stops the server and removes its directory.
   ~OwnMariadb();
   OwnMariadb(const OwnMariadb &) = delete;
