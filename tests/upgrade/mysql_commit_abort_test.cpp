@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "baseline.h"
 #include "catalogue.h"
 #include "fixtures.h"
 #include "start_versions.h"
 #include "support/failing_db.h"
+#include "support/test_db.h"
 #include "upgrade/steps.h"
 
 namespace {
@@ -94,6 +96,57 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
       if (HasFailure()) return;
     }
   }
+}
+
+// A writer on Galera node 2 changes alarms that 17 -> 18 on node 1 has
+// updated in its open transaction: the cluster aborts the step's
+// transaction for the replicated write, and the schema statement that
+// follows fails with it. The step's updates since its last schema
+// statement are gone, node 2's write stays, and the rerun finishes the
+// step from where its journal says, the column already added included.
+TEST(MysqlCommitAbort, WriterOnAnotherClusterNodeDuringAStep) {
+  if (std::string missing = upgradetest::MissingStepBetween(14, 18); !missing.empty())
+    GTEST_SKIP() << missing;
+  auto db = tvtest::OpenOnGaleraOrSkip();
+  if (!db) return;
+  db->makeCurrent();
+  std::string error;
+  ASSERT_TRUE(upgradetest::LoadBaseline(error) && upgradetest::AddBaselineNodes(kNodes, error) &&
+              upgradetest::AddBaselineLogs({.eventLogRows = 10, .alarms = 5}, error))
+      << error;
+  upgradetest::UpgradeTo(*db, 17);
+  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 17);
+  const std::string sources = db->rows("SELECT alarm_id,source_event_id FROM alarms ORDER BY 1");
+  auto node2 = db->reachedOn(tvtest::GaleraPorts()[1]), node1 = db->reachedOn(tvtest::GaleraPorts()[0]);
+  ASSERT_TRUE(node2 && node1);
+  node1->exec("SET SESSION wsrep_sync_wait=1");
+
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  plan->failWhen = [&](const std::string &s) {
+    if (s == "ALTER TABLE alarms DROP COLUMN source_event_id") {
+      node2->exec("UPDATE alarms SET message=CONCAT(message,' (node 2)') WHERE alarm_id=1");
+      EXPECT_EQ(node1->value("SELECT count(*) FROM alarms WHERE message LIKE '% (node 2)'"), "1");
+    }
+    return false;
+  };
+  std::string out;
+  {
+    FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+    out = upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), 18);
+  }
+  EXPECT_NE(out.find("ERROR: the transaction was rolled back by the server: Deadlock found"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(out.ends_with("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
+      << out;
+  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 17) << out;
+  EXPECT_EQ(db->value("SELECT count(*) FROM alarms WHERE source_event_code IS NOT NULL"), "0") << out;
+
+  out = upgradetest::UpgradeOutput(*db, 18);
+  EXPECT_EQ(out.find("SQL query failed"), std::string::npos) << out;
+  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 18) << out;
+  EXPECT_EQ(db->rows("SELECT alarm_id,source_event_code FROM alarms ORDER BY 1"), sources);
+  EXPECT_EQ(db->value("SELECT count(*) FROM alarms WHERE message LIKE '% (node 2)'"), "1");
 }
 
 }  // namespace
