@@ -14,6 +14,7 @@
 #include "check/check_stage.h"
 #include "session/commands.h"
 #include "support/failing_db.h"
+#include "support/own_mariadb.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 
@@ -62,9 +63,9 @@ std::string RerunCheck(tvtest::TestDatabase &db) {
   return testing::internal::GetCapturedStdout();
 }
 
-void ExpectAbortedAndNothingKept(tvtest::TestDatabase &db, const std::string &out) {
-  EXPECT_NE(out.find("ERROR: the transaction was rolled back by the server: Deadlock found"),
-            std::string::npos)
+void ExpectAbortedAndNothingKept(tvtest::TestDatabase &db, const std::string &out,
+                                 const std::string &reason = "Deadlock found") {
+  EXPECT_NE(out.find("ERROR: the transaction was rolled back by the server: " + reason), std::string::npos)
       << out;
   EXPECT_TRUE(out.ends_with("Database check aborted\n")) << out;
   for (const char *claim : {"successfully committed", "errors was found", "was corrected"})
@@ -136,6 +137,41 @@ TEST(CheckServerRollback, WriterOnAnotherClusterNode) {
 }
 
 }  // namespace
+
+// A lock wait timeout ends the whole transaction only on a server that
+// runs with innodb_rollback_on_timeout (an option of its start); without
+// it the timeout undoes one repair, and the check goes on and commits
+// the others.
+TEST(CheckServerRollback, LockWaitTimeoutEndsTheTransactionOnlyUnderRollbackOnTimeout) {
+  for (const bool rollsBack : {true, false}) {
+    SCOPED_TRACE(rollsBack ? "innodb_rollback_on_timeout=ON" : "innodb_rollback_on_timeout=OFF");
+    tvtest::OwnMariadb server(tvtest::OwnMariadb::Kind::kSingle,
+                              {"--innodb-lock-wait-timeout=1",
+                               std::string("--innodb-rollback-on-timeout=") + (rollsBack ? "ON" : "OFF")});
+    if (!tvtest::ConfiguredOrSkip(!server.port().empty(), "a MariaDB of the test's own: " + server.error()))
+      return;
+    std::string error;
+    auto db = tvtest::TestDatabase::CreateOn("mysql", server.port(), error);
+    ASSERT_TRUE(db) << error;
+    ASSERT_TRUE(db->initSchema());
+    AddInvalidTimestamps(*db);
+    auto other = db->reachedOn(server.port());
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(DBBegin(other->handle()));
+    other->exec("UPDATE object_properties SET comments='other' WHERE object_id=1002");
+    const std::string out = CheckWithConflict(*db, [] {});
+    DBRollback(other->handle());
+    if (rollsBack) {
+      ExpectAbortedAndNothingKept(*db, out, "Lock wait timeout exceeded");
+      continue;
+    }
+    EXPECT_NE(out.find("SQL query failed (Lock wait timeout exceeded"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 errors was found, 1 errors was corrected\n"), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("Changes was successfully committed to database\nDatabase check completed\n"))
+        << out;
+    EXPECT_EQ(db->value("SELECT count(*) FROM object_properties WHERE last_modified=0"), "1") << out;
+  }
+}
 
 // PostgreSQL goes back to a failed statement's savepoint and keeps the
 // transaction; what it refuses at COMMIT (a serialization failure found

@@ -64,7 +64,7 @@ int Wait(pid_t pid) {
 
 }  // namespace
 
-OwnMariadb::OwnMariadb(Kind kind) {
+OwnMariadb::OwnMariadb(Kind kind, const std::vector<std::string> &options) {
   const passwd *mysql = getpwnam("mysql");
   if (geteuid() != 0 || mysql == nullptr) {
     error_ = "needs root and the system user mysql";
@@ -108,6 +108,7 @@ OwnMariadb::OwnMariadb(Kind kind) {
                              "--wsrep-cluster-address=gcomm://", "--wsrep-new-cluster", "--binlog-format=ROW",
                              "--innodb-autoinc-lock-mode=2",
                              "--wsrep-provider-options=gmcast.listen_addr=tcp://127.0.0.1:" + FreePort()});
+  args.insert(args.end(), options.begin(), options.end());
   pid_ = Spawn(args, log);
   db_driver_t driver = DBLoadDriver("mysql", ("port=" + port).c_str(), false, nullptr, nullptr);
   for (int i = 0; i < 300 && pid_ > 0 && port_.empty(); i++) {

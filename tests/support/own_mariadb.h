@@ -9,15 +9,17 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace tvtest {
 
 class OwnMariadb {
  public:
   enum class Kind { kSingle, kGaleraNode };
-  // Installs and starts the server; port() is empty when that failed
+  // Installs and starts the server, with the server options given
+  // ("--innodb-rollback-on-timeout=ON"); port() is empty when that failed
   // (the reason in error()).
-  explicit OwnMariadb(Kind kind = Kind::kSingle);
+  explicit OwnMariadb(Kind kind = Kind::kSingle, const std::vector<std::string> &options = {});
   // Stops the server and removes its directory.
   ~OwnMariadb();
   OwnMariadb(const OwnMariadb &) = delete;
