@@ -15,8 +15,10 @@
 #include "baseline.h"
 #include "catalogue.h"
 #include "fixtures.h"
+#include "session/globals.h"
 #include "start_versions.h"
 #include "support/failing_db.h"
+#include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
 
@@ -96,6 +98,34 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
       if (HasFailure()) return;
     }
   }
+}
+
+// -X goes on past a failed statement, never past the server rolling the
+// step's transaction back.
+TEST(MysqlCommitAbort, IgnoringErrorsDoesNotGoPastTheRollback) {
+  if (std::string missing = upgradetest::MissingStep(17); !missing.empty()) GTEST_SKIP() << missing;
+  auto db = upgradetest::DatabaseAtStart("mysql", 17, kNodes);
+  auto reference = upgradetest::DatabaseAtStart("mysql", 17, kNodes);
+  if (!db || !reference) return;
+  upgradetest::UpgradeTo(*reference, 18);
+  tvtest::ScopedOptions options;
+  IgnoreSqlErrors = true;
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  plan->abortsTransaction = true;
+  plan->failWhen = [seen = 0](const std::string &s) mutable { return Commits(s) && ++seen == 3; };
+  std::string out;
+  {
+    FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+    out = upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), 18);
+  }
+  ASSERT_FALSE(plan->failed.empty()) << out;
+  EXPECT_TRUE(out.ends_with("Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
+      << out;
+  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 17) << out;
+  IgnoreSqlErrors = false;
+  out = upgradetest::UpgradeOutput(*db, 18);
+  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 18) << out;
+  ExpectSameAs(*db, *reference);
 }
 
 // A writer on Galera node 2 changes alarms that 17 -> 18 on node 1 has
