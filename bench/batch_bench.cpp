@@ -16,24 +16,18 @@
 #include <fstream>
 #include <string>
 
+#include "timed_command.h"
+
 namespace {
 
-double Run(const std::string &command) {
-  auto start = std::chrono::steady_clock::now();
-  int rc = system(command.c_str());
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (rc != 0) {
-    fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
-    exit(1);
-  }
-  return seconds;
-}
+using bench::TimedCommand;
 
 // A database that the tool takes for an SQLite one at the current
 // version, with the table the statements fill.
 void MakeDatabase(const std::string &path) {
   std::filesystem::remove(path);
-  Run("sqlite3 " + path +
+  TimedCommand(
+      "sqlite3 " + path +
       " \"CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,"
       "PRIMARY KEY(var_name));INSERT INTO metadata VALUES ('SchemaVersion','245'),('Syntax','SQLITE');"
       "CREATE TABLE config (var_name varchar(63) not null,var_value varchar(2000),PRIMARY KEY(var_name));"
@@ -75,13 +69,14 @@ int main(int argc, char **argv) {
       std::string(TVDBMGR_BINARY) + " -c " + dir + "/tvdbmgr.conf batch " + file + " >/dev/null";
   for (int round = 1; round <= kRounds; round++) {
     MakeDatabase(db);
-    Report("tvdbmgr batch (a commit per statement)", Run(tool), statements);
+    Report("tvdbmgr batch (a commit per statement)", TimedCommand(tool), statements);
     MakeDatabase(db);
-    Report("sqlite3 shell (a commit per statement)", Run("sqlite3 " + db + " < " + file + " >/dev/null"),
-           statements);
+    Report("sqlite3 shell (a commit per statement)",
+           TimedCommand("sqlite3 " + db + " < " + file + " >/dev/null"), statements);
   }
   MakeDatabase(db);
-  Report("sqlite3 shell (one transaction)", Run("sqlite3 " + db + " < " + whole + " >/dev/null"), statements);
+  Report("sqlite3 shell (one transaction)", TimedCommand("sqlite3 " + db + " < " + whole + " >/dev/null"),
+         statements);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -23,18 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "timed_command.h"
+
 namespace {
 
-double Run(const std::string &command) {
-  auto start = std::chrono::steady_clock::now();
-  int rc = system(command.c_str());
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (rc != 0) {
-    fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
-    exit(1);
-  }
-  return seconds;
-}
+using bench::TimedCommand;
 
 const int kRounds = 3;
 
@@ -114,20 +107,20 @@ std::string FreshTarget(const std::string &engine, const std::string &dir, const
   }
   fclose(conf);
   if (engine == "pgsql")
-    Run(Psql() + "-d tvtest -c 'DROP DATABASE IF EXISTS " + name + "' -c \"CREATE DATABASE " + name +
-        " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0\"");
+    TimedCommand(Psql() + "-d tvtest -c 'DROP DATABASE IF EXISTS " + name + "' -c \"CREATE DATABASE " + name +
+                 " ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0\"");
   if (engine == "mysql")
-    Run(Mariadb() + "-e 'DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name +
-        " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin'");
-  Run(tool + " -c " + config + " init " + sqlDir + "/dbinit_" + engine + ".sql >/dev/null");
+    TimedCommand(Mariadb() + "-e 'DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name +
+                 " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin'");
+  TimedCommand(tool + " -c " + config + " init " + sqlDir + "/dbinit_" + engine + ".sql >/dev/null");
   return config;
 }
 
 void DropTarget(const std::string &engine, const std::string &name) {
   // Without FORCE: it would also have to end autovacuum workers, which
   // only a superuser may; a plain DROP waits for them to leave.
-  if (engine == "pgsql") Run(Psql() + "-d tvtest -c 'DROP DATABASE " + name + "'");
-  if (engine == "mysql") Run(Mariadb() + "-e 'DROP DATABASE " + name + "'");
+  if (engine == "pgsql") TimedCommand(Psql() + "-d tvtest -c 'DROP DATABASE " + name + "'");
+  if (engine == "mysql") TimedCommand(Mariadb() + "-e 'DROP DATABASE " + name + "'");
 }
 
 // Imports file into a fresh database of engine, kRounds times with this
@@ -140,11 +133,12 @@ void BenchImport(const std::string &engine, const std::string &file, const std::
   std::vector<double> times, baseTimes;
   for (int round = 0; round < kRounds; round++) {
     std::string config = FreshTarget(engine, dir, name);
-    times.push_back(Run(timeRss + tool + " -f -c " + config + " import " + file + " >/dev/null"));
+    times.push_back(TimedCommand(timeRss + tool + " -f -c " + config + " import " + file + " >/dev/null"));
     Report(("tvdbmgr import (file -> " + engine + ")").c_str(), times.back(), rows);
     if (baseline.empty()) continue;
     config = FreshTarget(engine, dir, name);
-    baseTimes.push_back(Run(timeRss + baseline + " -f -c " + config + " import " + file + " >/dev/null"));
+    baseTimes.push_back(
+        TimedCommand(timeRss + baseline + " -f -c " + config + " import " + file + " >/dev/null"));
     Report(("baseline import (file -> " + engine + ")").c_str(), baseTimes.back(), rows);
   }
   Report(("median: tvdbmgr import into " + engine).c_str(), Median(times), rows);
@@ -194,24 +188,24 @@ int main(int argc, char **argv) {
   fprintf(conf, "DBDriver = sqlite\nDBName = %s/src.db\n", dir.c_str());
   fclose(conf);
 
-  Run(tool + " -c " + dir + "/src.conf init " + sqlDir + "/dbinit_sqlite.sql >/dev/null");
+  TimedCommand(tool + " -c " + dir + "/src.conf init " + sqlDir + "/dbinit_sqlite.sql >/dev/null");
   Fill(dir + "/src.db", rows, nodes);
   printf("%ld collected-data rows in %ld node tables\n", rows, nodes);
   fflush(stdout);
 
   const std::string timeRss = "/usr/bin/time -f '    max RSS %M KB' ";
   if (importOnly) {
-    Run(tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null");
+    TimedCommand(tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null");
   } else {
     // The two take turns, so that a slow spell of the machine hits both;
     // the medians are compared.
     std::vector<double> exportTimes, dumpTimes;
     for (int round = 0; round < kRounds; round++) {
       exportTimes.push_back(
-          Run(timeRss + tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null"));
+          TimedCommand(timeRss + tool + " -c " + dir + "/src.conf export " + dir + "/out.db >/dev/null"));
       Report("tvdbmgr export (SQLite -> file)", exportTimes.back(), rows);
       std::filesystem::remove(dir + "/dump.db");
-      dumpTimes.push_back(Run("sqlite3 " + dir + "/src.db .dump | sqlite3 " + dir + "/dump.db"));
+      dumpTimes.push_back(TimedCommand("sqlite3 " + dir + "/src.db .dump | sqlite3 " + dir + "/dump.db"));
       Report("sqlite3 .dump | sqlite3", dumpTimes.back(), rows);
     }
     const double exportTime = Median(exportTimes), dumpTime = Median(dumpTimes);
@@ -225,11 +219,12 @@ int main(int argc, char **argv) {
   if (!importOnly) {
     // The same rows and the same table with its index, loaded by psql.
     FreshTarget("pgsql", dir, pgdb);
-    Run("sqlite3 -csv " + dir + "/out.db 'SELECT * FROM idata_1' > " + dir + "/rows.csv");
-    Run(psql + "-d " + pgdb +
+    TimedCommand("sqlite3 -csv " + dir + "/out.db 'SELECT * FROM idata_1' > " + dir + "/rows.csv");
+    TimedCommand(
+        psql + "-d " + pgdb +
         " -c 'CREATE TABLE copy_1 (item_id integer not null,idata_timestamp integer not null,"
         "idata_value varchar(255) null)' -c 'CREATE INDEX idx_copy_1 ON copy_1(idata_timestamp,item_id)'");
-    double copyTime = Run(psql + "-d " + pgdb + " -c '\\copy copy_1 FROM " + dir + "/rows.csv CSV'");
+    double copyTime = TimedCommand(psql + "-d " + pgdb + " -c '\\copy copy_1 FROM " + dir + "/rows.csv CSV'");
     Report("psql \\copy of the same rows (indexed table)", copyTime, rows);
     DropTarget("pgsql", pgdb);
   }

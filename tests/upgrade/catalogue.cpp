@@ -186,4 +186,13 @@ std::string StateDifferences(const DatabaseState &before, const DatabaseState &a
   return out;
 }
 
+void ExpectSameAsReference(tvtest::TestDatabase &db, tvtest::TestDatabase &reference) {
+  const DatabaseState state = TakeState(db), expected = TakeState(reference);
+  EXPECT_EQ(state.version, expected.version);
+  EXPECT_EQ(CatalogueDifferences(state.catalogue, expected.catalogue), "");
+  const auto rows = RowsWithoutGeneratedValues(state);
+  for (const auto &[table, expectedRows] : RowsWithoutGeneratedValues(expected))
+    EXPECT_EQ(rows.count(table) ? rows.at(table) : "<no table>", expectedRows) << table;
+}
+
 }  // namespace upgradetest

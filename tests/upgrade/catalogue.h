@@ -55,6 +55,11 @@ std::string WithoutGeneratedValues(const std::string &text);
 // out: what two runs of the same upgrade share.
 std::map<std::string, std::string> RowsWithoutGeneratedValues(const DatabaseState &state);
 
+// Adds a test failure for every way db differs from reference, a
+// database that took the same steps without faults: the version, the
+// catalogue, and the rows of each table but for generated values.
+void ExpectSameAsReference(tvtest::TestDatabase &db, tvtest::TestDatabase &reference);
+
 // Table names of the database, lower case, sorted.
 std::set<std::string> TableNames(tvtest::TestDatabase &db);
 

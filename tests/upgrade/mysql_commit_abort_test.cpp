@@ -39,16 +39,6 @@ bool Commits(const std::string &s) {
   return s == "COMMIT";
 }
 
-void ExpectSameAs(tvtest::TestDatabase &db, tvtest::TestDatabase &reference) {
-  const upgradetest::DatabaseState state = upgradetest::TakeState(db),
-                                   expected = upgradetest::TakeState(reference);
-  EXPECT_EQ(state.version, expected.version);
-  EXPECT_EQ(upgradetest::CatalogueDifferences(state.catalogue, expected.catalogue), "");
-  const auto rows = upgradetest::RowsWithoutGeneratedValues(state);
-  for (const auto &[table, expectedRows] : upgradetest::RowsWithoutGeneratedValues(expected))
-    EXPECT_EQ(rows.count(table) ? rows.at(table) : "<no table>", expectedRows) << table;
-}
-
 // 17 -> 18 adds columns between data statements and rebuilds a table;
 // with TVDBMGR_FULL_MATRIX=1 also 52 -> 53, a procedure with per-node
 // work, and 100 -> 214, a bridge that replays other steps.
@@ -94,7 +84,7 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
       out = upgradetest::UpgradeOutput(*db, to);
       EXPECT_EQ(out.find("SQL query failed"), std::string::npos) << plan->failed << "\n" << out;
       ASSERT_EQ(DBGetSchemaVersion(db->handle()), to) << plan->failed << "\n" << out;
-      ExpectSameAs(*db, *reference);
+      upgradetest::ExpectSameAsReference(*db, *reference);
       if (HasFailure()) return;
     }
   }
@@ -125,7 +115,7 @@ TEST(MysqlCommitAbort, IgnoringErrorsDoesNotGoPastTheRollback) {
   IgnoreSqlErrors = false;
   out = upgradetest::UpgradeOutput(*db, 18);
   ASSERT_EQ(DBGetSchemaVersion(db->handle()), 18) << out;
-  ExpectSameAs(*db, *reference);
+  upgradetest::ExpectSameAsReference(*db, *reference);
 }
 
 // A writer on Galera node 2 changes alarms that 17 -> 18 on node 1 has

@@ -115,16 +115,6 @@ void FailAndResume(tvtest::TestDatabase &db, tvtest::TestDatabase &reference, in
   EXPECT_EQ(out.find("SQL query failed"), std::string::npos) << out;
 }
 
-void ExpectSameAs(tvtest::TestDatabase &db, tvtest::TestDatabase &reference) {
-  const upgradetest::DatabaseState state = upgradetest::TakeState(db),
-                                   expected = upgradetest::TakeState(reference);
-  EXPECT_EQ(state.version, expected.version);
-  EXPECT_EQ(upgradetest::CatalogueDifferences(state.catalogue, expected.catalogue), "");
-  const auto rows = upgradetest::RowsWithoutGeneratedValues(state);
-  for (const auto &[table, expectedRows] : upgradetest::RowsWithoutGeneratedValues(expected))
-    EXPECT_EQ(rows.count(table) ? rows.at(table) : "<no table>", expectedRows) << table;
-}
-
 struct Segment {
   int from;
   int to;
@@ -146,7 +136,7 @@ TEST_P(MysqlResume, EveryStepOfTheMainLineFinishesOnRerun) {
        version = FindUpgradeStep(version)->to)
     FailAndResume(*db, *reference, version);
   if (HasFatalFailure()) return;
-  ExpectSameAs(*db, *reference);
+  upgradetest::ExpectSameAsReference(*db, *reference);
   EXPECT_EQ(upgradetest::TableNames(*db).count(kJournalTable), 0u);
 }
 
@@ -185,7 +175,7 @@ TEST(MysqlResumeBridges, EveryBridgeFinishesOnRerun) {
     if (!db || !reference) return;
     FailAndResume(*db, *reference, from);
     if (HasFatalFailure()) return;
-    ExpectSameAs(*db, *reference);
+    upgradetest::ExpectSameAsReference(*db, *reference);
     EXPECT_EQ(upgradetest::TableNames(*db).count(kJournalTable), 0u) << from;
   }
 }
@@ -323,7 +313,7 @@ TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
       const std::string out = upgradetest::UpgradeOutput(*db, to);
       EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
       ASSERT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
-      ExpectSameAs(*db, *reference);
+      upgradetest::ExpectSameAsReference(*db, *reference);
       if (HasFailure()) return;
     }
   }
