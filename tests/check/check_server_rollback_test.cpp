@@ -29,31 +29,9 @@ void AddInvalidTimestamps(tvtest::TestDatabase &db) {
 
 // Runs the check with every repair accepted; conflict runs when the check
 // holds its repair of 1001 and is about to repair 1002.
-std::string CheckWithConflict(tvtest::TestDatabase &db, const std::function<void()> &conflict) {
-  auto plan = std::make_shared<tvtest::FaultPlan>();
-  plan->failWhen = [&](const std::string &s) {
-    if (s.starts_with("UPDATE object_properties SET last_modified=") && s.ends_with("WHERE object_id=1002"))
-      conflict();
-    return false;
-  };
-  db_handle_t handle = tvtest::OpenFailingHandle(db.handle(), plan);
-  std::string out;
-  {
-    tvtest::ScopedCurrentDatabase current(handle, db.syntax());
-    tvtest::ScopedOptions options;
-    ForceRepair = true;
-    ErrorsFound = ErrorsFixed = 0;
-    testing::internal::CaptureStdout();
-    RunCheckCommand();
-    fflush(stdout);
-    out = testing::internal::GetCapturedStdout();
-  }
-  DBDisconnect(handle);
-  return out;
-}
-
-std::string RerunCheck(tvtest::TestDatabase &db) {
-  tvtest::ScopedCurrentDatabase current(db.handle(), db.syntax());
+// What a check that repairs without asking prints on handle.
+std::string ForcedCheckOutput(db_handle_t handle, int syntax) {
+  tvtest::ScopedCurrentDatabase current(handle, syntax);
   tvtest::ScopedOptions options;
   ForceRepair = true;
   ErrorsFound = ErrorsFixed = 0;
@@ -62,6 +40,21 @@ std::string RerunCheck(tvtest::TestDatabase &db) {
   fflush(stdout);
   return testing::internal::GetCapturedStdout();
 }
+
+std::string CheckWithConflict(tvtest::TestDatabase &db, const std::function<void()> &conflict) {
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  plan->failWhen = [&](const std::string &s) {
+    if (s.starts_with("UPDATE object_properties SET last_modified=") && s.ends_with("WHERE object_id=1002"))
+      conflict();
+    return false;
+  };
+  db_handle_t handle = tvtest::OpenFailingHandle(db.handle(), plan);
+  const std::string out = ForcedCheckOutput(handle, db.syntax());
+  DBDisconnect(handle);
+  return out;
+}
+
+std::string RerunCheck(tvtest::TestDatabase &db) { return ForcedCheckOutput(db.handle(), db.syntax()); }
 
 void ExpectAbortedAndNothingKept(tvtest::TestDatabase &db, const std::string &out,
                                  const std::string &reason = "Deadlock found") {
