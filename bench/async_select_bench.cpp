@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 namespace {
 

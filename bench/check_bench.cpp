@@ -48,7 +48,7 @@
 #include <thread>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 extern char **environ;
 

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 namespace {
 

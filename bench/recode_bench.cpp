@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/globals.h"
 #include "upgrade/helpers.h"
 

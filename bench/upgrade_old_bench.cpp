@@ -48,7 +48,7 @@
 #include <vector>
 
 #include "bench_process.h"
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/globals.h"
 #include "upgrade/baseline.h"
 #include "upgrade/rehearsal.h"

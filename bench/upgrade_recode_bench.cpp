@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "bench_process.h"
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/batch.h"
 #include "session/globals.h"
 #include "upgrade/steps.h"

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "common.h"
-#include "external/config.h"
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
+#include "db/db.h"
+#include "db/db_driver.h"
+#include "runtime/config.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common.h"
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/globals.h"
 #include "transfer/import_steps.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Texts end at their first NUL byte, as they do for every caller.

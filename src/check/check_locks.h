@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // On PostgreSQL, the connection that counts the collected data for the
 // check: a second one to the same database, read-only and in autocommit,

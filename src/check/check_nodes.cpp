@@ -9,7 +9,7 @@
 #include "check/check_screen.h"
 #include "check/check_sets.h"
 #include "check/check_stage.h"
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/sql_exec.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "check/check_screen.h"
-#include "external/db/db.h"
+#include "db/db.h"
 
 // Rows per block; also the most values one IN list holds, which keeps
 // statements short and inside every engine's limits.

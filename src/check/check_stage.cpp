@@ -5,8 +5,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "external/terminal.h"
-#include "external/tv_string.h"
+#include "runtime/terminal.h"
+#include "runtime/tv_string.h"
 #include "session/ask.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"

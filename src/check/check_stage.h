@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 extern int ErrorsFound;
 extern int ErrorsFixed;

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "external/config.h"
-#include "external/password.h"
 #include "frontend/command_line.h"
 #include "frontend/exit_codes.h"
+#include "runtime/config.h"
+#include "runtime/password.h"
 #include "session/globals.h"
 #include "session/interrupt.h"
 #include "session/server_role.h"

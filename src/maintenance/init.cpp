@@ -1,7 +1,7 @@
 #include <uuid/uuid.h>
 #include <cstdio>
 
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/commands.h"
 #include "session/sql_exec.h"
 

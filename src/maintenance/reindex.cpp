@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "external/terminal.h"
 #include "maintenance/index_catalogue.h"
+#include "runtime/terminal.h"
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/lock_table.h"

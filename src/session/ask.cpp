@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 
 extern char **environ;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/commands.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"

@@ -2,7 +2,7 @@
 // statements, and operators' SQL command files.
 #pragma once
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 
 // The text with "$SQL:TEXT4K", "$SQL:TEXT" and "$SQL:INT64" replaced by
 // the types of the connected dialect.

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // The table is the tool's own: export, import and check pass over it.
 inline constexpr char kClusterLockTable[] = "tvdbmgr_lock";

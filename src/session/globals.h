@@ -2,7 +2,7 @@
 // runs, read everywhere after.
 #pragma once
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // The schema version this tool is built for.
 constexpr int kToolSchemaVersion = 245;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "external/status_line.h"
+#include "runtime/status_line.h"
 #include "session/globals.h"
 
 namespace {

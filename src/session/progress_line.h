@@ -1,6 +1,6 @@
 // How far a long piece of work has got, shown on a terminal as
 // "<what>: <done> [of <total> ]<unit>[, <rate> <unit>/s]" on the status
-// line (external/status_line.h): drawn at the first count, redrawn at most
+// line (runtime/status_line.h): drawn at the first count, redrawn at most
 // twice a second, and erased when the object goes. Nothing at all is
 // written when standard output is not a terminal, or under -t, whose trace
 // lines would come between. While one is shown, other output goes through

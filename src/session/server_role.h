@@ -3,7 +3,7 @@
 // does is wrong or impossible there, and is refused before it starts.
 #pragma once
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 enum class ServerFact { kYes, kNo, kUnknown };
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "external/terminal.h"
+#include "runtime/terminal.h"
 #include "session/globals.h"
 #include "session/server_refusal.h"
 #include "session/statement_watch.h"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // How a statement or query travels: as ExecSql and SelectSql (echo
 // under -t, a failure reported) or silently, for probes and statements

@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 class TableLoop {
  public:

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/cluster_lock.h"
 
 // The refusal every kind of the lock prints when another run holds it.

@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string>
 
-#include "external/password.h"
+#include "runtime/password.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/cluster_lock.h"
 #include "session/commands.h"
 #include "session/globals.h"

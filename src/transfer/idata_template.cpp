@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/sql_exec.h"
 
 std::string FormatNodeTemplate(const std::string &text, int32_t nodeId) {

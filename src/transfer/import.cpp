@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "external/terminal.h"
+#include "runtime/terminal.h"
 #include "session/ask.h"
 #include "session/commands.h"
 #include "session/globals.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "transfer/table_progress.h"
 
 // The name the rows go by in the file's statements.

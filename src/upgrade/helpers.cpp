@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // The decoded value of a config variable as a number (base 0: "0x" reads
 // hexadecimal, a leading "0" octal). A missing row, a name of 128

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 // What a failed read of a block means for the step: the step rule (it
 // ends the step unless IgnoreSqlErrors is set), or nothing (the walk ends

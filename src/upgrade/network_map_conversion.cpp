@@ -7,8 +7,8 @@
 #include <ctime>
 #include <string>
 
-#include "external/runtime.h"
-#include "external/tv_string.h"
+#include "runtime/runtime.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"

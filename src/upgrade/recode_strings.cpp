@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"

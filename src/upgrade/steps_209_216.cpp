@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "external/runtime.h"
-#include "external/tv_string.h"
 #include "maintenance/reindex.h"
+#include "runtime/runtime.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/progress_line.h"

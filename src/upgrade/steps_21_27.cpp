@@ -8,7 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 #include "upgrade/event_texts.h"

@@ -2,7 +2,7 @@
 // state, and plain storage of the action texts.
 #include <cstdio>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"

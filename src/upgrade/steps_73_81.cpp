@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 #include "session/batch.h"
 #include "session/globals.h"
 #include "upgrade/helpers.h"

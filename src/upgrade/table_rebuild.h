@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "external/db/db.h"
+#include "db/db.h"
 
 struct TableRebuild {
   const char *table;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "external/password.h"
+#include "runtime/password.h"
 #include "support/test_db.h"
 
 namespace {

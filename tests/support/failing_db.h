@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
+#include "db/db.h"
+#include "db/db_driver.h"
 
 namespace tvtest {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "support/test_db.h"
 
 extern char **environ;

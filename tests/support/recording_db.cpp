@@ -1,6 +1,6 @@
 #include "support/recording_db.h"
 
-#include "external/db/db_driver.h"
+#include "db/db_driver.h"
 
 namespace tvtest {
 namespace {

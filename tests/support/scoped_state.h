@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/globals.h"
 #include "support/recording_db.h"
 

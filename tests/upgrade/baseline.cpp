@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "session/batch.h"
 #include "session/globals.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "session/lock_table.h"
 #include "support/lock_table_fill.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "fixtures_216_227.h"
 #include "upgrade/network_map_object.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "session/globals.h"
 #include "transfer/idata_template.h"

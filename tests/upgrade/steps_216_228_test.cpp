@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "fixtures_216_227.h"
 #include "session/globals.h"

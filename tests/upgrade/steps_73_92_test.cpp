@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "session/globals.h"
 #include "support/scoped_state.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "fixtures.h"
 #include "upgrade/steps.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "check/check_stage.h"
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 

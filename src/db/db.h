@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 
 #define DBDRV_MAX_ERROR_TEXT 1024
 

@@ -1,12 +1,12 @@
-#include "external/terminal.h"
+#include "runtime/terminal.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "external/status_line.h"
-#include "external/tv_string.h"
+#include "runtime/status_line.h"
+#include "runtime/tv_string.h"
 
 namespace {
 

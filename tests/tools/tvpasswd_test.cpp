@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "external/password.h"
+#include "runtime/password.h"
 #include "support/terminal_run.h"
 #include "support/test_db.h"
 

@@ -1,4 +1,4 @@
-#include "external/runtime.h"
+#include "runtime/runtime.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

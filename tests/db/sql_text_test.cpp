@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "external/db/db.h"
-#include "external/tv_string.h"
+#include "db/db.h"
+#include "runtime/tv_string.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "external/db/db.h"
+#include "db/db.h"
 
 #include <strings.h>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "external/db/db_driver.h"
+#include "db/db_driver.h"
 
 struct db_driver_s {
   int engine;  // DB_SYNTAX_*; through ODBC known only once connected

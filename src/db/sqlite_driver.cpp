@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
-#include "external/db/driver_params.h"
+#include "db/db.h"
+#include "db/db_driver.h"
+#include "db/driver_params.h"
 
 namespace {
 

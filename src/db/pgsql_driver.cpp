@@ -20,8 +20,8 @@
 #include <cstring>
 #include <functional>
 
-#include "external/db/db_driver.h"
-#include "external/db/driver_params.h"
+#include "db/db_driver.h"
+#include "db/driver_params.h"
 
 namespace {
 

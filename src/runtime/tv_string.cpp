@@ -1,4 +1,4 @@
-#include "external/tv_string.h"
+#include "runtime/tv_string.h"
 
 #include <cstdio>
 #include <cstdlib>

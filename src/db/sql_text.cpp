@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
+#include "db/db.h"
+#include "db/db_driver.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "support/test_db.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "maintenance/reindex.h"
 #include "session/lock_table.h"
 #include "support/lock_table_fill.h"

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
+#include "db/db.h"
+#include "db/db_driver.h"
 #include "support/test_db.h"
 
 namespace {

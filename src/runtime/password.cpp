@@ -1,4 +1,4 @@
-#include "external/password.h"
+#include "runtime/password.h"
 
 #include <sodium.h>
 #include <cstring>

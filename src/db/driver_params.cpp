@@ -1,4 +1,4 @@
-#include "external/db/driver_params.h"
+#include "db/driver_params.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "external/db/db.h"
+#include "db/db.h"
 #include "support/test_db.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "external/config.h"
+#include "runtime/config.h"
 
 #include <cctype>
 #include <cerrno>

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "external/config.h"
-#include "external/password.h"
+#include "runtime/config.h"
+#include "runtime/password.h"
 #include "support/test_db.h"
 
 namespace {

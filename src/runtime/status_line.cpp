@@ -1,4 +1,4 @@
-#include "external/status_line.h"
+#include "runtime/status_line.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

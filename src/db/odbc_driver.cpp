@@ -33,9 +33,9 @@
 #include <string>
 #include <vector>
 
-#include "external/db/db.h"
-#include "external/db/db_driver.h"
-#include "external/db/driver_params.h"
+#include "db/db.h"
+#include "db/db_driver.h"
+#include "db/driver_params.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include <cstring>
 
-#include "external/db/db_driver.h"
-#include "external/db/driver_params.h"
+#include "db/db_driver.h"
+#include "db/driver_params.h"
 
 namespace {
 

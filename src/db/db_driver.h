@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "external/db/driver_params.h"
+#include "db/driver_params.h"
 
 // All rows of a buffered query. Cells are stored back to back, each
 // terminated, so that a cell is usable as a C string in place.
