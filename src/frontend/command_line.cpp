@@ -12,7 +12,8 @@
 
 namespace {
 
-// The server's own file on this platform.
+// The monitoring server's configuration file: both programs read one
+// set of database settings.
 const char kDefaultConfigFile[] = "/etc/talvexd.conf";
 
 const Command kCommands[] = {
@@ -97,7 +98,7 @@ const Command *FindCommand(const char *word) {
 
 int ParseCommandLine(int argc, char *argv[], CommandLine &line) {
   line.configFile = kDefaultConfigFile;
-  // TALVEX_CONFIG_FILE stands in for the server's registry value.
+  // TALVEX_CONFIG_FILE, when set, names the configuration file.
   if (const char *env = getenv("TALVEX_CONFIG_FILE"); env != nullptr && *env != 0) line.configFile = env;
 
   // "-": the words that are not options come back in their place, so that

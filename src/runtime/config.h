@@ -23,11 +23,11 @@ bool FitsConfigBuffer(const std::string &value, uint32_t chars);
 struct TV_CFG_TEMPLATE {
   char token[64];
   uint8_t type;
-  uint32_t bufferSize;  // characters, terminator included, as the server counts them
+  uint32_t bufferSize;  // characters, terminator included
   void *buffer;         // TvCfgBufferBytes(bufferSize) bytes
   // A longer value makes parseTemplate fail: a name, a server or a
   // password that is cut means something else. Set where a cut is
-  // harmless: the value is then cut, as the server does.
+  // harmless: the value is then cut to the buffer.
   bool cutWhenLonger = false;
 };
 

@@ -33,8 +33,8 @@ bool ReadConfigText(const char *name, char *value /* 64 */) {
 
 }  // namespace
 
-// The server reads these with a 32-bit strtol/strtoul: an out-of-range
-// number saturates instead of wrapping.
+// Values saturate at 32 bits: an out-of-range number reads as the
+// nearest bound instead of wrapping, as the monitoring server reads it.
 int32_t ReadConfigVariable(const char *name, int32_t defaultValue) {
   char value[64];
   if (!ReadConfigText(name, value)) return defaultValue;

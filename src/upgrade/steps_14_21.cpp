@@ -316,8 +316,8 @@ constexpr Action kStep19[] = {
           "'Generated when communication with the node re-established.#0D#0A"
           "Parameters:#0D#0A"
           "   No event-specific parameters')\n"
-          // The later parameter lines of 25 to 27 are separated by "#0D0A"
-          // in the server's own templates; kept as they are.
+          // The later parameter lines of 25 to 27 are separated by "#0D0A",
+          // not "#0D#0A": the stored texts are kept byte for byte.
           "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
           "VALUES (25,'SYS_SERVICE_DOWN',3,1,"
           "'Network service #22%1#22 is not responding',"

@@ -94,8 +94,9 @@ constexpr Action kStep30[] = {
     ConfigVariable{"RoutingTableUpdateInterval", "300", 1, 1},
 };
 
-// The tool rows keep the blank after tool_type (and the column rows the
-// one after col_format) that the server's own statements have.
+// The tool rows keep a blank after tool_type (and the column rows one
+// after col_format): the rows equal, byte for byte, those of a database
+// created at this version.
 constexpr Action kStep31[] = {
     CreateTable{"CREATE TABLE object_tools ("
                 "tool_id integer not null,"
@@ -125,8 +126,7 @@ constexpr Action kStep31[] = {
 };
 
 // Each tool is followed by its columns; the grants come last. Tool 12
-// has no column 3, and borrows the description of tool 11, as the
-// server's own rows do.
+// has no column 3 and shares the description of tool 11.
 constexpr Action kStep32[] = {
     CreateTable{"CREATE TABLE object_tools_table_columns ("
                 "tool_id integer not null,"

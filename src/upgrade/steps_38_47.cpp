@@ -204,8 +204,9 @@ constexpr Action kStep44[] = {
           "<END>"},
 };
 
-// The tool and column rows keep the blank after tool_type and col_format
-// that the server's own statements have.
+// The tool and column rows keep a blank after tool_type and col_format:
+// the rows equal, byte for byte, those of a database created at this
+// version.
 constexpr Action kStep45[] = {
     Batch{
         "UPDATE object_tools_table_columns SET col_format=5 WHERE tool_id=5 AND col_number=1\n"
@@ -305,7 +306,7 @@ constexpr Action kStep46[] = {
                 "user_id integer not null,"
                 "info_text $SQL:TEXT not null,"
                 "PRIMARY KEY(change_id))"},
-    // Misspelt as the server has it; 85 -> 86 drops it by this name.
+    // The name is misspelt on purpose: 85 -> 86 drops the table by this name.
     CreateTable{"CREATE TABLE alarm_grops ("
                 "alarm_group_id integer not null,"
                 "group_name varchar(255) not null,"

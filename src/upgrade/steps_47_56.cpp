@@ -62,8 +62,8 @@ constexpr Action kStep49[] = {
         "<END>"},
 };
 
-// The server's own statement writes END in upper case; identifiers are
-// not case-sensitive, so the UPDATE finds the column.
+// The statement writes END in upper case; identifiers are not
+// case-sensitive, so the UPDATE finds the column.
 constexpr Action kStep50[] = {
     Batch{"ALTER TABLE event_groups ADD range_start integer\n"
           "ALTER TABLE event_groups ADD range_END integer\n"
