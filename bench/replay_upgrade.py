@@ -117,7 +117,7 @@ def run_tool(args, env, conf):
     return text, marks, end
 
 
-def steps_of(text):
+def steps_of(text, engine):
     """[(from, [statements that change the database])] in order."""
     steps = []
     for part in re.split(r"(?=Upgrading from version \d+ to \d+\n)", text):
@@ -137,12 +137,35 @@ def steps_of(text):
         statements = [s for s in statements
                       if not READ.match(s) and "tvdbmgr_upgrade_journal" not in s and s.strip() != "COMMIT"]
         # The statements sent without a trace (whose failure means absence)
-        # are not replayed; the one whose absence breaks the replay is put
-        # back: 52 -> 53 removes the old template before it stores the new.
+        # are put back where the tool sends them: 52 -> 53 removes the old
+        # template before it stores the new, and each table's old time-stamp
+        # index (made by 24 -> 25, asked with -f) before its new one.
         if int(m.group(1)) == 52:
-            statements.insert(0, SILENT_52)
+            statements = [SILENT_52] + with_old_index_drops(statements, engine)
         steps.append((int(m.group(1)), statements))
     return steps
+
+
+OLD_INDEX_DROP = {
+    "pgsql": "DROP INDEX IF EXISTS idx_idata_%d_timestamp",
+    "mysql": "DROP INDEX idx_idata_%d_timestamp ON idata_%d",
+    "sqlite": "DROP INDEX IF EXISTS idx_idata_%d_timestamp",
+}
+NEW_INDEX = re.compile(r"CREATE INDEX idx_idata_(\d+)_\w+ ON idata_")
+
+
+def with_old_index_drops(statements, engine):
+    """52 -> 53's statements with the untraced drop of each table's old
+    index before the table's new one, unless the trace drops it itself."""
+    traced = {int(d) for s in statements for d in re.findall(r"DROP INDEX idx_idata_(\d+)_timestamp\b", s)}
+    out = []
+    for s in statements:
+        m = NEW_INDEX.match(s)
+        if m and int(m.group(1)) not in traced:
+            node = int(m.group(1))
+            out.append(OLD_INDEX_DROP[engine] % ((node, node) if engine == "mysql" else (node,)))
+        out.append(s)
+    return out
 
 
 CLOCK = {
@@ -207,7 +230,7 @@ def main():
         for _ in range(args.rounds):
             restore(args, env, saved)
             text, marks, end = run_tool(args, env, conf)
-            steps = steps_of(text)
+            steps = steps_of(text, args.engine)
             tool_steps = {start: (marks[i + 1][1] if i + 1 < len(marks) else end) - at
                           for i, (start, at) in enumerate(marks)}
             tool_rounds.append((tool_steps, end))
