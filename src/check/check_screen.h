@@ -1,15 +1,6 @@
-// Which rows of a node or component walk may need a question, found in
-// the tool from tables read whole in one pass each, on the servers
-// through their own drivers (which hold one row at a time).
-// MySQL and MariaDB join only by nested loops, so their anti-joins cost
-// an index lookup per walked row; PostgreSQL hashes all of
-// object_properties for every anti-join against it, twice per component
-// table. Reading object_properties once for all walks (while no repair
-// changes it), and the walked table and nsmap once each, unbuffered,
-// costs a fraction of that, and a clean check then reads no block at all.
-// The walk still reads the rows it asks about with its own joined query,
-// restricted to the screened keys, so what it sees and asks is the same
-// either way.
+// Which rows of a node or component walk may need a question, screened
+// in the tool from tables read whole, unbuffered, in one pass each.
+// Why this pays on the servers: docs/performance.md, "Check".
 #pragma once
 
 #include <cstdint>
