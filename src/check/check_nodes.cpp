@@ -103,12 +103,13 @@ bool LinkNodeToSubnet(const NodeBlockFacts &facts, int32_t node, const char *nam
     IpToStr(network, networkText);
     auto subnet = facts.subnets.find(networkText);
     if (subnet == facts.subnets.end()) continue;
-    if (ReportDefect("\rUnlinked node object %d (\"%s\") can be linked to subnet %d (%s). Link?", node, name,
-                     subnet->second, networkText) &&
-        ExecRepair("INSERT INTO nsmap (subnet_id,node_id) VALUES (%d,%d)", subnet->second, node)) {
-      ErrorsFixed++;
+    if (OfferRepair(Question("\rUnlinked node object %d (\"%s\") can be linked to subnet %d (%s). Link?",
+                             node, name, subnet->second, networkText),
+                    [&] {
+                      return ExecRepair("INSERT INTO nsmap (subnet_id,node_id) VALUES (%d,%d)",
+                                        subnet->second, node);
+                    }))
       return true;
-    }
     ErrorsFound--;
   }
   return false;
@@ -130,15 +131,13 @@ void WalkNode(const NodeRow &row, const NodeBlockFacts &facts) {
   if (!row.hasProperties) {
     char lostName[64];
     snprintf(lostName, sizeof(lostName), "lost_node_%d", row.id);
-    if (ReportDefect("\rMissing node object %d properties. Create?", row.id) &&
-        CreateLostProperties(row.id, lostName))
-      ErrorsFixed++;
+    OfferRepair(Question("\rMissing node object %d properties. Create?", row.id),
+                [&] { return CreateLostProperties(row.id, lostName); });
   }
   if (row.linked || facts.inContainer.count(row.id) > 0 || facts.inCluster.count(row.id) > 0) return;
   if (row.primaryIp != 0 && LinkNodeToSubnet(facts, row.id, row.name.c_str())) return;
-  if (ReportDefect("\rUnlinked node object %d (\"%s\"). Delete it?", row.id, row.name.c_str()) &&
-      DeleteNode(row.id))
-    ErrorsFixed++;
+  OfferRepair(Question("\rUnlinked node object %d (\"%s\"). Delete it?", row.id, row.name.c_str()),
+              [&] { return DeleteNode(row.id); });
 }
 
 }  // namespace
@@ -152,7 +151,7 @@ void CheckNodes() {
       "CASE WHEN EXISTS (SELECT 1 FROM nsmap m WHERE m.node_id=n.id) THEN 1 ELSE 0 END AS linked";
   const std::string columns = std::string("n.id,n.primary_ip,p.object_id,p.name,") + linked;
   const char *withProperties = "nodes n LEFT JOIN object_properties p ON p.object_id=n.id";
-  std::vector<WalkKind> reasons;
+  std::vector<KeyWalk> reasons;
   if (OneQueryPerReason()) {
     // Without properties; live and linked to no subnet.
     reasons = {
@@ -166,7 +165,7 @@ void CheckNodes() {
                 "(p.object_id IS NULL OR (p.is_deleted=0 AND NOT EXISTS (SELECT 1 FROM nsmap m WHERE "
                 "m.node_id=n.id)))"}};
   }
-  MergedWalk walk("n.id", reasons, ScreensInTool() ? WalkScreen(ScreenNodes) : nullptr);
+  MergedWalk walk(reasons, ScreensInTool() ? WalkScreen(ScreenNodes) : nullptr);
   while (walk.next()) {
     std::vector<NodeRow> rows = ReadNodeBlock(walk);
     NodeBlockFacts facts = ReadNodeBlockFacts(rows);

@@ -1,8 +1,6 @@
-// Zones, interfaces, network services, cluster members and timestamps of
-// the object tree.
+// Zones, interfaces, network services and timestamps of the object tree.
 #include <uuid/uuid.h>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -40,23 +38,17 @@ bool CreateLostProperties(int32_t id, const char *name) {
 // judged, as when each zone's lookup fails.
 void CheckZones() {
   BeginCheckStage("Checking zone objects...");
-  const std::string missing = "p.object_id IS NULL AND z.id<>" + std::to_string(kDefaultZoneId);
-  std::string after;
-  for (bool last = false; !last;) {
-    Result zones(SelectSql(BlockQuery("z.id", "zones z LEFT JOIN object_properties p ON p.object_id=z.id",
-                                      BothConditions(missing, after), "z.id")
-                               .c_str()));
-    if (!zones) break;
-    last = IsLastBlock(zones.get());
-    for (int i = 0; i < DBGetNumRows(zones.get()); i++) {
-      int32_t id = IdAt(zones.get(), i, 0);
-      char name[64];
-      snprintf(name, sizeof(name), "lost_zone_%d", id);
-      if (ReportDefect("\rMissing zone object %d properties. Create?", id) && CreateLostProperties(id, name))
-        ErrorsFixed++;
-      after = KeyAfter("z.id", id);
-    }
-  }
+  const KeyWalk zones{.columns = "z.id",
+                      .from = "zones z LEFT JOIN object_properties p ON p.object_id=z.id",
+                      .where = "p.object_id IS NULL AND z.id<>" + std::to_string(kDefaultZoneId)};
+  ForEachRowByKey(zones, [](db_result_t block, int row) {
+    const int32_t id = IdAt(block, row, 0);
+    char name[64];
+    snprintf(name, sizeof(name), "lost_zone_%d", id);
+    OfferRepair(Question("\rMissing zone object %d properties. Create?", id),
+                [&] { return CreateLostProperties(id, name); });
+    return true;
+  });
   EndCheckStage();
 }
 
@@ -84,7 +76,7 @@ void CheckComponents(const char *word, const char *table) {
   const std::string liveNode = " LEFT JOIN object_properties q ON q.object_id=c.node_id AND q.is_deleted=0";
   // Every column named apart: Oracle reads a block through a subquery.
   const std::string columns = "c.id,c.node_id,p.object_id,p.name,q.object_id AS node_live";
-  std::vector<WalkKind> reasons;
+  std::vector<KeyWalk> reasons;
   if (OneQueryPerReason()) {
     // Without properties; with a node that is not a live object.
     reasons = {{"c.id,c.node_id,p.object_id,p.name,CASE WHEN EXISTS (SELECT 1 FROM object_properties q WHERE "
@@ -96,7 +88,7 @@ void CheckComponents(const char *word, const char *table) {
   }
   WalkScreen screen;
   if (ScreensInTool()) screen = [table](ScreenedKeys &keys) { return ScreenComponents(table, keys); };
-  MergedWalk walk("c.id", reasons, screen);
+  MergedWalk walk(reasons, screen);
   while (walk.next()) {
     for (const KindRow &at : walk.rows()) {
       db_result_t block = walk.result(at.kind);
@@ -110,19 +102,19 @@ void CheckComponents(const char *word, const char *table) {
       } else {
         char lostName[128];
         snprintf(lostName, sizeof(lostName), "lost_%s_%d", word, id);
-        if (ReportDefect("\rMissing %s object %d properties. Create?", word, id) &&
-            CreateLostProperties(id, lostName)) {
-          ErrorsFixed++;
+        if (OfferRepair(Question("\rMissing %s object %d properties. Create?", word, id),
+                        [&] { return CreateLostProperties(id, lostName); })) {
           repaired = true;
           nodeLive = nodeLive || nodeId == id;  // a lost row is not flagged deleted
         }
       }
-      if (!nodeLive && ReportDefect("\rUnlinked %s object %d (\"%s\"). Delete it?", word, id, name) &&
-          ExecRepair("DELETE FROM %s WHERE id=%d", table, id)) {
-        // The object itself is gone; a leftover properties row is harmless.
-        repaired = ExecRepair("DELETE FROM object_properties WHERE object_id=%d", id) || repaired;
-        ErrorsFixed++;
-      }
+      if (!nodeLive)
+        OfferRepair(Question("\rUnlinked %s object %d (\"%s\"). Delete it?", word, id, name), [&] {
+          if (!ExecRepair("DELETE FROM %s WHERE id=%d", table, id)) return false;
+          // The object itself is gone; a leftover properties row is harmless.
+          repaired = ExecRepair("DELETE FROM object_properties WHERE object_id=%d", id) || repaired;
+          return true;
+        });
       if (repaired && NamedAsNodeLater(table, id)) {
         walk.resumeAfter(id);
         break;
@@ -132,50 +124,21 @@ void CheckComponents(const char *word, const char *table) {
   EndCheckStage();
 }
 
-// Only members whose node is gone are read. When that query fails, every
-// member counts as referring to a missing node, as when each member's
-// lookup fails.
-void CheckClusters() {
-  BeginCheckStage("Checking cluster objects...");
-  MissingReader members({"m.cluster_id", "m.node_id", "cluster_members m",
-                         "LEFT JOIN nodes n ON n.id=m.node_id", "n.id IS NULL", "", true});
-  std::vector<KeyPair> rows;
-  while (members.next(rows)) {
-    std::vector<int32_t> clusters;
-    for (const KeyPair &row : rows) clusters.push_back(row.first);
-    std::map<int32_t, std::string> names = LookupObjectNames(clusters);
-    for (const KeyPair &row : rows) {
-      auto name = names.find(row.first);
-      if (ReportDefect("\rCluster object %s [%d] refers to non-existing node %d. Dereference?",
-                       name != names.end() ? name->second.c_str() : "<unknown>", row.first, row.second) &&
-          ExecRepair("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", row.first, row.second))
-        ErrorsFixed++;
-    }
-  }
-  EndCheckStage();
-}
-
 // Only rows whose timestamp is 0 are read.
 void CheckObjectProperties() {
   BeginCheckStage("Checking object properties...");
-  std::string after;
-  for (bool last = false; !last;) {
-    Result objects(SelectSql(BlockQuery("object_id,name,last_modified", "object_properties",
-                                        BothConditions("last_modified=0", after), "object_id")
-                                 .c_str()));
-    if (!objects) break;
-    last = IsLastBlock(objects.get());
-    for (int i = 0; i < DBGetNumRows(objects.get()); i++) {
-      int32_t id = IdAt(objects.get(), i, 0);
-      after = KeyAfter("object_id", id);
-      if (DBGetFieldULong(objects.get(), i, 2) != 0) continue;
-      char name[1024];
-      DBGetField(objects.get(), i, 1, name, sizeof(name));
-      if (ReportDefect("\rObject %d [%s] has invalid timestamp. Fix it?", id, name) &&
-          ExecRepair("UPDATE object_properties SET last_modified=%llu WHERE object_id=%d",
-                     static_cast<unsigned long long>(CurrentTime()), id))
-        ErrorsFixed++;
-    }
-  }
+  ForEachRowByKey(
+      {.columns = "object_id,name,last_modified", .from = "object_properties", .where = "last_modified=0"},
+      [](db_result_t objects, int row) {
+        if (DBGetFieldULong(objects, row, 2) != 0) return true;
+        const int32_t id = IdAt(objects, row, 0);
+        char name[1024];
+        DBGetField(objects, row, 1, name, sizeof(name));
+        OfferRepair(Question("\rObject %d [%s] has invalid timestamp. Fix it?", id, name), [id] {
+          return ExecRepair("UPDATE object_properties SET last_modified=%llu WHERE object_id=%d",
+                            static_cast<unsigned long long>(CurrentTime()), id);
+        });
+        return true;
+      });
   EndCheckStage();
 }

@@ -6,30 +6,7 @@
 
 #include "check/check_stage.h"
 #include "session/globals.h"
-#include "session/key_blocks.h"
 #include "session/sql_exec.h"
-
-std::string BlockQuery(const char *columns, const char *from, const std::string &where, const char *order) {
-  return LimitedSelect(columns, from, where, order, kBlockRows);
-}
-
-bool IsLastBlock(db_result_t block) { return !DialectLimitsRows() || DBGetNumRows(block) < kBlockRows; }
-
-std::string KeyAfter(const char *column, int32_t last) {
-  return std::string(column) + ">" + std::to_string(last);
-}
-
-std::string KeyAfter(const char *first, int32_t lastFirst, const char *second, int32_t lastSecond) {
-  const std::string value = std::to_string(lastFirst);
-  return std::string("(") + first + ">" + value + " OR (" + first + "=" + value + " AND " + second + ">" +
-         std::to_string(lastSecond) + "))";
-}
-
-std::string BothConditions(const std::string &a, const std::string &b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return a + " AND " + b;
-}
 
 namespace {
 
@@ -41,6 +18,11 @@ std::string IdList(const std::vector<int32_t> &ids, size_t start) {
     list += std::to_string(ids[i]);
   }
   return list + ')';
+}
+
+KeyWalk JoinedWalk(const MissingWalk &walk) {
+  return {walk.keys, std::string(walk.table) + " " + walk.join, BothConditions(walk.scope, walk.missing), 2,
+          walk.inBlocks};
 }
 
 }  // namespace
@@ -81,29 +63,23 @@ std::map<int32_t, std::string> LookupObjectNames(std::vector<int32_t> ids) {
   return names;
 }
 
+MissingReader::MissingReader(const MissingWalk &walk)
+    : everyRow_{walk.keys, walk.table, walk.scope, 2, walk.inBlocks}, blocks_(JoinedWalk(walk)) {}
+
 bool MissingReader::next(std::vector<KeyPair> &rows) {
   rows.clear();
-  while (!done_) {
-    const std::string columns = std::string(walk_.first) + "," + walk_.second;
-    const std::string from = everyRow_ ? walk_.table : std::string(walk_.table) + " " + walk_.join;
-    const std::string where =
-        BothConditions(BothConditions(walk_.scope, everyRow_ ? "" : walk_.missing), after_);
-    std::string query = walk_.blocks ? BlockQuery(columns.c_str(), from.c_str(), where, columns.c_str())
-                                     : "SELECT " + columns + " FROM " + from +
-                                           (where.empty() ? "" : " WHERE " + where) + " ORDER BY " + columns;
-    Result result(SelectSql(query.c_str()));
+  while (!blocks_.over()) {
+    Result result(SelectSql(blocks_.query().c_str()));
     if (!result) {
-      done_ = everyRow_;
-      everyRow_ = true;
+      if (readingEveryRow_) blocks_.end();
+      readingEveryRow_ = true;
+      blocks_.switchTo(everyRow_);
       continue;
     }
-    done_ = !walk_.blocks || IsLastBlock(result.get());
+    blocks_.pass(result.get());
     for (int i = 0; i < DBGetNumRows(result.get()); i++)
       rows.push_back({IdAt(result.get(), i, 0), IdAt(result.get(), i, 1)});
-    if (!rows.empty()) {
-      after_ = KeyAfter(walk_.first, rows.back().first, walk_.second, rows.back().second);
-      return true;
-    }
+    if (!rows.empty()) return true;
   }
   return false;
 }
@@ -114,10 +90,8 @@ bool MergedWalk::readBlock(const std::string &restriction, bool limited, int64_t
   rows_.clear();
   results_.clear();
   bound = INT64_MAX;
-  for (const WalkKind &kind : kinds_) {
-    Result result(SelectSql(BlockQuery(kind.columns.c_str(), kind.from.c_str(),
-                                       BothConditions(kind.where, restriction), keyColumn_.c_str())
-                                .c_str()));
+  for (const KeyWalk &kind : kinds_) {
+    Result result(SelectSql(BlockQuery(kind, restriction).c_str()));
     if (!result) return false;
     const int count = DBGetNumRows(result.get());
     if (limited && !IsLastBlock(result.get()))
@@ -142,7 +116,7 @@ bool MergedWalk::readBlock(const std::string &restriction, bool limited, int64_t
 bool MergedWalk::nextScreened() {
   const std::vector<int32_t> &keys = screened_.keys;
   while (nextScreenedKey_ < keys.size()) {
-    const std::string list = keyColumn_ + " IN " + IdList(keys, nextScreenedKey_);
+    const std::string list = KeyColumn(kinds_.front()) + " IN " + IdList(keys, nextScreenedKey_);
     nextScreenedKey_ = std::min(keys.size(), nextScreenedKey_ + kBlockRows);
     int64_t bound;
     if (!readBlock(list, false, bound)) {
@@ -156,7 +130,7 @@ bool MergedWalk::nextScreened() {
     done_ = true;
     return false;
   }
-  after_ = KeyAfter(keyColumn_.c_str(), static_cast<int32_t>(screened_.upTo));
+  after_ = KeyAfter(kinds_.front(), screened_.upTo);
   return next();
 }
 
@@ -179,12 +153,12 @@ bool MergedWalk::next() {
   if (bound == INT64_MAX)
     done_ = true;
   else
-    after_ = KeyAfter(keyColumn_.c_str(), static_cast<int32_t>(bound));
+    after_ = KeyAfter(kinds_.front(), bound);
   return !rows_.empty();
 }
 
 void MergedWalk::resumeAfter(int32_t key) {
-  after_ = KeyAfter(keyColumn_.c_str(), key);
+  after_ = KeyAfter(kinds_.front(), key);
   done_ = false;
   screening_ = false;
 }

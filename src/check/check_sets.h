@@ -15,25 +15,7 @@
 
 #include "check/check_screen.h"
 #include "db/db.h"
-
-// Rows per block; also the most values one IN list holds, which keeps
-// statements short and inside every engine's limits.
-constexpr int kBlockRows = 1000;
-
-// The query for one block: at most kBlockRows rows of "SELECT columns
-// FROM from WHERE where ORDER BY order" (no WHERE when where is empty).
-// Dialects without a known row limit get all rows in one block.
-std::string BlockQuery(const char *columns, const char *from, const std::string &where, const char *order);
-
-// Whether a block read with BlockQuery was the last one.
-bool IsLastBlock(db_result_t block);
-
-// The condition that resumes a walk after the key of the last row read
-// (a walk starts with the empty condition), and two conditions joined
-// with AND, either of which may be empty.
-std::string KeyAfter(const char *column, int32_t last);
-std::string KeyAfter(const char *first, int32_t lastFirst, const char *second, int32_t lastSecond);
-std::string BothConditions(const std::string &a, const std::string &b);
+#include "session/key_walk.h"
 
 // Runs a query for ids, kBlockRows ids per statement: format holds one
 // "%s" where the parenthesised list of ids goes. Calls take with each
@@ -57,15 +39,13 @@ std::map<int32_t, std::string> LookupObjectNames(std::vector<int32_t> ids);
 // joined query fails (reported), the walk goes on over every row in
 // scope, as if the lookup of each one had failed.
 struct MissingWalk {
-  const char *first, *second;  // key columns, e.g. "m.cluster_id", "m.node_id"
-  const char *table;           // the walked table with its alias
-  const char *join;            // e.g. "LEFT JOIN nodes n ON n.id=m.node_id"
-  const char *missing;         // e.g. "n.id IS NULL"
-  const char *scope;           // a condition on the walked rows, or ""
-  // Read in blocks. A walk whose repairs delete rows after the current one
-  // reads all its rows at once: those rows are still walked, as they were
-  // there when the walk began.
-  bool blocks;
+  const char *keys;        // e.g. "m.cluster_id,m.node_id"
+  const char *table;       // the walked table with its alias
+  const char *join;        // e.g. "LEFT JOIN nodes n ON n.id=m.node_id"
+  const char *missing;     // e.g. "n.id IS NULL"
+  const char *scope = "";  // a condition on the walked rows
+  // Read in blocks; see KeyWalk::inBlocks.
+  bool inBlocks = true;
 };
 
 struct KeyPair {
@@ -74,15 +54,14 @@ struct KeyPair {
 
 class MissingReader {
  public:
-  explicit MissingReader(const MissingWalk &walk) : walk_(walk) {}
+  explicit MissingReader(const MissingWalk &walk);
   // The next rows of the walk; false (and no rows) once the walk is over.
   bool next(std::vector<KeyPair> &rows);
 
  private:
-  MissingWalk walk_;
-  std::string after_;
-  bool everyRow_ = false;  // the joined query failed
-  bool done_ = false;
+  KeyWalk everyRow_;
+  KeyBlocks blocks_;
+  bool readingEveryRow_ = false;  // the joined query failed
 };
 
 // A walk whose rows may need a question for several reasons. Where the
@@ -94,12 +73,6 @@ class MissingReader {
 // kind has read up to. Every kind selects the same columns, the key
 // first, so any one row of a key tells all.
 bool OneQueryPerReason();
-
-struct WalkKind {
-  std::string columns;
-  std::string from;
-  std::string where;
-};
 
 struct KindRow {
   int32_t key;
@@ -113,10 +86,11 @@ using WalkScreen = std::function<bool(ScreenedKeys &)>;
 
 class MergedWalk {
  public:
-  // With a screen, the walk reads only the screened keys, a block at a
-  // time, then goes on with plain blocks past the last key screened.
-  MergedWalk(const char *keyColumn, std::vector<WalkKind> kinds, WalkScreen screen = nullptr)
-      : keyColumn_(keyColumn), kinds_(std::move(kinds)), screen_(std::move(screen)) {}
+  // Every kind selects the same key column first. With a screen, the walk
+  // reads only the screened keys, a block at a time, then goes on with
+  // plain blocks past the last key screened.
+  explicit MergedWalk(std::vector<KeyWalk> kinds, WalkScreen screen = nullptr)
+      : kinds_(std::move(kinds)), screen_(std::move(screen)) {}
   // Reads the next block; false once the walk is over or a query failed
   // (reported).
   bool next();
@@ -134,8 +108,7 @@ class MergedWalk {
   bool readBlock(const std::string &restriction, bool limited, int64_t &bound);
   bool nextScreened();
 
-  std::string keyColumn_;
-  std::vector<WalkKind> kinds_;
+  std::vector<KeyWalk> kinds_;
   WalkScreen screen_;
   bool screening_ = false;
   ScreenedKeys screened_;

@@ -31,6 +31,13 @@ const StatusMark kPassed = {32, "PASSED"};
 const StatusMark kFixed = {33, "FIXED "};
 const StatusMark kError = {31, "ERROR "};
 
+String FormattedV(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+String FormattedV(const char *format, va_list args) {
+  String text;
+  text.addFormattedStringV(format, args);
+  return text;
+}
+
 void PrintProgressLine() { WriteToTerminalEx("\33[1m*\33[0m %-67s", StageTitle.c_str()); }
 
 }  // namespace
@@ -71,12 +78,25 @@ bool ReportDefect(const char *format, ...) {
   // more would only pretend to repair.
   if (TransactionRolledBackByServer()) return false;
   ErrorsFound++;
-  String question;
   va_list args;
   va_start(args, format);
-  question.addFormattedStringV(format, args);
+  const String question = FormattedV(format, args);
   va_end(args);
   return AskYesNo("%s", question.cstr());
+}
+
+bool OfferRepair(const std::string &question, const std::function<bool()> &repair) {
+  if (!ReportDefect("%s", question.c_str()) || !repair()) return false;
+  ErrorsFixed++;
+  return true;
+}
+
+std::string Question(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  const String question = FormattedV(format, args);
+  va_end(args);
+  return question.str();
 }
 
 int RepairsSent() { return RepairCount; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "db/db.h"
@@ -16,6 +17,12 @@ void EndCheckStage();
 
 // Counts one defect and asks the operator whether to repair it.
 bool ReportDefect(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Counts one defect and asks question; on yes runs repair, and counts the
+// defect fixed when repair returns true. Returns whether it was fixed.
+bool OfferRepair(const std::string &question, const std::function<bool()> &repair);
+// The text of a question, formatted as printf formats.
+std::string Question(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Runs a repair statement built from format, with the trace echo and the
 // error report of every statement.

@@ -9,7 +9,6 @@
 #include "session/sql_exec.h"
 #include "session/table_loop.h"
 #include "transfer/idata_template.h"
-#include "upgrade/key_walk.h"
 #include "upgrade/step_actions.h"
 
 namespace {
@@ -19,7 +18,7 @@ constexpr char kLiveNodes[] = "is_deleted=0";
 }  // namespace
 
 bool ReadStepNodeIds(const char *where, std::vector<int32_t> &ids) {
-  return ForEachRowByKey("id", "nodes", where, [&ids](db_result_t nodes, int row) {
+  return StepForEachRow("id", "nodes", where, [&ids](db_result_t nodes, int row) {
     ids.push_back(static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
     return true;
   });

@@ -6,6 +6,7 @@
 #include "session/ask.h"
 #include "session/batch.h"
 #include "session/globals.h"
+#include "session/key_walk.h"
 #include "session/sql_exec.h"
 #include "upgrade/statement_journal.h"
 
@@ -89,4 +90,17 @@ Result StepSelect(const char *query, bool *goOn) {
   Result result(SelectSql(query));
   *goOn = result != nullptr || (IgnoreSqlErrors && !TransactionRolledBackByServer());
   return result;
+}
+
+bool StepForEachRow(const char *columns, const char *table, const char *where,
+                    const std::function<bool(db_result_t, int)> &visit, FailedRead failedRead) {
+  bool goOn = true;
+  const KeyWalk walk{
+      .columns = columns, .from = table, .where = where == nullptr ? "" : std::string("(") + where + ")"};
+  switch (ForEachRowByKey(walk, visit, [&goOn](const char *query) { return StepSelect(query, &goOn); })) {
+    case WalkEnd::kLastRow: return true;
+    case WalkEnd::kReadFailed: return goOn || failedRead == FailedRead::kGoesOn;
+    case WalkEnd::kStopped: return false;
+  }
+  return false;
 }

@@ -3,6 +3,7 @@
 // of the new version.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <variant>
 
@@ -106,3 +107,17 @@ TableLoop::OnFailure StepRule();
 // query failed (reported); then *goOn says whether the step goes on
 // without this conversion (IgnoreSqlErrors) or must end.
 Result StepSelect(const char *query, bool *goOn);
+
+// What a failed read of a block of StepForEachRow means for the step: the
+// step rule, or nothing (the walk ends there and the step goes on). The
+// failure is reported either way.
+enum class FailedRead { kStepRule, kGoesOn };
+
+// Calls visit(block, row) for every row of "SELECT columns FROM table
+// [WHERE where]" in the order of the first column, an integer key unique
+// within the selection, a block at a time (session/key_walk.h). where may
+// be null. Returns false when the step must end: a read failed and
+// failedRead says so, or visit returned false.
+bool StepForEachRow(const char *columns, const char *table, const char *where,
+                    const std::function<bool(db_result_t, int)> &visit,
+                    FailedRead failedRead = FailedRead::kStepRule);

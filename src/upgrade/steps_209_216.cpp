@@ -18,7 +18,6 @@
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
 #include "upgrade/helpers.h"
-#include "upgrade/key_walk.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
 
@@ -128,7 +127,7 @@ constexpr Action kStep212[] = {
 // reported and the step goes on without it; returns false when a table
 // could not be changed and the step must end.
 bool MakeDataValuesNullable() {
-  return ForEachRowByKey(
+  return StepForEachRow(
       "id", "nodes", nullptr,
       [](db_result_t nodes, int row) {
         char table[32];
@@ -276,7 +275,7 @@ bool RecodeCollectedValues() {
   Result count(SelectSql("SELECT count(*) FROM items WHERE datatype=4"));
   if (count == nullptr) return true;
   std::vector<int32_t> nodes;
-  ForEachRowByKey(
+  StepForEachRow(
       "id", "nodes", nullptr,
       [&nodes](db_result_t block, int row) {
         nodes.push_back(static_cast<int32_t>(DBGetFieldULong(block, row, 0)));
@@ -286,7 +285,7 @@ bool RecodeCollectedValues() {
   std::sort(nodes.begin(), nodes.end());
   ProgressLine progress("Recoding collected values", "items",
                         static_cast<uint64_t>(DBGetFieldInt64(count.get(), 0, 0)));
-  return ForEachRowByKey(
+  return StepForEachRow(
       "item_id,node_id", "items", kTextItems,
       [&progress, &nodes](db_result_t items, int row) {
         int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items, row, 0));
@@ -342,7 +341,7 @@ constexpr Action kStep214[] = {
 // without GUIDs. Returns false when an update failed and the step must
 // end.
 bool GenerateObjectGuids() {
-  return ForEachRowByKey(
+  return StepForEachRow(
       "object_id", "object_properties", nullptr,
       [](db_result_t objects, int row) {
         uuid_t guid;

@@ -13,7 +13,6 @@
 #include "session/sql_exec.h"
 #include "upgrade/event_texts.h"
 #include "upgrade/helpers.h"
-#include "upgrade/key_walk.h"
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
@@ -180,7 +179,7 @@ Found FindObject(uint32_t id, ObjectAttributes *object) {
 // literals of the dialect, so an apostrophe in a name (the root names come
 // decoded from config) cannot break the statement.
 bool FillObjectProperties() {
-  return ForEachRowByKey(
+  return StepForEachRow(
       "object_id,inherit_rights", "access_options", nullptr, [](db_result_t access, int row) {
         uint32_t id = DBGetFieldULong(access, row, 0);
         int inheritRights = DBGetFieldLong(access, row, 1) != 0 ? 1 : 0;
