@@ -1,7 +1,6 @@
 // The step helpers on the real engines.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
