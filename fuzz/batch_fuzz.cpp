@@ -9,8 +9,8 @@
 #include <string>
 
 #include "common.h"
+#include "maintenance/maintenance_commands.h"
 #include "session/batch.h"
-#include "session/commands.h"
 #include "session/globals.h"
 #include "support/recording_db.h"
 

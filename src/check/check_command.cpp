@@ -3,13 +3,13 @@
 #include <functional>
 #include <memory>
 
+#include "check/check_command.h"
 #include "check/check_locks.h"
 #include "check/check_stage.h"
-#include "maintenance/unlock.h"
 #include "session/ask.h"
-#include "session/commands.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
+#include "session/server_lock.h"
 #include "session/sql_exec.h"
 
 namespace {

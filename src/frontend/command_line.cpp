@@ -6,9 +6,13 @@
 #include <cstring>
 #include <vector>
 
+#include "check/check_command.h"
 #include "frontend/exit_codes.h"
-#include "session/commands.h"
+#include "maintenance/maintenance_commands.h"
 #include "session/globals.h"
+#include "transfer/backup.h"
+#include "transfer/transfer_commands.h"
+#include "upgrade/upgrade_command.h"
 
 namespace {
 
@@ -27,7 +31,7 @@ const Command kCommands[] = {
     {"reindex", false, true, [](const char *) { return RunReindexCommand(); }, "Reindex database", nullptr},
     {"unlock", false, true, [](const char *) { return RunUnlockCommand(); }, "Forced database unlock",
      nullptr},
-    {"upgrade", false, true, [](const char *) { return RunUpgradeCommand(); },
+    {"upgrade", false, true, [](const char *) { return RunUpgradeCommand(ExportBackup); },
      "Upgrade database to new version",
      "Database upgrade interrupted: what it had not committed is rolled back; run the upgrade again to finish it"},
 };

@@ -10,6 +10,11 @@ struct Command {
   bool takesFile;
   // init fills a database whose dialect cannot be told yet.
   bool needsDialect;
+  // Reports its own failures and returns false when the command failed:
+  // it stopped before its work, a statement of its work failed, or it
+  // left the database with defects or a lock that the operator wanted
+  // gone. The exit code says so only when asked to
+  // (TVDBMGR_STRICT_EXIT=1).
   bool (*run)(const char *argument);
   const char *help;  // its line in the usage text
   // Printed when SIGINT or SIGTERM ends the command (session/interrupt.h);

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "frontend/command_line.h"
 #include "frontend/exit_codes.h"
@@ -118,6 +120,20 @@ int RunConnectedCommand(const Command &command, const char *argument) {
   return CommandExitCode(command.run(argument));
 }
 
+struct DriverUnloader {
+  void operator()(db_driver_t driver) const { DBUnloadDriver(driver); }
+};
+using LoadedDriver = std::unique_ptr<std::remove_pointer_t<db_driver_t>, DriverUnloader>;
+
+// The connection of the command, DbHandle while it lasts.
+struct Disconnector {
+  void operator()(db_handle_t handle) const {
+    DBDisconnect(handle);
+    DbHandle = nullptr;
+  }
+};
+using Connection = std::unique_ptr<std::remove_pointer_t<db_handle_t>, Disconnector>;
+
 }  // namespace
 
 int CommandExitCode(bool succeeded) {
@@ -142,33 +158,28 @@ int RunTvdbmgr(int argc, char *argv[]) {
     printf("Unable to initialize database library\n");
     return kExitDriver;
   }
-  db_driver_t driver = DBLoadDriver(s.driver, s.drvParams, false, nullptr, nullptr);
+  // Every command takes the lock, before it reads or asks anything: an
+  // export or a check in the middle of an upgrade would see a schema half
+  // changed, and any command that writes would interleave its changes
+  // with the other run's. Declared first, it outlives the connection and
+  // the driver (see ToolLock).
+  ToolLock toolLock;
+  LoadedDriver driver(DBLoadDriver(s.driver, s.drvParams, false, nullptr, nullptr));
   if (driver == nullptr) {
     printf("Unable to load and initialize database driver \"%s\"\n", s.driver);
     return kExitDriver;
   }
   // Only init fills a new database; for any other command a missing
   // SQLite file is a mistyped name, not a database to create empty.
-  if (!command.needsDialect) DBAllowDatabaseCreation(driver);
-  // Every command takes the lock, before it reads or asks anything: an
-  // export or a check in the middle of an upgrade would see a schema half
-  // changed, and any command that writes would interleave its changes
-  // with the other run's. It outlives DBDisconnect below (see ToolLock).
-  ToolLock toolLock;
-  if (!toolLock.takeBeforeConnecting(driver, s.dbName)) {
-    DBUnloadDriver(driver);
-    return kExitToolLock;
-  }
+  if (!command.needsDialect) DBAllowDatabaseCreation(driver.get());
+  if (!toolLock.takeBeforeConnecting(driver.get(), s.dbName)) return kExitToolLock;
   char errorText[DBDRV_MAX_ERROR_TEXT];
-  DbHandle = DBConnect(driver, s.server, s.dbName, s.login, s.password, s.schema, errorText);
-  if (DbHandle == nullptr) {
+  Connection connection(
+      DBConnect(driver.get(), s.server, s.dbName, s.login, s.password, s.schema, errorText));
+  if (connection == nullptr) {
     printf("Unable to connect to database %s@%s as %s: %s\n", s.dbName, s.server, s.login, errorText);
-    DBUnloadDriver(driver);
     return kExitConnection;
   }
-  const int code = toolLock.take(DbHandle) ? RunConnectedCommand(command, line.argument) : kExitToolLock;
-  DBDisconnect(DbHandle);
-  DbHandle = nullptr;
-  DBUnloadDriver(driver);
-  return code;
+  DbHandle = connection.get();
+  return toolLock.take(DbHandle) ? RunConnectedCommand(command, line.argument) : kExitToolLock;
 }

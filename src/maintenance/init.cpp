@@ -1,8 +1,8 @@
 #include <uuid/uuid.h>
 #include <cstdio>
 
+#include "maintenance/maintenance_commands.h"
 #include "runtime/runtime.h"
-#include "session/commands.h"
 #include "session/sql_exec.h"
 
 namespace {

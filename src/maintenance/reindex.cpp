@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "maintenance/index_catalogue.h"
+#include "maintenance/maintenance_commands.h"
 #include "runtime/terminal.h"
-#include "session/commands.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/progress_line.h"
+#include "session/server_lock.h"
 #include "session/sql_exec.h"
 #include "session/statement_watch.h"
 #include "session/table_loop.h"

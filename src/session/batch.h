@@ -1,5 +1,5 @@
-// Bulk SQL: the built-in batch texts of the upgrade steps, CREATE TABLE
-// statements, and operators' SQL command files.
+// Bulk SQL: the built-in batch texts of the upgrade steps and CREATE
+// TABLE statements.
 #pragma once
 
 #include "runtime/tv_string.h"

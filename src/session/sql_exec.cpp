@@ -144,14 +144,6 @@ VariableRead ReadServerVariable(const char *table, const char *name, std::string
   return VariableRead::kFound;
 }
 
-bool ReadLockVariable(const char *name, std::string &value) {
-  if (ReadServerVariable("config", name, value, QueryEcho::kSilent, 256) != VariableRead::kFound)
-    return false;
-  DecodeSQLString(value.data());
-  value.resize(strlen(value.c_str()));
-  return true;
-}
-
 bool CheckSchemaVersionIsCurrent() {
   int version = DBGetSchemaVersion(DbHandle);
   if (version < kToolSchemaVersion) {
@@ -169,14 +161,4 @@ bool CheckSchemaVersionIsCurrent() {
     return false;
   }
   return true;
-}
-
-bool CheckDatabaseReady() {
-  if (!CheckSchemaVersionIsCurrent()) return false;
-  std::string status;
-  if (!ReadLockVariable("DBLockStatus", status) || status == "UNLOCKED") return true;
-  std::string info;
-  ReadLockVariable("DBLockInfo", info);
-  printf("Database is locked by server %s [%s]\n", status.c_str(), info.c_str());
-  return false;
 }

@@ -58,9 +58,6 @@ void RepeatLastSqlErrorReport();
 // Returns true when the database is at the tool's schema version;
 // otherwise prints what the operator has to upgrade and returns false.
 bool CheckSchemaVersionIsCurrent();
-// Returns true when the database is at the tool's version and not locked;
-// otherwise prints why and returns false.
-bool CheckDatabaseReady();
 
 // The one reader of a server variable (a row of config or metadata).
 enum class VariableRead { kFound, kMissing, kFailed };
@@ -71,6 +68,3 @@ enum class VariableRead { kFound, kMissing, kFailed };
 // query fails, kMissing when there is no row.
 VariableRead ReadServerVariable(const char *table, const char *name, std::string &value, QueryEcho echo,
                                 size_t size = 0);
-// The decoded value of a config variable, cut to 255 bytes. Returns false
-// when the query fails or finds no row; sends no trace and no report.
-bool ReadLockVariable(const char *name, std::string &value);

@@ -9,8 +9,8 @@
 
 #include "runtime/runtime.h"
 #include "session/cluster_lock.h"
-#include "session/commands.h"
 #include "session/globals.h"
+#include "session/server_lock.h"
 #include "session/sql_exec.h"
 #include "transfer/backup.h"
 #include "transfer/export_table_list.h"
@@ -20,6 +20,7 @@
 #include "transfer/source_rows.h"
 #include "transfer/sqlite_file.h"
 #include "transfer/table_progress.h"
+#include "transfer/transfer_commands.h"
 
 namespace {
 

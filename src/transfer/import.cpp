@@ -7,11 +7,12 @@
 
 #include "runtime/terminal.h"
 #include "session/ask.h"
-#include "session/commands.h"
 #include "session/globals.h"
+#include "session/server_lock.h"
 #include "session/sql_exec.h"
 #include "transfer/import_steps.h"
 #include "transfer/sqlite_file.h"
+#include "transfer/transfer_commands.h"
 
 namespace {
 

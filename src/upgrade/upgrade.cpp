@@ -1,25 +1,17 @@
 #include <cstdio>
 #include <string>
 
-#include "session/commands.h"
 #include "session/globals.h"
+#include "session/server_lock.h"
 #include "session/sql_exec.h"
-#include "transfer/backup.h"
 #include "upgrade/rehearsal.h"
 #include "upgrade/rehearsal_copy.h"
 #include "upgrade/statement_journal.h"
 #include "upgrade/steps.h"
 #include "upgrade/upgrade_chain.h"
+#include "upgrade/upgrade_command.h"
 
 namespace {
-
-// Compared as stored, without decoding.
-bool IsLocked() {
-  std::string status;
-  return ReadServerVariable("config", "DBLockStatus", status, QueryEcho::kSilent, 256) ==
-             VariableRead::kFound &&
-         status != "UNLOCKED";
-}
 
 // Runs the step in the open transaction, under its journal where the
 // dialect needs one. Returns false when the step must be rolled back.
@@ -106,10 +98,10 @@ ChainRun RunUpgradeChain(int version, int target) {
 
 namespace {
 
-bool Upgrade(int target, const char *backup) {
+bool Upgrade(int target, const char *backup, BackupWriter writeBackup) {
   printf("Upgrading database...\n");
   const int version = DBGetSchemaVersion(DbHandle);
-  if (backup != nullptr && version <= kToolSchemaVersion && !IsLocked() && !ExportBackup(backup)) {
+  if (backup != nullptr && version <= kToolSchemaVersion && !IsLocked() && !writeBackup(backup)) {
     printf("Database upgrade failed: no backup was taken, and the database was not changed\n");
     return false;
   }
@@ -133,9 +125,9 @@ bool Upgrade(int target, const char *backup) {
 
 }  // namespace
 
-bool RunUpgradeCommand() {
+bool RunUpgradeCommand(BackupWriter writeBackup) {
   if (RehearseUpgrade) return RehearseUpgradeTo(kToolSchemaVersion);
-  return Upgrade(kToolSchemaVersion, UpgradeBackupFile);
+  return Upgrade(kToolSchemaVersion, UpgradeBackupFile, writeBackup);
 }
 
-bool UpgradeDatabaseTo(int target) { return Upgrade(target, nullptr); }
+bool UpgradeDatabaseTo(int target) { return Upgrade(target, nullptr, nullptr); }

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "check/check_command.h"
 #include "check/check_locks.h"
 #include "check/check_stage.h"
-#include "session/commands.h"
 #include "session/lock_table.h"
 #include "support/failing_db.h"
 #include "support/lock_table_fill.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "check/check_command.h"
 #include "check/check_stage.h"
-#include "session/commands.h"
 #include "support/failing_db.h"
 #include "support/own_mariadb.h"
 #include "support/scoped_state.h"

@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 
-#include "session/commands.h"
 #include "session/lock_table.h"
 #include "support/failing_db.h"
 #include "support/lock_table_fill.h"
@@ -21,6 +20,7 @@
 #include "transfer/import_locks.h"
 #include "transfer/import_steps.h"
 #include "transfer/sqlite_file.h"
+#include "transfer/transfer_commands.h"
 #include "transfer_fixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // rebuilt, missing ones are created, and nothing reports an error.
 #include <gtest/gtest.h>
 
-#include "session/commands.h"
+#include "maintenance/maintenance_commands.h"
 #include "session/globals.h"
 #include "support/recording_db.h"
 #include "transfer_fixture.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "session/commands.h"
+#include "maintenance/maintenance_commands.h"
 #include "session/globals.h"
 #include "support/scoped_state.h"
 #include "upgrade/steps.h"
