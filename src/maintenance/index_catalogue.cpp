@@ -65,15 +65,52 @@ bool ReadCollectedDataIndexes(IndexCatalogue &catalogue, bool &read) {
   return true;
 }
 
-bool IsIndexOfStatement(const CatalogueIndex &index, const std::string &table, const std::string &statement) {
+namespace {
+
+// A statement "CREATE [UNIQUE] INDEX name ON table(columns)", its columns
+// without blanks.
+struct PlainCreateIndex {
+  bool unique = false;
+  std::string name;
+  std::string table;
+  std::string columns;
+};
+
+bool ParseCreateIndex(const std::string &statement, PlainCreateIndex &parsed) {
   static const std::regex kCreateIndex(
       R"(^\s*CREATE\s+(UNIQUE\s+)?INDEX\s+(\w+)\s+ON\s+(\w+)\s*\(([\w\s,]*)\)\s*$)", std::regex::icase);
   std::smatch m;
-  if (!index.plain || !std::regex_match(statement, m, kCreateIndex)) return false;
-  std::string columns = m[4].str();
-  columns.erase(
-      std::remove_if(columns.begin(), columns.end(), [](unsigned char c) { return std::isspace(c); }),
-      columns.end());
-  return m[1].matched == index.unique && Lower(m[2].str()) == Lower(index.name) &&
-         Lower(m[3].str()) == Lower(table) && Lower(columns) == Lower(index.columns);
+  if (!std::regex_match(statement, m, kCreateIndex)) return false;
+  parsed = {m[1].matched, m[2].str(), m[3].str(), m[4].str()};
+  parsed.columns.erase(std::remove_if(parsed.columns.begin(), parsed.columns.end(),
+                                      [](unsigned char c) { return std::isspace(c); }),
+                       parsed.columns.end());
+  return true;
+}
+
+}  // namespace
+
+bool IsIndexOfStatement(const CatalogueIndex &index, const std::string &table, const std::string &statement) {
+  PlainCreateIndex create;
+  if (!index.plain || !ParseCreateIndex(statement, create)) return false;
+  return create.unique == index.unique && Lower(create.name) == Lower(index.name) &&
+         Lower(create.table) == Lower(table) && Lower(create.columns) == Lower(index.columns);
+}
+
+std::string CombinedIndexChange(const std::string &table, const std::vector<std::string> &drops,
+                                const std::vector<std::string> &creates) {
+  std::string statement = "ALTER TABLE " + table;
+  char separator = ' ';
+  for (const std::string &index : drops) {
+    statement += separator + ("DROP INDEX " + index);
+    separator = ',';
+  }
+  for (const std::string &text : creates) {
+    PlainCreateIndex create;
+    if (!ParseCreateIndex(text, create) || Lower(create.table) != Lower(table)) return std::string();
+    statement += separator + std::string(create.unique ? "ADD UNIQUE INDEX " : "ADD INDEX ") + create.name +
+                 " (" + create.columns + ")";
+    separator = ',';
+  }
+  return statement;
 }

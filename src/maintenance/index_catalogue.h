@@ -1,6 +1,7 @@
 // The indexes of every per-node collected-data table, read from the
-// catalogue in one query instead of one per table, and the test whether
-// an index is the one an index template creates.
+// catalogue in one query instead of one per table, the test whether an
+// index is the one an index template creates, and the one statement that
+// changes several indexes of a table on MySQL/MariaDB.
 #pragma once
 
 #include <map>
@@ -29,3 +30,12 @@ bool ReadCollectedDataIndexes(IndexCatalogue &catalogue, bool &read);
 // template) creates: the same name, table, uniqueness and columns, names
 // compared without case. A statement of another form never matches.
 bool IsIndexOfStatement(const CatalogueIndex &index, const std::string &table, const std::string &statement);
+
+// On MySQL/MariaDB, where every schema statement commits on its own and
+// pays for it (and the upgrade's journal writes a row before each): the
+// one ALTER TABLE that drops the indexes named in drops
+// and adds those that creates (filled templates) make. Empty when a
+// create is not of the form "CREATE [UNIQUE] INDEX name ON table(columns)"
+// on this table: its text then has to run as it stands.
+std::string CombinedIndexChange(const std::string &table, const std::vector<std::string> &drops,
+                                const std::vector<std::string> &creates);

@@ -134,17 +134,26 @@ namespace {
 bool ReindexWhatChanged(TableLoop &loop, const std::vector<CatalogueIndex> *indexes, const std::string &table,
                         const std::vector<std::string> &statements) {
   std::vector<bool> present(statements.size(), false);
+  std::vector<std::string> drops;
   if (indexes != nullptr)
     for (const CatalogueIndex &index : *indexes) {
       bool kept = false;
       for (size_t n = 0; n < statements.size() && !kept; n++)
         if (!present[n] && IsIndexOfStatement(index, table, statements[n])) present[n] = kept = true;
-      if (!kept &&
-          !loop.exec(DropIndexStatement(index.name.c_str(), table.c_str()), TableLoop::OnFailure::kReported))
-        return false;
+      if (!kept) drops.push_back(index.name);
     }
+  std::vector<std::string> creates;
   for (size_t n = 0; n < statements.size(); n++)
-    if (!present[n] && !loop.exec(statements[n], TableLoop::OnFailure::kReported)) return false;
+    if (!present[n]) creates.push_back(statements[n]);
+  if (DbSyntax == DB_SYNTAX_MYSQL && drops.size() + creates.size() > 1) {
+    std::string combined = CombinedIndexChange(table, drops, creates);
+    if (!combined.empty()) return loop.exec(combined, TableLoop::OnFailure::kReported);
+  }
+  for (const std::string &index : drops)
+    if (!loop.exec(DropIndexStatement(index.c_str(), table.c_str()), TableLoop::OnFailure::kReported))
+      return false;
+  for (const std::string &statement : creates)
+    if (!loop.exec(statement, TableLoop::OnFailure::kReported)) return false;
   return true;
 }
 

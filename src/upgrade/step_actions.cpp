@@ -57,7 +57,9 @@ bool RunAction(const step::Action &action) {
 bool RunActions(std::span<const step::Action> actions) {
   for (const step::Action &action : actions) {
     if (!EnterStepAction(std::holds_alternative<step::Question>(action))) continue;
-    bool ok = (RunAction(action) || IgnoreSqlErrors) && !TransactionRolledBackByServer();
+    const auto *conversion = std::get_if<step::Conversion>(&action);
+    const bool forgiven = IgnoreSqlErrors && (conversion == nullptr || !conversion->endsStepAlways);
+    bool ok = (RunAction(action) || forgiven) && !TransactionRolledBackByServer();
     LeaveStepAction(ok);
     // The action's end may commit, and the server may refuse that too.
     if (!ok || TransactionRolledBackByServer()) return false;

@@ -66,8 +66,13 @@ struct RecodedColumn {
 };
 // Code for a data conversion; returns false when the step must end. It
 // runs its statements with StepSql/StepSelect, which apply the step rule.
+// A conversion whose failure leaves the later actions storing something
+// untrue (a template promising indexes no table got) sets
+// endsStepAlways: its false then ends the step under IgnoreSqlErrors
+// too, so it returns false only where it must.
 struct Conversion {
   bool (*run)();
+  bool endsStepAlways = false;
 };
 // Asks the operator (AskYesNo); the actions of the answer run under the
 // same rule as the step's own. No is not a failure.

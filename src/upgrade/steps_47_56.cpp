@@ -1,13 +1,18 @@
 // Steps 47 -> 56: policy time ranges, threshold re-arm events, tool
 // confirmations, event-group ranges, the two-column index of the
 // collected-data tables, address lists and clusters.
+#include <strings.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
+#include "maintenance/index_catalogue.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
+#include "session/statement_watch.h"
 #include "session/table_loop.h"
 #include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
@@ -124,16 +129,42 @@ constexpr PerDialect kDataIndexTemplate{
     .other = "CREATE INDEX idx_idata_%d_id_timestamp ON idata_%d(item_id,idata_timestamp)",
 };
 
-// 52 -> 53 keeps a failure rule of its own, so it is a procedure: without
-// the node list it ends even under -X (the template stored below would
-// promise indexes no table has); a node whose table cannot take the new
-// index is reported and the others still get theirs; the old index and
-// the old template go silently, as they may not exist. A step too large
-// for PostgreSQL's lock table ends before any index, even under -X, as
-// without the node list. Returns 0 when the step must be rolled back.
-int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
+// MySQL/MariaDB commits every schema statement on its own, and the
+// journal writes a row before each: a table that still has the old index
+// gets the drop and the create as one ALTER TABLE, a table that has the
+// new one already gets nothing, and the catalogue says which is which
+// (one read for all tables). A statement the catalogue made unnecessary
+// is one an interrupted run may have applied, so each table's statements
+// are a repeatable group for the journal.
+bool ReplaceIndexOfTable(TableLoop &loop, int32_t id, const std::vector<CatalogueIndex> *indexes,
+                         const char *dropIndex, const char *createIndex) {
+  const std::string table = "idata_" + std::to_string(id);
+  const std::string oldName = "idx_" + table + "_timestamp";
+  const std::string create = FormatNodeTemplate(createIndex, id);
+  bool old = false;
+  bool created = false;
+  if (indexes != nullptr)
+    for (const CatalogueIndex &index : *indexes) {
+      old = old || strcasecmp(index.name.c_str(), oldName.c_str()) == 0;
+      created = created || IsIndexOfStatement(index, table, create);
+    }
+  RepeatableStatements group(table.c_str());
+  const std::string drop = FormatNodeTemplate(dropIndex, id);
+  if (created) return !old || loop.exec(drop, TableLoop::OnFailure::kSilent);
+  const std::string combined = old ? CombinedIndexChange(table, {oldName}, {create}) : std::string();
+  if (!combined.empty()) return loop.exec(combined, TableLoop::OnFailure::kReported);
+  if (old && !loop.exec(drop, TableLoop::OnFailure::kSilent)) return false;
+  return loop.exec(create, TableLoop::OnFailure::kReported);
+}
+
+// Without the node list the step ends even under -X: the template stored
+// after it would promise indexes no table has; a step too large for
+// PostgreSQL's lock table ends the same way before any index. A node
+// whose table cannot take the new index is reported and the others still
+// get theirs; the old index goes silently, as it may not exist.
+bool ReplaceTimestampIndexes() {
   Result count(SelectSql("SELECT count(*) FROM nodes"));
-  if (count == nullptr) return 0;
+  if (count == nullptr) return false;
   const int64_t nodes = DBGetFieldInt64(count.get(), 0, 0);
   // Locked until the commit: every table, its new index, and the old
   // index where 24 -> 25 made one.
@@ -145,7 +176,7 @@ int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
         locks = 2 * nodes + DBGetFieldInt64(old.get(), 0, 0);
         return true;
       }))
-    return 0;
+    return false;
   printf("Reindexing database:\n");
   const char *dropIndex = DialectText(kDropTimestampIndex);
   const char *createIndex = DialectText(kDataIndexTemplate);
@@ -153,23 +184,45 @@ int ReindexDataTablesByNode(int /*currentVersion*/, int targetVersion) {
   // list does (under -X the walk stops there and the step goes on).
   std::vector<int32_t> ids;
   bool missing;
-  if (!ReadStepNodeIds(nullptr, ids) || !NodeTablesMissing(nullptr, missing)) return 0;
+  if (!ReadStepNodeIds(nullptr, ids) || !NodeTablesMissing(nullptr, missing)) return false;
+  IndexCatalogue catalogue;
+  bool catalogueRead = false;
+  // Under -X a catalogue that cannot be read leaves every table the blind
+  // drop and create.
+  if (DbSyntax == DB_SYNTAX_MYSQL && !ReadCollectedDataIndexes(catalogue, catalogueRead)) {
+    if (StepRule() == TableLoop::OnFailure::kEnds) return false;
+    catalogueRead = false;
+  }
   RunTableLoop(
-      [&ids, dropIndex, createIndex](TableLoop &loop) {
+      [&](TableLoop &loop) {
         for (int32_t id : ids) {
           if (loop.printsLine()) printf("   * idata_%d\n", id);
-          if (!loop.exec(FormatNodeTemplate(dropIndex, id), TableLoop::OnFailure::kSilent) ||
-              !loop.exec(FormatNodeTemplate(createIndex, id), TableLoop::OnFailure::kReported))
+          if (catalogueRead) {
+            auto indexes = catalogue.find("idata_" + std::to_string(id));
+            if (!ReplaceIndexOfTable(loop, id, indexes != catalogue.end() ? &indexes->second : nullptr,
+                                     dropIndex, createIndex))
+              return false;
+          } else if (!loop.exec(FormatNodeTemplate(dropIndex, id), TableLoop::OnFailure::kSilent) ||
+                     !loop.exec(FormatNodeTemplate(createIndex, id), TableLoop::OnFailure::kReported)) {
             return false;
+          }
         }
         return true;
       },
       missing);
-  SendSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'", QueryEcho::kSilent);
-  if (!AddConfigVariable("IDataIndexCreationCommand_1", createIndex, 0, 1, false) && !IgnoreSqlErrors)
-    return 0;
-  return WriteSchemaVersion(targetVersion) ? 1 : 0;
+  return true;
 }
+
+// The old template may not exist: its removal goes silently.
+bool StoreDataIndexTemplate() {
+  SendSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'", QueryEcho::kSilent);
+  return AddConfigVariable("IDataIndexCreationCommand_1", DialectText(kDataIndexTemplate), 0, 1, false);
+}
+
+constexpr Action kStep52[] = {
+    Conversion{.run = ReplaceTimestampIndexes, .endsStepAlways = true},
+    Conversion{StoreDataIndexTemplate},
+};
 
 constexpr Action kStep53[] = {
     CreateTable{"CREATE TABLE address_lists ("
@@ -278,9 +331,8 @@ constexpr Action kStep55[] = {
 };
 
 constexpr UpgradeStep kRows[] = {
-    {47, 48, kStep47}, {48, 49, kStep48}, {49, 50, kStep49},
-    {50, 51, kStep50}, {51, 52, kStep51}, {52, 53, {}, ReindexDataTablesByNode},
-    {53, 54, kStep53}, {54, 55, kStep54}, {55, 56, kStep55},
+    {47, 48, kStep47}, {48, 49, kStep48}, {49, 50, kStep49}, {50, 51, kStep50}, {51, 52, kStep51},
+    {52, 53, kStep52}, {53, 54, kStep53}, {54, 55, kStep54}, {55, 56, kStep55},
 };
 
 }  // namespace

@@ -46,7 +46,7 @@ bool IsVersionWrite(const std::string &s) {
 bool Faultable(int from, const std::string &s) {
   if (s.starts_with("SELECT ") || s.starts_with("SHOW ")) return false;
   if (from == 52 || from == 209)
-    for (const char *start : {"DROP INDEX ", "CREATE INDEX idx_idata_",
+    for (const char *start : {"DROP INDEX ", "CREATE INDEX idx_idata_", "ALTER TABLE idata_",
                               "DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'"})
       if (s.starts_with(start)) return false;
   return !(from == 229 && s.find("'TileServerURL'") != std::string::npos);
