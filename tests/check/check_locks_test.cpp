@@ -18,6 +18,7 @@
 #include "check/check_locks.h"
 #include "check/check_stage.h"
 #include "session/lock_table.h"
+#include "support/captured_output.h"
 #include "support/failing_db.h"
 #include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
@@ -84,10 +85,9 @@ TEST_F(CheckLocks, EstimateCoversWhatTheCheckHoldsAtItsCommit) {
     tvtest::ScopedOptions options;
     ForceRepair = true;
     CheckCollectedData = true;
-    testing::internal::CaptureStdout();
+    tvtest::CapturedOutput captured;
     RunCheckCommand();
-    fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured.text();
     EXPECT_NE(out.find("Changes was successfully committed to database\n"), std::string::npos) << out;
   }
   DBDisconnect(watched);

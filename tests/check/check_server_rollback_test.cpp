@@ -13,6 +13,7 @@
 
 #include "check/check_command.h"
 #include "check/check_stage.h"
+#include "support/captured_output.h"
 #include "support/failing_db.h"
 #include "support/own_mariadb.h"
 #include "support/scoped_state.h"
@@ -35,10 +36,9 @@ std::string ForcedCheckOutput(db_handle_t handle, int syntax) {
   tvtest::ScopedOptions options;
   ForceRepair = true;
   ErrorsFound = ErrorsFixed = 0;
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   RunCheckCommand();
-  fflush(stdout);
-  return testing::internal::GetCapturedStdout();
+  return captured.text();
 }
 
 std::string CheckWithConflict(tvtest::TestDatabase &db, const std::function<void()> &conflict) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 const std::string kHeader = kBanner + "Checking database (excluding collected data):\n";
 
 std::string Line(const std::string &title) {

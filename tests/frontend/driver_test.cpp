@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 const std::string kUsage =
     "Usage: tvdbmgr [<options>] <command> [<file>]\n"

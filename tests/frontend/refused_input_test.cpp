@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 std::vector<std::string> SortedLines(const std::string &text) {
   std::vector<std::string> lines;

@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 class Init : public ::testing::TestWithParam<std::string> {
  protected:

@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 class Unlock : public ::testing::TestWithParam<std::string> {
  protected:

@@ -6,11 +6,12 @@
 
 #include "session/batch.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/test_db.h"
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 TEST(TypeMacros, ExpandPerDialectAndProtectTheLongerMacro) {
   const struct {
@@ -58,24 +59,25 @@ class Batch : public ::testing::TestWithParam<std::string> {
 
 TEST_P(Batch, BatchTextStopsAtFirstFailureUnlessIgnoringErrors) {
   if (!db) return;
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_FALSE(
       ExecSqlBatch("CREATE TABLE b1 (id integer, v $SQL:TEXT, n $SQL:INT64)\n"
                    "INSERT INTO missing_table VALUES (1)\n"
                    "CREATE TABLE b2 (id integer)\n"
                    "<END>"));
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = captured.text();
   EXPECT_EQ(out.rfind("SQL query failed (", 0), 0u) << out;
   EXPECT_NE(out.find("):\n\33[33;1mINSERT INTO missing_table VALUES (1)\33[0m\n"), std::string::npos);
   EXPECT_EQ(db->value("SELECT count(*) FROM b1"), "0");
   EXPECT_NE(db->value("SELECT count(*) FROM b2").find("<error"), std::string::npos);
 
   IgnoreSqlErrors = true;
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(
-      ExecSqlBatch("INSERT INTO missing_table VALUES (1)\nCREATE TABLE b2 (id integer)\n<END>\n"
-                   "CREATE TABLE b3 (id integer)\n"));
-  testing::internal::GetCapturedStdout();
+  {
+    tvtest::CapturedOutput quiet;
+    EXPECT_TRUE(
+        ExecSqlBatch("INSERT INTO missing_table VALUES (1)\nCREATE TABLE b2 (id integer)\n<END>\n"
+                     "CREATE TABLE b3 (id integer)\n"));
+  }
   EXPECT_EQ(db->value("SELECT count(*) FROM b2"), "0");
   EXPECT_NE(db->value("SELECT count(*) FROM b3").find("<error"), std::string::npos);  // after "<END>"
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "session/key_walk.h"
+#include "support/captured_output.h"
 #include "support/test_db.h"
 
 namespace {
@@ -94,11 +95,11 @@ TEST_P(KeyWalkTest, EndsWhereTheVisitOrTheReadSays) {
             WalkEnd::kStopped);
   EXPECT_EQ(visited, 1500);
 
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_EQ(
       ForEachRowByKey({.columns = "id", .from = "missing_table"}, [](db_result_t, int) { return true; }),
       WalkEnd::kReadFailed);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed ("), std::string::npos);
+  EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, KeyWalkTest, ::testing::ValuesIn(tvtest::AllEngines()));

@@ -12,6 +12,7 @@
 #include "db/db.h"
 #include "maintenance/reindex.h"
 #include "session/lock_table.h"
+#include "support/captured_output.h"
 #include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
@@ -26,10 +27,9 @@ const char kHeldLocks[] =
     "(locktype='object' AND classid='pg_type'::regclass))) s";
 
 std::string Printed(const std::function<void()> &run) {
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   run();
-  fflush(stdout);
-  return testing::internal::GetCapturedStdout();
+  return captured.text();
 }
 
 const char kDataTable[] =

@@ -6,11 +6,12 @@
 
 #include "session/globals.h"
 #include "session/sql_exec.h"
+#include "support/captured_output.h"
 #include "support/test_db.h"
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 // A statement of exactly size bytes that SQLite refuses, with "é" (two
 // bytes) at byteOffset when given.
@@ -39,9 +40,9 @@ TEST(FailedStatementReport, LongStatementsAreCutOnACharacterWithTheirLength) {
   };
   for (const auto &c : cases) {
     const std::string statement = FailingStatement(c.size, c.twoByteCharAt);
-    testing::internal::CaptureStdout();
+    tvtest::CapturedOutput captured;
     EXPECT_FALSE(ExecSql(statement.c_str()));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured.text();
     std::string expected = head + statement.substr(0, c.shown) + "\33[0m";
     if (c.shown < c.size) expected += "... [" + std::to_string(c.size) + " bytes in all]";
     EXPECT_EQ(out, expected + "\n") << c.size;
@@ -50,9 +51,9 @@ TEST(FailedStatementReport, LongStatementsAreCutOnACharacterWithTheirLength) {
   // The trace echoes the whole statement before the cut report.
   const std::string big = FailingStatement(1 << 20);
   TraceMode = true;
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_EQ(SelectSql(big.c_str()), nullptr);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = captured.text();
   TraceMode = false;
   EXPECT_EQ(out.rfind("\33[1m>>> \33[32;1m" + big + "\33[0m\n" + head, 0), 0u);
   EXPECT_LT(out.size(), big.size() + 2 * kReportedStatementBytes);

@@ -70,13 +70,6 @@ std::string OdbcName(const std::string &engine, const std::string &database) {
          ";SERVER=" + ServerOf(engine) + ";DATABASE=" + database;
 }
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // A connection to the test account's own database, for CREATE/DROP
 // DATABASE.
 struct AdminConnection {
@@ -114,6 +107,13 @@ std::string TempDir() {
 void WriteFile(const std::string &path, const std::string &content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
 }
 
 std::unique_ptr<TestDatabase> TestDatabase::Create(const std::string &engine, std::string &error) {
@@ -166,7 +166,7 @@ std::unique_ptr<TestDatabase> TestDatabase::reachedOn(const std::string &port) c
   other->port_ = port;
   other->directory_ = TempDir();
   other->configPath_ = other->directory_ + "/tvdbmgr.conf";
-  std::string config = ReadAll(configPath_);
+  std::string config = ReadFile(configPath_);
   if (!port_.empty()) config.erase(config.find("DBDrvParams = "));
   WriteFile(other->configPath_, config + "DBDrvParams = " + PortParams(port) + "\n");
   std::string error;
@@ -354,8 +354,8 @@ RunResult RunTool(const std::vector<std::string> &args, const std::string &input
   while (waitpid(pid, &status, 0) < 0) {
   }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadAll(out);
-  result.err = ReadAll(err);
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
   if (getenv("TVDBMGR_KEEP_TEST_FILES") == nullptr) std::filesystem::remove_all(dir);
   return result;
 }

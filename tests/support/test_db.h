@@ -114,6 +114,9 @@ struct RunResult {
   std::string err;  // standard error
 };
 
+// What the tool prints first on every run.
+inline const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+
 // Runs the tvdbmgr binary with args and the given standard input, with
 // NO_COLOR unset and the given extra environment ("NAME=value").
 RunResult RunTool(const std::vector<std::string> &args, const std::string &input = "",
@@ -161,5 +164,7 @@ std::string SqlDir();
 // A new empty temporary directory; the caller removes it.
 std::string TempDir();
 void WriteFile(const std::string &path, const std::string &content);
+// The whole file; empty when it cannot be read.
+std::string ReadFile(const std::string &path);
 
 }  // namespace tvtest

@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 
 // Every command that may change the database, run on standby, is refused
 // before it starts and changes nothing; export works there.

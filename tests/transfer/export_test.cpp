@@ -6,21 +6,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "transfer_fixture.h"
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tvtest::kBanner;
+using tvtest::ReadFile;
 
 // The rows of a query on an SQLite file: columns joined by "|", rows
 // ended by "\n", NULL as "<null>".

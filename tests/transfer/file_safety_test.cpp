@@ -11,23 +11,16 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
+#include "support/syslog_fill.h"
 #include "transfer_fixture.h"
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tvtest::kBanner;
+using tvtest::ReadFile;
 
 // How many temporary files of an export to out.db dir holds.
 int Temporaries(const std::string &dir) {
@@ -66,10 +59,7 @@ TEST(FileSafety, KilledExportLeavesTheEarlierFile) {
   if (!db || !tvtest::InitSchemaFast(*db)) return;
   const std::string dir = tvtest::TempDir(), other = tvtest::TempDir();
   const std::string out = dir + "/out.db";
-  db->exec(
-      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<300000) "
-      "INSERT INTO syslog (msg_id,msg_timestamp,facility,severity,source_object_id,hostname,msg_tag,"
-      "msg_text) SELECT i,1700000000+i,1,5,i%100,'host'||(i%100),'tag','message number '||i FROM n");
+  tvtest::FillSyslog(*db, 300000);
   db->exec("INSERT INTO config (var_name,var_value) VALUES ('Marker','earlier')");
   ASSERT_TRUE(tvtest::Tool(*db, {"export", out}).out.ends_with("Database export complete.\n"));
   const std::string earlier = ReadFile(out);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "session/lock_table.h"
+#include "support/captured_output.h"
 #include "support/failing_db.h"
 #include "support/lock_table_fill.h"
 #include "support/scoped_state.h"
@@ -113,10 +114,9 @@ TEST_F(ImportLocks, EstimateCoversWhatTheImportHoldsAtItsCommit) {
     tvtest::ScopedCurrentDatabase current(watched, db->syntax());
     tvtest::ScopedOptions options;
     ForceRepair = true;
-    testing::internal::CaptureStdout();
+    tvtest::CapturedOutput captured;
     RunImportCommand(path.c_str());
-    fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.text();
     EXPECT_TRUE(out.ends_with("Database import complete.\n")) << out.substr(out.size() - 2000);
   }
   DBDisconnect(watched);

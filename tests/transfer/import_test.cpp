@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 const std::string kWarning =
     "\n\n\33[1mWARNING!!!\33[0m\nThis operation will clear all configuration and collected data from "
     "database.\n"

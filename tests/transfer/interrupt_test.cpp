@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/interrupted_run.h"
+#include "support/syslog_fill.h"
 #include "support/test_db.h"
 
 namespace {
@@ -26,10 +27,7 @@ TEST(Interrupt, ExportAndImportEndBySignalAndSaySo) {
   if (!db) return;
   ASSERT_TRUE(db->initSchema());
   // Enough rows for the signal to come while the table is copied.
-  db->exec(
-      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<400000) "
-      "INSERT INTO syslog (msg_id,msg_timestamp,facility,severity,source_object_id,hostname,msg_tag,msg_text) "
-      "SELECT i,i,1,1,0,'host','tag','text of a message' FROM n");
+  tvtest::FillSyslog(*db, 400000);
   const std::string dir = tvtest::TempDir();
   const std::string file = dir + "/export.db";
   ASSERT_EQ(tvtest::RunTool({"-c", db->configPath(), "export", file}).exitCode, 0);

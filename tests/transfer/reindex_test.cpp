@@ -4,12 +4,14 @@
 
 #include "maintenance/maintenance_commands.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/recording_db.h"
+#include "support/scoped_state.h"
 #include "transfer_fixture.h"
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
 const std::string kFixed =
     "Reindexing table raw_dci_values by (item_id)...\n"
     "Reindexing table event_log by (event_timestamp)...\n"
@@ -158,15 +160,13 @@ TEST(ReindexRecorded, StatementsPerDialect) {
     expected.push_back("CREATE INDEX idx_idata_12_id_timestamp ON idata_12(item_id,idata_timestamp)");
 
     db_handle_t handle = tvtest::OpenRecordingHandle(c.syntax, recording);
-    const db_handle_t savedHandle = DbHandle;
-    const int savedSyntax = DbSyntax;
-    DbHandle = handle;
-    DbSyntax = c.syntax;
-    testing::internal::CaptureStdout();
-    RunReindexCommand();
-    const std::string out = testing::internal::GetCapturedStdout();
-    DbHandle = savedHandle;
-    DbSyntax = savedSyntax;
+    std::string out;
+    {
+      tvtest::ScopedCurrentDatabase current(handle, c.syntax);
+      tvtest::CapturedOutput captured;
+      RunReindexCommand();
+      out = captured.text();
+    }
     DBDisconnect(handle);
     EXPECT_EQ(recording->statements, expected) << c.syntax;
     EXPECT_TRUE(out.ends_with("Reindexing table idata_12\nDatabase reindexing complete.\n")) << out;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/syslog_fill.h"
 #include "support/terminal_run.h"
 #include "support/test_db.h"
 
@@ -15,10 +16,7 @@ TEST(TableProgress, ShowsTheTotalOnceATableIsDone) {
   if (!db) return;
   ASSERT_TRUE(db->initSchema());
   // More rows than the lines count between two looks at the clock.
-  db->exec(
-      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<20000) "
-      "INSERT INTO syslog (msg_id,msg_timestamp,facility,severity,source_object_id,hostname,msg_tag,msg_text) "
-      "SELECT i,i,1,1,0,'host','tag','text' FROM n");
+  tvtest::FillSyslog(*db, 20000);
   const std::string dir = tvtest::TempDir();
   const std::string file = dir + "/export.db";
   tvtest::TerminalRun exported =

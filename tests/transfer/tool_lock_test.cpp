@@ -12,8 +12,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "session/cluster_lock.h"
@@ -23,16 +21,10 @@ extern char **environ;
 
 namespace {
 
-const std::string kBanner = "Talvex Database Manager Version 1.1.9\n\n";
+using tvtest::kBanner;
+using tvtest::ReadFile;
 const std::string kRefusal =
     "tvdbmgr: another tvdbmgr is working on this database; try again when it has finished\n";
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // A "tvdbmgr unlock" that holds its question open, and the tool's lock
 // with it, until the test answers or kills it.
 class WaitingRun {

@@ -10,6 +10,7 @@
 
 #include "fixtures.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
 
@@ -46,14 +47,14 @@ std::unique_ptr<tvtest::TestDatabase> LegacyDatabase(const std::string &engine, 
   if (!db || !db->execAll({"DROP TABLE ap_common", "DROP TABLE ap_bindings", "DROP TABLE ap_config_files"}))
     return nullptr;
   db->makeCurrent();
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   bool ok = true;
   for (int from : StepsHeldByLegacyVersion(version)) {
     DBBegin(db->handle());
     ok = ok && RunUpgradeStep(*FindUpgradeStep(from), from) != 0;
     if (ok) DBCommit(db->handle());
   }
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = captured.text();
   if (!ok) {
     ADD_FAILURE() << engine << ": a step for the legacy database " << version << " failed:\n" << out;
     return nullptr;

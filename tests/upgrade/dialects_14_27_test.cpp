@@ -2,34 +2,21 @@
 // them, through a recording connection.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "session/globals.h"
-#include "support/recording_db.h"
-#include "upgrade/steps.h"
+#include "recorded_steps.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
+using upgradetest::Statements;
 
-class RecordedOldSteps : public ::testing::Test {
+class RecordedOldSteps : public upgradetest::RecordedStepTest {
  protected:
-  // The statements of one step run on the dialect, without its output.
+  // The statements of one step run on the dialect.
   Statements run(int syntax, int from) {
-    auto recording = std::make_shared<tvtest::Recording>();
-    db_handle_t handle = tvtest::OpenRecordingHandle(syntax, recording);
-    db_handle_t savedHandle = DbHandle;
-    int savedSyntax = DbSyntax;
-    DbHandle = handle;
-    DbSyntax = syntax;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(from), from), 1) << syntax << " step " << from;
-    testing::internal::GetCapturedStdout();
-    DbHandle = savedHandle;
-    DbSyntax = savedSyntax;
-    DBDisconnect(handle);
+    use(syntax);
+    EXPECT_EQ(runStep(from), 1) << syntax << " step " << from;
     return recording->statements;
   }
 };

@@ -6,16 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/recording_db.h"
-#include "support/scoped_state.h"
-#include "upgrade/steps.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
+using upgradetest::OracleNullable;
+using upgradetest::Statements;
 
-class RecordedSteps200To216 : public tvtest::RecordedDialectTest {
+class RecordedSteps200To216 : public upgradetest::RecordedStepTest {
  protected:
   // Runs the step that starts at from on a recording of the dialect with
   // the canned answers; returns its result.
@@ -23,26 +22,9 @@ class RecordedSteps200To216 : public tvtest::RecordedDialectTest {
           const std::vector<std::pair<std::string, tvtest::Recording::Rows>> &answers = {}) {
     use(syntax);
     recording->answers = answers;
-    testing::internal::CaptureStdout();
-    int result = RunUpgradeStep(*FindUpgradeStep(from), from);
-    printed = testing::internal::GetCapturedStdout();
-    return result;
+    return runStep(from);
   }
-  // The statements that contain text.
-  Statements sentWith(const std::string &text) const {
-    Statements found;
-    for (const std::string &s : recording->statements)
-      if (s.find(text) != std::string::npos) found.push_back(s);
-    return found;
-  }
-  std::string printed;
 };
-
-std::string Nullable(const std::string &table, const std::string &column) {
-  return "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE IMMEDIATE "
-         "'ALTER TABLE " +
-         table + " MODIFY " + column + " null'; EXCEPTION WHEN already_null THEN null; END;";
-}
 
 // Oracle refuses to relax a column that is nullable already (ORA-01451):
 // alarms.hd_ref, object_properties.comments, event_log.event_message and
@@ -53,12 +35,15 @@ TEST_F(RecordedSteps200To216, OracleRelaxesColumnsThatMayBeNullableAlready) {
     int from;
     Statements relaxed;
   } cases[] = {
-      {201, {Nullable("alarms", "message"), Nullable("alarms", "alarm_key"), Nullable("alarms", "hd_ref")}},
-      {203, {Nullable("object_properties", "comments")}},
+      {201,
+       {OracleNullable("alarms", "message"), OracleNullable("alarms", "alarm_key"),
+        OracleNullable("alarms", "hd_ref")}},
+      {203, {OracleNullable("object_properties", "comments")}},
       {205,
-       {Nullable("audit_log", "message"), Nullable("event_log", "event_message"),
-        Nullable("event_log", "user_tag"), Nullable("syslog", "hostname"), Nullable("syslog", "msg_tag"),
-        Nullable("syslog", "msg_text"), Nullable("snmp_trap_log", "trap_varlist")}},
+       {OracleNullable("audit_log", "message"), OracleNullable("event_log", "event_message"),
+        OracleNullable("event_log", "user_tag"), OracleNullable("syslog", "hostname"),
+        OracleNullable("syslog", "msg_tag"), OracleNullable("syslog", "msg_text"),
+        OracleNullable("snmp_trap_log", "trap_varlist")}},
   };
   for (const auto &c : cases) {
     ForceRepair = 1;
@@ -130,7 +115,7 @@ TEST_F(RecordedSteps200To216, OracleCollectedValues) {
       fromTheNodeList,
       (Statements{
           "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
-          Nullable("idata_100", "idata_value"), "SELECT count(*) FROM items WHERE datatype=4",
+          OracleNullable("idata_100", "idata_value"), "SELECT count(*) FROM items WHERE datatype=4",
           // The node ids once, not once per item.
           "SELECT * FROM (SELECT id FROM nodes ORDER BY id) WHERE ROWNUM<=1000",
           "SELECT * FROM (SELECT item_id,node_id FROM items WHERE (datatype=4) ORDER BY item_id) WHERE ROWNUM<=1000",

@@ -5,26 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/scoped_state.h"
 #include "upgrade/network_map_object.h"
-#include "upgrade/steps.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
-
-class Recorded216To228 : public tvtest::RecordedDialectTest {
- protected:
-  // Runs the step that starts at version; returns its result.
-  int runStep(int version) { return RunUpgradeStep(*FindUpgradeStep(version), version); }
-};
-
-std::string OracleNullable(const std::string &table, const std::string &column) {
-  return "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE IMMEDIATE "
-         "'ALTER TABLE " +
-         table + " MODIFY " + column + " null'; EXCEPTION WHEN already_null THEN null; END;";
-}
+using upgradetest::OracleNullable;
+using upgradetest::Statements;
+using Recorded216To228 = upgradetest::RecordedStepTest;
 
 // The two statements of a recoding that finds nothing to decode.
 Statements Recoding(int syntax, const std::string &table, const std::string &key, const std::string &column) {

@@ -8,31 +8,14 @@
 #include <vector>
 
 #include "maintenance/maintenance_commands.h"
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/scoped_state.h"
-#include "upgrade/steps.h"
+#include "support/captured_output.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
-
-class RecordedSteps27To47 : public tvtest::RecordedDialectTest {
- protected:
-  // Runs the step that starts at version; returns its result.
-  int runStep(int version) {
-    testing::internal::CaptureStdout();
-    int result = RunUpgradeStep(*FindUpgradeStep(version), version);
-    testing::internal::GetCapturedStdout();
-    return result;
-  }
-  // The recorded statements that contain text.
-  Statements sentWith(const std::string &text) const {
-    Statements found;
-    for (const std::string &s : recording->statements)
-      if (s.find(text) != std::string::npos) found.push_back(s);
-    return found;
-  }
-};
+using upgradetest::Statements;
+using RecordedSteps27To47 = upgradetest::RecordedStepTest;
 
 TEST_F(RecordedSteps27To47, OldAccessColumnIsQuotedOnOracleOnly) {
   const struct {
@@ -68,9 +51,10 @@ TEST_F(RecordedSteps27To47, TrapLogIndexHasAnOracleNameThatReindexUses) {
 
   use(DB_SYNTAX_ORACLE);
   recording->answers = {{"SchemaVersion", {{"245"}}}, {"DBLockStatus", {{"UNLOCKED"}}}};
-  testing::internal::CaptureStdout();
-  RunReindexCommand();
-  testing::internal::GetCapturedStdout();
+  {
+    tvtest::CapturedOutput quiet;
+    RunReindexCommand();
+  }
   EXPECT_EQ(sentWith("snmp_trap_log"),
             (Statements{"DROP INDEX idx_snmp_trap_log_timestamp",
                         "CREATE INDEX idx_snmp_trap_log_timestamp ON snmp_trap_log(trap_timestamp)"}));

@@ -5,16 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/recording_db.h"
-#include "support/scoped_state.h"
-#include "upgrade/steps.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
+using upgradetest::Statements;
 
-class RecordedSteps47To73 : public tvtest::RecordedDialectTest {
+class RecordedSteps47To73 : public upgradetest::RecordedStepTest {
  protected:
   // Runs the step that starts at from on a recording of the dialect, the
   // node queries answered with nodes; returns what it printed.
@@ -22,9 +20,8 @@ class RecordedSteps47To73 : public tvtest::RecordedDialectTest {
     use(syntax);
     recording->answers = {{"count(*) FROM nodes", {{std::to_string(nodes.size())}}},
                           {" id FROM nodes", nodes}};
-    testing::internal::CaptureStdout();
-    result = RunUpgradeStep(*FindUpgradeStep(from), from);
-    return testing::internal::GetCapturedStdout();
+    result = runStep(from);
+    return printed;
   }
   int result = 0;
 };

@@ -5,19 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/scoped_state.h"
-#include "upgrade/steps.h"
 
 namespace {
 
-using Statements = std::vector<std::string>;
-
-class Recorded73To92 : public tvtest::RecordedDialectTest {
- protected:
-  // Runs the step that starts at version; returns its result.
-  int runStep(int version) { return RunUpgradeStep(*FindUpgradeStep(version), version); }
-};
+using upgradetest::Statements;
+using Recorded73To92 = upgradetest::RecordedStepTest;
 
 TEST_F(Recorded73To92, TextColumnsAreRedefinedOnMySqlOnly) {
   for (int syntax : {DB_SYNTAX_MSSQL, DB_SYNTAX_ORACLE, DB_SYNTAX_DB2}) {

@@ -2,20 +2,18 @@
 // recording connection.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "recorded_steps.h"
 #include "session/globals.h"
-#include "support/scoped_state.h"
+#include "support/captured_output.h"
 #include "upgrade/helpers.h"
-#include "upgrade/steps.h"
 
 namespace {
 
-using RecordedDialect = tvtest::RecordedDialectTest;
-
-using Statements = std::vector<std::string>;
+using RecordedDialect = upgradetest::RecordedStepTest;
+using upgradetest::Statements;
 
 TEST_F(RecordedDialect, OnlyOracleMakesColumnsNullable) {
   for (int syntax : {DB_SYNTAX_MYSQL, DB_SYNTAX_PGSQL, DB_SYNTAX_MSSQL, DB_SYNTAX_SQLITE, DB_SYNTAX_DB2}) {
@@ -25,17 +23,11 @@ TEST_F(RecordedDialect, OnlyOracleMakesColumnsNullable) {
   }
   use(DB_SYNTAX_ORACLE);
   EXPECT_TRUE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
-  EXPECT_EQ(
-      recording->statements,
-      Statements{
-          "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
-          "IMMEDIATE 'ALTER TABLE actions MODIFY rcpt_addr null'; EXCEPTION WHEN already_null THEN null; "
-          "END;"});
+  EXPECT_EQ(recording->statements, Statements{upgradetest::OracleNullable("actions", "rcpt_addr")});
   recording->failWhen = "MODIFY";
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_FALSE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed (recorded failure)"),
-            std::string::npos);
+  EXPECT_NE(captured.text().find("SQL query failed (recorded failure)"), std::string::npos);
 }
 
 TEST_F(RecordedDialect, RecodingStatementsPerDialect) {
@@ -92,9 +84,10 @@ TEST_F(RecordedDialect, FailedRowUpdateEndsTheRecoding) {
   recording->answers = {{"LIKE", {{"7", "a#0D#0Ab"}, {"9", "it#27s"}}}};
   recording->failWhen = "action_id=7";
   IgnoreSqlErrors = true;  // the helper fails whatever the step does with it (reset by the fixture)
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(RecodeColumnStrings("actions", "action_id", "rcpt_addr"));
-  testing::internal::GetCapturedStdout();
+  {
+    tvtest::CapturedOutput quiet;
+    EXPECT_FALSE(RecodeColumnStrings("actions", "action_id", "rcpt_addr"));
+  }
   EXPECT_EQ(recording->statements.back(), "UPDATE actions SET rcpt_addr='a\r\nb' WHERE action_id=7");
 }
 
@@ -125,9 +118,7 @@ TEST_F(RecordedDialect, OracleStep244MakesActionTextsNullableThenRecodes) {
 TEST_F(RecordedDialect, StepStopsAtTheFirstFailedAction) {
   use(DB_SYNTAX_MSSQL);
   recording->failWhen = "event_code,event_name";  // the first event template
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(243), 243), 0);
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(runStep(243), 0);
   EXPECT_EQ(recording->statements.size(), 4u);  // three batch lines and the failed insert
   EXPECT_EQ(recording->statements.back().find("VALUES (57,'SYS_8021X_PAE_STATE_CHANGED'"), 81u);
 }

@@ -174,13 +174,7 @@ void ExpectSameAsUninterrupted(tvtest::TestDatabase &db, tvtest::TestDatabase &u
       << "the rows differ from those of an upgrade without faults";
 }
 
-// The main line in pieces that CI runs side by side: each starts from the
-// baseline brought to its first version.
-struct Segment {
-  int from;
-  int to;
-};
-const Segment kSegments[] = {{14, 40}, {40, 70}, {70, 200}, {200, 228}, {228, 245}};
+using upgradetest::Segment;
 
 class FailureInjection : public ::testing::TestWithParam<std::tuple<std::string, Segment>> {
   upgradetest::ScratchInMemory scratch_;
@@ -206,11 +200,10 @@ TEST_P(FailureInjection, EveryStepOfTheMainLineUndoesItselfWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, FailureInjection,
                          ::testing::Combine(::testing::ValuesIn(TransactionalEngines()),
-                                            ::testing::ValuesIn(kSegments)),
+                                            ::testing::ValuesIn(upgradetest::kReferenceSegments)),
                          [](const auto &info) {
-                           const Segment &s = std::get<1>(info.param);
-                           return std::get<0>(info.param) + "_" + std::to_string(s.from) + "_" +
-                                  std::to_string(s.to);
+                           return std::get<0>(info.param) + "_" +
+                                  upgradetest::SegmentName(std::get<1>(info.param));
                          });
 
 // The rows off the main line: the bridges of the older numbering and the

@@ -1,16 +1,10 @@
 #include "fixtures.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <vector>
 
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/scoped_state.h"
 #include "upgrade/steps.h"
 
@@ -79,50 +73,6 @@ const std::map<int, std::vector<std::string>> &UndoSteps() {
   return steps;
 }
 
-// While it lives, standard output goes to a file and standard input
-// comes from /dev/null, so that the library's messages can be read back
-// and a question never waits for a key.
-class CapturedOutput {
- public:
-  CapturedOutput() : dir_(tvtest::TempDir()) {
-    fflush(stdout);
-    savedOut_ = dup(STDOUT_FILENO);
-    savedIn_ = dup(STDIN_FILENO);
-    int out = open((dir_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(out, STDOUT_FILENO);
-    dup2(in, STDIN_FILENO);
-    close(out);
-    close(in);
-  }
-  ~CapturedOutput() {
-    restore();
-    std::filesystem::remove_all(dir_);
-  }
-  // Restores both streams and returns what was written.
-  std::string text() {
-    restore();
-    std::ifstream in(dir_ + "/out", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
- private:
-  void restore() {
-    if (savedOut_ < 0) return;
-    fflush(stdout);
-    dup2(savedOut_, STDOUT_FILENO);
-    dup2(savedIn_, STDIN_FILENO);
-    close(savedOut_);
-    close(savedIn_);
-    savedOut_ = savedIn_ = -1;
-  }
-  std::string dir_;
-  int savedOut_ = -1;
-  int savedIn_ = -1;
-};
-
 }  // namespace
 
 std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine,
@@ -147,7 +97,7 @@ std::string UpgradeOutputThrough(db_handle_t handle, int syntax, int version, bo
   tvtest::ScopedCurrentDatabase current(handle, syntax);
   tvtest::ScopedOptions options;
   ForceRepair = answerYes;
-  CapturedOutput captured;
+  tvtest::CapturedOutput captured;
   UpgradeDatabaseTo(version);
   return captured.text();
 }
@@ -210,8 +160,7 @@ tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::st
 }
 
 std::string WithoutBanner(const std::string &out) {
-  const std::string banner = "Talvex Database Manager Version 1.1.9\n\n";
-  return out.compare(0, banner.size(), banner) == 0 ? out.substr(banner.size()) : out;
+  return out.starts_with(tvtest::kBanner) ? out.substr(tvtest::kBanner.size()) : out;
 }
 
 void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std::string &fresh) {
@@ -223,6 +172,14 @@ void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std
       << "from " << version;
   EXPECT_EQ(db.value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
   EXPECT_EQ(SchemaColumns(db), fresh) << "from " << version;
+}
+
+testing::AssertionResult ReportsFailure(const std::string &out, const std::string &statement) {
+  size_t at = out.find("SQL query failed (");
+  if (at == std::string::npos) return testing::AssertionFailure() << "no error report in:\n" << out;
+  if (out.find("):\n" + statement + "\n", at) == std::string::npos)
+    return testing::AssertionFailure() << "report does not name " << statement << ":\n" << out;
+  return testing::AssertionSuccess();
 }
 
 std::string StepLines(int from, int to) {

@@ -52,6 +52,10 @@ std::string WithoutBanner(const std::string &out);
 // (SchemaColumns).
 void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std::string &fresh);
 
+// Whether out holds the tool's report of the failed statement, whatever
+// the engine's own error text.
+testing::AssertionResult ReportsFailure(const std::string &out, const std::string &statement);
+
 // The "Upgrading from version A to B" lines of a run from `from` up to
 // `to`, the jumps taken from the step table itself.
 std::string StepLines(int from, int to = 245);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/helpers.h"
@@ -63,9 +64,9 @@ TEST_P(StepHelpers, AddConfigVariableKeepsWhatExists) {
   if (!db) return;
   setVariable("Kept", "old", 0, 1);
   TraceMode = true;
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_TRUE(AddConfigVariable("Kept", "new", 1, 0, false));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // not even the existence query is echoed
+  EXPECT_EQ(captured.text(), "");  // not even the existence query is echoed
   TraceMode = false;
   EXPECT_EQ(db->rows("SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='Kept'"),
             "old|0|1");
@@ -87,17 +88,17 @@ TEST_P(StepHelpers, EventTemplateIsStoredEncoded) {
   EXPECT_TRUE(AddEventTemplate(77, "SYS_TEST", 2, 1, "Port %2 it's", "Line\r\nnext"));
   EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg"),
             "77|SYS_TEST|2|1|Port #252 it#27s|Line#0D#0Anext");
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_FALSE(AddEventTemplate(77, "SYS_TEST", 2, 1, "again", "again"));  // duplicate key
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed ("), std::string::npos);
+  EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
 }
 
 TEST_P(StepHelpers, NullableColumnSendsNothingHere) {
   if (!db) return;
   TraceMode = true;
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_TRUE(MakeColumnNullable("no_such_table", "no_such_column", "varchar(255)"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(captured.text(), "");
 }
 
 // Enough rows for several pages, two rows per key and one key of three
@@ -120,9 +121,9 @@ TEST_P(StepHelpers, RecodeColumnStringsOverSeveralPages) {
                      "count(*) FROM recoded"),
             "30001|6000|18000|6000|60001");
   db->exec("DROP TABLE recoded");
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   EXPECT_FALSE(RecodeColumnStrings("recoded", "k", "v"));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed ("), std::string::npos);
+  EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
 }
 
 // The step's walk reads under the step rule: a failed read ends the step
@@ -140,13 +141,13 @@ TEST_P(StepHelpers, StepWalkFollowsTheStepRule) {
   EXPECT_EQ(keys, (std::vector<int64_t>{1, 3}));
   EXPECT_FALSE(StepForEachRow("k", "walked", nullptr, [](db_result_t, int) { return false; }));
 
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured;
   const auto visit = [](db_result_t, int) { return true; };
   EXPECT_FALSE(StepForEachRow("k", "missing_table", nullptr, visit));
   EXPECT_TRUE(StepForEachRow("k", "missing_table", nullptr, visit, FailedRead::kGoesOn));
   IgnoreSqlErrors = true;
   EXPECT_TRUE(StepForEachRow("k", "missing_table", nullptr, visit));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("SQL query failed ("), std::string::npos);
+  EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
   db->exec("DROP TABLE walked");
 }
 

@@ -115,11 +115,7 @@ void FailAndResume(tvtest::TestDatabase &db, tvtest::TestDatabase &reference, in
   EXPECT_EQ(out.find("SQL query failed"), std::string::npos) << out;
 }
 
-struct Segment {
-  int from;
-  int to;
-};
-const Segment kSegments[] = {{14, 40}, {40, 70}, {70, 200}, {200, 228}, {228, 245}};
+using upgradetest::Segment;
 
 class MysqlResume : public ::testing::TestWithParam<Segment> {};
 
@@ -140,9 +136,8 @@ TEST_P(MysqlResume, EveryStepOfTheMainLineFinishesOnRerun) {
   EXPECT_EQ(upgradetest::TableNames(*db).count(kJournalTable), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Segments, MysqlResume, ::testing::ValuesIn(kSegments), [](const auto &info) {
-  return std::to_string(info.param.from) + "_" + std::to_string(info.param.to);
-});
+INSTANTIATE_TEST_SUITE_P(Segments, MysqlResume, ::testing::ValuesIn(upgradetest::kReferenceSegments),
+                         [](const auto &info) { return upgradetest::SegmentName(info.param); });
 
 // Under -X a failed row reads as success; the old table must not be
 // dropped for a copy that lacks the row.

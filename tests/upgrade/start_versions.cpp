@@ -95,6 +95,10 @@ std::unique_ptr<tvtest::TestDatabase> DatabaseAtStart(const std::string &engine,
   return db;
 }
 
+std::string SegmentName(const Segment &segment) {
+  return std::to_string(segment.from) + "_" + std::to_string(segment.to);
+}
+
 std::set<int> NodeIds(tvtest::TestDatabase &db) {
   std::set<int> ids;
   std::stringstream in(db.rows("SELECT id FROM nodes"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "baseline.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace upgradetest {
@@ -45,6 +46,18 @@ std::string MissingStepBetween(int from, int to);
 // are the fresh-schema databases of DatabaseAt (no nodes).
 std::unique_ptr<tvtest::TestDatabase> DatabaseAtStart(const std::string &engine, int version,
                                                       const BaselineNodes &nodes);
+
+// The main line in pieces that CI runs side by side, each from the
+// baseline brought to its first version and held against a database
+// that took the same steps without faults.
+struct Segment {
+  int from;
+  int to;
+};
+inline constexpr Segment kReferenceSegments[] = {
+    {14, 40}, {40, 70}, {70, 200}, {200, 228}, {228, kToolSchemaVersion}};
+// "14_40": the segment in a test's name.
+std::string SegmentName(const Segment &segment);
 
 // The ids of the database's nodes.
 std::set<int> NodeIds(tvtest::TestDatabase &db);

@@ -1,19 +1,16 @@
 // The data conversions of steps 14 -> 27 on seeded rows, and the indexes
 // that the steps and their two questions leave, on every engine.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "db/db.h"
 #include "fixtures.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
+#include "support/scoped_state.h"
 #include "transfer/idata_template.h"
 #include "upgrade/steps.h"
 
@@ -30,25 +27,12 @@ class Steps14To27 : public ::testing::TestWithParam<std::string> {};
 // The upgrade to version through the library with the keys typed at the
 // questions (not -f). Returns what it printed.
 std::string UpgradeTyping(tvtest::TestDatabase &db, int version, const std::string &keys) {
-  std::string dir = tvtest::TempDir();
-  tvtest::WriteFile(dir + "/keys", keys);
   db.makeCurrent();
-  int savedForce = ForceRepair;
+  tvtest::ScopedOptions options;
   ForceRepair = false;
-  fflush(stdout);
-  int savedIn = dup(STDIN_FILENO);
-  int in = open((dir + "/keys").c_str(), O_RDONLY);
-  dup2(in, STDIN_FILENO);
-  close(in);
-  testing::internal::CaptureStdout();
+  tvtest::CapturedOutput captured(keys);
   UpgradeDatabaseTo(version);
-  fflush(stdout);
-  std::string out = testing::internal::GetCapturedStdout();
-  dup2(savedIn, STDIN_FILENO);
-  close(savedIn);
-  ForceRepair = savedForce;
-  std::filesystem::remove_all(dir);
-  return out;
+  return captured.text();
 }
 
 // The names of a table's own indexes (not those of its primary key),

@@ -19,6 +19,7 @@ namespace {
 using upgradetest::StepLines;
 
 using upgradetest::DatabaseBefore228;
+using upgradetest::ReportsFailure;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
 using upgradetest::UpgradeTo;
@@ -36,15 +37,6 @@ std::set<std::string> Lines(const std::string &text) {
 std::string FreshSchema(const std::string &engine) {
   auto db = tvtest::OpenOrSkip(engine);
   return db && db->initSchema() ? SchemaColumns(*db) : "";
-}
-
-// The error report of a failed statement, whatever the engine's text.
-testing::AssertionResult ReportsFailure(const std::string &out, const std::string &statement) {
-  size_t at = out.find("SQL query failed (");
-  if (at == std::string::npos) return testing::AssertionFailure() << "no error report in:\n" << out;
-  if (out.find("):\n" + statement + "\n", at) == std::string::npos)
-    return testing::AssertionFailure() << "report does not name " << statement << ":\n" << out;
-  return testing::AssertionSuccess();
 }
 
 TEST_P(Steps216To228, EntryVersionsReachTheFreshSchema) {

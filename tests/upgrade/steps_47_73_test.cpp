@@ -12,6 +12,7 @@
 
 #include "fixtures.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
@@ -85,9 +86,9 @@ class Steps47To73 : public ::testing::TestWithParam<std::string> {
   }
   // The upgrade command's output up to target.
   std::string upgradeTo(int target) {
-    testing::internal::CaptureStdout();
+    tvtest::CapturedOutput captured;
     UpgradeDatabaseTo(target);
-    return testing::internal::GetCapturedStdout();
+    return captured.text();
   }
   std::string version() { return db->value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"); }
   std::string indexNames(const std::string &table) { return IndexNames(*db, table); }

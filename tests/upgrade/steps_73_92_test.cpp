@@ -16,6 +16,7 @@
 #include "db/db.h"
 #include "fixtures.h"
 #include "session/globals.h"
+#include "support/captured_output.h"
 #include "support/scoped_state.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
@@ -156,9 +157,9 @@ class Steps73To92 : public ::testing::TestWithParam<std::string> {
   // Runs the upgrade command up to target in this process; returns what
   // it printed.
   std::string upgradeTo(int target) {
-    testing::internal::CaptureStdout();
+    tvtest::CapturedOutput captured;
     UpgradeDatabaseTo(target);
-    return testing::internal::GetCapturedStdout();
+    return captured.text();
   }
   bool exists(const std::string &tableOrColumn) {
     size_t dot = tableOrColumn.find('.');

@@ -15,6 +15,7 @@ namespace {
 using upgradetest::StepLines;
 
 using upgradetest::DatabaseAt;
+using upgradetest::ReportsFailure;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
 using upgradetest::WithoutBanner;
@@ -184,15 +185,6 @@ TEST_P(Upgrade, NoLockRowCountsAsUnlocked) {
   db->exec("DELETE FROM config WHERE var_name='DBLockStatus'");
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
             "Upgrading database...\nUpgrading from version 244 to 245\nDatabase upgrade succeeded\n");
-}
-
-// The error report of a failed statement, whatever the engine's text.
-testing::AssertionResult ReportsFailure(const std::string &out, const std::string &statement) {
-  size_t at = out.find("SQL query failed (");
-  if (at == std::string::npos) return testing::AssertionFailure() << "no error report in:\n" << out;
-  if (out.find("):\n" + statement + "\n", at) == std::string::npos)
-    return testing::AssertionFailure() << "report does not name " << statement << ":\n" << out;
-  return testing::AssertionSuccess();
 }
 
 TEST_P(Upgrade, FailedStepRollsBackAndTheNextRunResumes) {
