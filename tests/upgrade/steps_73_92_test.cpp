@@ -1,6 +1,6 @@
-// Steps 73 -> 92 on the real engines, over the tables these steps touch as
-// they stand at 73: the table rebuilds, the MySQL text columns, the move
-// of the schema facts to metadata, and failed steps around that move.
+// Steps 73 -> 92 on the real engines, on the baseline brought to 73: the
+// table rebuilds, the MySQL text columns, the move of the schema facts to
+// metadata, and failed steps around that move.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,100 +25,49 @@ namespace {
 
 using upgradetest::StepLines;
 
-// Tables at 73 with the columns the steps 73 -> 92 name, plus keys.
+// The columns that 78 -> 79 makes text not null on MySQL, with the key
+// column of their table.
 const struct {
-  const char *name;
-  const char *columns;
-} kTablesAt73[] = {
-    {"config",
-     "var_name varchar(63) not null,var_value varchar(255),is_visible integer,need_server_restart integer,"
-     "PRIMARY KEY(var_name)"},
-    {"event_cfg",
-     "event_code integer not null,event_name varchar(63),severity integer,flags integer,message varchar(255),"
-     "description varchar(255),PRIMARY KEY(event_code)"},
-    {"address_lists",
-     "list_type integer not null,addr_type integer not null,addr1 varchar(15) not null,"
-     "addr2 varchar(15) not null"},
-    {"cond_dci_map",
-     "condition_id integer not null,dci_id integer not null,node_id integer not null,dci_func integer not null,"
-     "num_polls integer not null,PRIMARY KEY(condition_id,dci_id)"},
-    {"dci_schedules", "item_id integer not null,schedule varchar(255) not null"},
-    {"modules", "module_id integer not null"},
-    {"nodes", "id integer not null,PRIMARY KEY(id)"},
-    {"alarms", "alarm_id integer not null,timeout integer,timeout_event integer"},
-    {"alarm_grops", "id integer"},
-    {"alarm_group_map", "id integer"},
-    {"lpp", "id integer"},
-    {"lpp_associations", "id integer"},
-    {"lpp_rulesets", "id integer"},
-    {"lpp_rules", "id integer"},
-    {"lpp_groups", "id integer"},
-    {"templates", "id integer not null"},
-    {"containers", "id integer not null"},
-    {"cluster_resources", "cluster_id integer not null"},
-    {"images", "image_id integer"},
-    {"default_images", "object_class integer"},
-    // The tables of the MySQL text columns (78 -> 79).
-    {"users", "id integer not null,cert_mapping_data varchar(255)"},
-    {"user_profiles", "user_id integer not null,var_value varchar(255)"},
-    {"object_properties", "object_id integer not null,comments varchar(255)"},
-    {"network_services", "id integer not null,check_request varchar(255),check_responce varchar(255)"},
-    {"conditions", "id integer not null,script varchar(255)"},
-    {"container_categories", "category_id integer not null,description varchar(255)"},
-    {"items", "item_id integer not null,transformation varchar(255)"},
-    {"actions", "action_id integer not null,action_data varchar(255)"},
-    {"event_policy", "rule_id integer not null,comments varchar(255),script varchar(255)"},
-    {"alarm_change_log", "change_id integer not null,info_text varchar(255)"},
-    {"alarm_notes", "note_id integer not null,note_text varchar(255)"},
-    {"object_tools", "tool_id integer not null,tool_data varchar(255)"},
-    {"syslog", "msg_id integer not null,msg_text varchar(255)"},
-    {"script_library", "script_id integer not null,script_code varchar(255)"},
-    {"snmp_trap_log", "trap_id integer not null,trap_varlist varchar(255)"},
-    {"maps", "map_id integer not null,description varchar(255)"},
-    {"agent_configs", "config_id integer not null,config_file varchar(255),config_filter varchar(255)"},
-    {"graphs", "graph_id integer not null,config varchar(255)"},
-    {"certificates",
-     "cert_id integer not null,cert_data varchar(255),subject varchar(255),comments varchar(255)"},
-    {"audit_log", "record_id integer not null,message varchar(255)"},
-    {"situations", "id integer not null,comments varchar(255)"},
+  const char *table;
+  const char *key;
+  const char *column;
+} kMySqlTextColumns[] = {
+    {"users", "id", "cert_mapping_data"},
+    {"user_profiles", "user_id", "var_value"},
+    {"object_properties", "object_id", "comments"},
+    {"network_services", "id", "check_request"},
+    {"network_services", "id", "check_responce"},
+    {"conditions", "id", "script"},
+    {"container_categories", "category_id", "description"},
+    {"items", "item_id", "transformation"},
+    {"event_cfg", "event_code", "description"},
+    {"actions", "action_id", "action_data"},
+    {"event_policy", "rule_id", "comments"},
+    {"event_policy", "rule_id", "script"},
+    {"alarm_change_log", "change_id", "info_text"},
+    {"alarm_notes", "note_id", "note_text"},
+    {"object_tools", "tool_id", "tool_data"},
+    {"syslog", "msg_id", "msg_text"},
+    {"script_library", "script_id", "script_code"},
+    {"snmp_trap_log", "trap_id", "trap_varlist"},
+    {"maps", "map_id", "description"},
+    {"agent_configs", "config_id", "config_file"},
+    {"agent_configs", "config_id", "config_filter"},
+    {"graphs", "graph_id", "config"},
+    {"certificates", "cert_id", "cert_data"},
+    {"certificates", "cert_id", "subject"},
+    {"certificates", "cert_id", "comments"},
+    {"audit_log", "record_id", "message"},
+    {"situations", "id", "comments"},
 };
 
-// The (table, column) pairs that 78 -> 79 makes text not null on MySQL.
-const std::pair<const char *, const char *> kMySqlTextColumns[] = {
-    {"users", "cert_mapping_data"},
-    {"user_profiles", "var_value"},
-    {"object_properties", "comments"},
-    {"network_services", "check_request"},
-    {"network_services", "check_responce"},
-    {"conditions", "script"},
-    {"container_categories", "description"},
-    {"items", "transformation"},
-    {"event_cfg", "description"},
-    {"actions", "action_data"},
-    {"event_policy", "comments"},
-    {"event_policy", "script"},
-    {"alarm_change_log", "info_text"},
-    {"alarm_notes", "note_text"},
-    {"object_tools", "tool_data"},
-    {"syslog", "msg_text"},
-    {"script_library", "script_code"},
-    {"snmp_trap_log", "trap_varlist"},
-    {"maps", "description"},
-    {"agent_configs", "config_file"},
-    {"agent_configs", "config_filter"},
-    {"graphs", "config"},
-    {"certificates", "cert_data"},
-    {"certificates", "subject"},
-    {"certificates", "comments"},
-    {"audit_log", "message"},
-    {"situations", "comments"},
-};
-
-// The first column of a table at 73, which identifies its rows.
-std::string KeyOf(const char *table) {
-  for (const auto &t : kTablesAt73)
-    if (strcmp(t.name, table) == 0) return std::string(t.columns, strchr(t.columns, ' '));
-  return "";
+// "table.column" -> whether the column takes NULL, from SchemaColumns.
+std::map<std::string, bool> Nullability(tvtest::TestDatabase &db) {
+  std::map<std::string, bool> nullable;
+  std::stringstream lines(upgradetest::SchemaColumns(db));
+  for (std::string line; std::getline(lines, line);)
+    nullable[line.substr(0, line.find(' '))] = line.ends_with(" 0") || line.ends_with(" YES");
+  return nullable;
 }
 
 std::string Encoded(const char *plain) {
@@ -139,20 +88,14 @@ class Steps73To92 : public ::testing::TestWithParam<std::string> {
   // A new database at 73, current for the tool's routines; null when the
   // engine cannot be reached.
   void makeDatabase() {
-    db = tvtest::OpenOrSkip(GetParam());
-    if (!db) return;
-    for (const auto &table : kTablesAt73)
-      db->exec(std::string("CREATE TABLE ") + table.name + " (" + table.columns + ")");
-    const char *syntax = GetParam() == "pgsql" ? "PGSQL" : GetParam() == "mysql" ? "MYSQL" : "SQLITE";
-    setVariable("DBFormatVersion", "73");
-    setVariable("DBSyntax", syntax);
-    setVariable("DBLockStatus", "UNLOCKED");
-    db->makeCurrent();
+    db = upgradetest::DatabaseAtVersion(GetParam(), 73);
+    if (db) db->makeCurrent();
   }
 
   void setVariable(const std::string &name, const std::string &stored) {
-    db->exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('" + name +
-             "'," + Literal(*db, stored) + ",0,1)");
+    db->execAll({"DELETE FROM config WHERE var_name='" + name + "'",
+                 "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('" + name +
+                     "'," + Literal(*db, stored) + ",0,1)"});
   }
   // Runs the upgrade command up to target in this process; returns what
   // it printed.
@@ -175,11 +118,12 @@ class Steps73To92 : public ::testing::TestWithParam<std::string> {
 
 TEST_P(Steps73To92, ReachNinetyTwoWithTheirTablesColumnsAndVariables) {
   if (!db) return;
-  db->execAll({"INSERT INTO nodes (id) VALUES (1)",
-               "INSERT INTO alarms (alarm_id,timeout,timeout_event) VALUES (1,9,9)",
-               "INSERT INTO templates (id) VALUES (2)", "INSERT INTO containers (id) VALUES (3)",
-               "INSERT INTO cluster_resources (cluster_id) VALUES (4)",
-               "INSERT INTO items (item_id) VALUES (5)"});
+  db->execAll(
+      {"INSERT INTO nodes (id,community) VALUES (901,'public')",
+       "INSERT INTO alarms (alarm_id,timeout,timeout_event) VALUES (901,9,9)",
+       "INSERT INTO templates (id) VALUES (902)", "INSERT INTO containers (id) VALUES (903)",
+       "INSERT INTO cluster_resources (cluster_id,resource_id,resource_name,ip_addr) VALUES (904,1,'r','10.0.0.1')",
+       "INSERT INTO items (item_id) VALUES (905)"});
   setVariable("BeaconHosts", "10.0.0.1");
   setVariable("EventStormThreshold", "5");
   setVariable("NumberOfEventProcessors", "2");
@@ -189,23 +133,18 @@ TEST_P(Steps73To92, ReachNinetyTwoWithTheirTablesColumnsAndVariables) {
   EXPECT_EQ(DBGetSchemaVersion(db->handle()), 92);
   EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "92");
 
-  for (const char *gone :
-       {"modules", "alarm_grops", "alarm_group_map", "alarm_change_log", "lpp", "lpp_associations",
-        "lpp_rulesets", "lpp_rules", "lpp_groups", "images", "default_images"})
-    EXPECT_FALSE(exists(gone)) << gone;
-  for (const char *made :
-       {"snmp_communities.community", "trusted_nodes.target_node_id", "object_custom_attributes.attr_value",
-        "web_maps.data", "config_clob.var_value", "metadata.var_value", "userdb_custom_attributes.attr_value",
-        "cond_dci_map.sequence_number", "dci_schedules.schedule_id", "address_lists.community_id"})
-    EXPECT_TRUE(exists(made)) << made;
-  EXPECT_EQ(db->rows("SELECT uname,use_ifxtable FROM nodes"), "#00|0");
-  EXPECT_EQ(db->rows("SELECT timeout,timeout_event FROM alarms"), "0|43");
-  EXPECT_EQ(db->rows("SELECT enable_auto_apply,apply_filter FROM templates"), "0|#00");
-  EXPECT_EQ(db->rows("SELECT enable_auto_bind,auto_bind_filter FROM containers"), "0|#00");
-  EXPECT_EQ(db->value("SELECT current_owner FROM cluster_resources"), "0");
-  EXPECT_EQ(db->rows("SELECT base_units,unit_multiplier,custom_units_name,perftab_settings FROM items"),
+  // The tables and columns these steps make and drop are the catalogue
+  // test's; here the values the steps give.
+  EXPECT_EQ(db->rows("SELECT uname,use_ifxtable FROM nodes WHERE id=901"), "#00|0");
+  EXPECT_EQ(db->rows("SELECT timeout,timeout_event FROM alarms WHERE alarm_id=901"), "0|43");
+  EXPECT_EQ(db->rows("SELECT enable_auto_apply,apply_filter FROM templates WHERE id=902"), "0|#00");
+  EXPECT_EQ(db->rows("SELECT enable_auto_bind,auto_bind_filter FROM containers WHERE id=903"), "0|#00");
+  EXPECT_EQ(db->value("SELECT current_owner FROM cluster_resources WHERE cluster_id=904"), "0");
+  EXPECT_EQ(db->rows("SELECT base_units,unit_multiplier,custom_units_name,perftab_settings FROM items "
+                     "WHERE item_id=905"),
             "0|1|#00|#00");
-  EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags FROM event_cfg ORDER BY event_code"),
+  EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags FROM event_cfg WHERE event_code>=48 "
+                     "AND event_code<100 ORDER BY event_code"),
             "48|SYS_EVENT_STORM_DETECTED|3|1\n"
             "49|SYS_EVENT_STORM_ENDED|0|1\n"
             "50|SYS_NETWORK_CONN_LOST|4|1\n"
@@ -218,8 +157,13 @@ TEST_P(Steps73To92, ReachNinetyTwoWithTheirTablesColumnsAndVariables) {
 
   // Existing variables keep value and flags; removed ones are gone.
   EXPECT_EQ(
-      db->rows("SELECT var_name,var_value,is_visible,need_server_restart FROM config WHERE var_name NOT "
-               "IN ('DBLockStatus') ORDER BY var_name"),
+      db->rows(
+          "SELECT var_name,var_value,is_visible,need_server_restart FROM config WHERE var_name IN "
+          "('AgentCommandTimeout','AnonymousFileAccess','BeaconHosts','BeaconPollingInterval',"
+          "'BeaconTimeout','CheckTrustedNodes','EnableAgentRegistration','EnableEventStormDetection',"
+          "'EnableISCListener','EventStormDuration','EventStormEventsPerSecond','ReceiveForwardedEvents',"
+          "'SMTPRetryCount','SyncNodeNamesWithDNS','UseIfXTable','UseInterfaceAliases',"
+          "'EventStormThreshold','NumberOfEventProcessors','RetainCustomInterfaceNames') ORDER BY var_name"),
       "AgentCommandTimeout|2000|1|1\n"
       "AnonymousFileAccess|0|1|0\n"
       "BeaconHosts|10.0.0.1|0|1\n"
@@ -296,6 +240,7 @@ TEST_P(Steps73To92, MovedVariablesKeepTheirValuesByteForByte) {
       {"IDataIndexCreationCommand_2", "IDataIndexCreationCommand_2", ""},
       {"IDataIndexCreationCommand_3", "IDataIndexCreationCommand_3", nullptr},
   };
+  db->exec("DELETE FROM config WHERE var_name LIKE 'IData%'");
   for (const auto &c : cases)
     if (c.plain != nullptr) setVariable(c.configName, Encoded(c.plain));
   EXPECT_EQ(Encoded(""), "#00");
@@ -327,14 +272,29 @@ TEST_P(Steps73To92, MovedVariablesKeepTheirValuesByteForByte) {
 // nor lose its row.
 TEST_P(Steps73To92, TextColumnsHoldingNullKeepTheirRows) {
   if (!db) return;
-  for (const auto &[table, column] : kMySqlTextColumns)
-    if (db->value(std::string("SELECT count(*) FROM ") + table + " WHERE " + KeyOf(table) + "=77") == "0")
-      db->exec(std::string("INSERT INTO ") + table + " (" + KeyOf(table) + ") VALUES (77)");
+  // One row per table with every text column NULL that takes it, the
+  // other columns that refuse NULL given a value.
+  const std::map<std::string, bool> nullable = Nullability(*db);
+  std::set<std::string> seeded;
+  for (const auto &[table, key, column] : kMySqlTextColumns) {
+    if (!seeded.insert(table).second) continue;
+    std::string columns = key, values = "77";
+    for (const auto &[name, takesNull] : nullable)
+      if (!takesNull && name.starts_with(std::string(table) + ".") &&
+          name != std::string(table) + "." + key) {
+        columns += "," + name.substr(name.find('.') + 1);
+        values += ",'0'";
+      }
+    db->exec(std::string("INSERT INTO ") + table + " (" + columns + ") VALUES (" + values + ")");
+  }
   if (GetParam() == "mysql") db->exec("SET SESSION sql_mode='STRICT_ALL_TABLES'");
   EXPECT_EQ(upgradeTo(79), "Upgrading database...\n" + StepLines(73, 79) + "Database upgrade succeeded\n");
-  for (const auto &[table, column] : kMySqlTextColumns) {
+  size_t checked = 0;
+  for (const auto &[table, key, column] : kMySqlTextColumns) {
+    if (!nullable.at(std::string(table) + "." + column)) continue;
+    checked++;
     std::string stored =
-        db->value(std::string("SELECT ") + column + " FROM " + table + " WHERE " + KeyOf(table) + "=77");
+        db->value(std::string("SELECT ") + column + " FROM " + table + " WHERE " + key + "=77");
     EXPECT_EQ(stored, GetParam() == "mysql" ? "" : "<null>") << table << "." << column;
     if (GetParam() != "mysql") continue;
     EXPECT_EQ(
@@ -344,12 +304,16 @@ TEST_P(Steps73To92, TextColumnsHoldingNullKeepTheirRows) {
         "text NO")
         << table << "." << column;
   }
+  // Twelve of the columns take NULL at 73; the others refuse it already,
+  // so no database can hold a NULL there.
+  EXPECT_EQ(checked, 12u);
 }
 
 // The version is read from config before the move and from metadata after
 // it, also when the move or the step after it fails and a rerun follows.
 TEST_P(Steps73To92, FailedStepsAroundTheMoveKeepTheVersionAndRerun) {
   if (!db) return;
+  db->exec("DELETE FROM config WHERE var_name LIKE 'IData%'");
   setVariable("IDataTableCreationCommand", Encoded("CREATE TABLE idata_%d (item_id integer not null)"));
   setVariable("IDataIndexCreationCommand_0", Encoded("CREATE INDEX idx_idata_%d ON idata_%d(item_id)"));
   db->exec("DROP TABLE templates");  // 87 -> 88 fails without it
@@ -450,7 +414,7 @@ TEST_P(Steps73To92, UnreadableRebuildIsSkippedUnderIgnoreSqlErrors) {
   if (!db) return;
   for (const char *table : {"cond_dci_map", "dci_schedules", "address_lists"}) {
     SCOPED_TRACE(table);
-    makeDatabase();
+    if (table != std::string("cond_dci_map")) makeDatabase();
     if (!db) return;
     db->execAll(
         {"INSERT INTO cond_dci_map (condition_id,dci_id,node_id,dci_func,num_polls) VALUES (1,2,3,4,5)",
@@ -579,7 +543,7 @@ TEST_P(UpgradeFrom73, ReachesNinetyTwoWithTheTablesAndColumnsOfItsSteps) {
 
   std::set<std::string> finalShapes = madeColumns;
   if (GetParam() == "mysql")
-    for (const auto &[table, column] : kMySqlTextColumns)
+    for (const auto &[table, key, column] : kMySqlTextColumns)
       finalShapes.insert(std::string(table) + "." + column);
   for (const std::string &c : finalShapes) {
     if (fresh.count(c) && at92.count(c)) {
