@@ -1,10 +1,11 @@
 // Steps 47 -> 73 on the real engines: the two-column index of the
 // collected-data tables, the wider community column and the retention
-// times in days, each on a small database that holds what its step
-// touches, run through the upgrade driver.
+// times in days, each on the baseline brought to the step with the rows
+// its step touches, run through the upgrade driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -64,23 +65,12 @@ std::string CommunityColumn(tvtest::TestDatabase &db) {
 
 class Steps47To73 : public ::testing::TestWithParam<std::string> {
  protected:
-  // A database whose config says version (and unlocked), plus the tables
-  // of the step. False when the engine is not there.
+  // The baseline at version with the statements run on it, current for
+  // the tool's routines. False when the engine is not there.
   bool open(int version, const std::vector<std::string> &statements) {
     current.reset();
-    db = tvtest::OpenOrSkip(GetParam());
-    if (!db) return false;
-    db->exec(
-        "CREATE TABLE config (var_name varchar(63) not null,var_value varchar(2000),"
-        "is_visible integer default 1,need_server_restart integer default 0,PRIMARY KEY(var_name))");
-    db->exec(
-        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-        "('DBLockStatus','UNLOCKED',0,0)");
-    db->exec(
-        "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-        "('DBFormatVersion','" +
-        std::to_string(version) + "',0,0)");
-    db->execAll(statements);
+    db = upgradetest::DatabaseAtVersion(GetParam(), version);
+    if (!db || !db->execAll(statements)) return false;
     current = std::make_unique<tvtest::ScopedCurrentDatabase>(db->handle(), db->syntax());
     return true;
   }
@@ -103,20 +93,25 @@ INSTANTIATE_TEST_SUITE_P(Engines, Steps47To73, ::testing::ValuesIn(tvtest::AllEn
 constexpr const char kDataTable[] =
     "(item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))";
 
+const std::vector<std::string> kThreeNodes = {"INSERT INTO nodes (id,community) VALUES (1,'public')",
+                                              "INSERT INTO nodes (id,community) VALUES (2,'public')",
+                                              "INSERT INTO nodes (id,community) VALUES (3,'public')"};
+
 // Node 1 has both indexes of the older steps, node 2 none (their question
 // was answered no), node 3 no table at all.
 TEST_P(Steps47To73, TimestampIndexOfEveryNodeBecomesTheTwoColumnIndex) {
-  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))",
-                 "INSERT INTO nodes (id) VALUES (1)", "INSERT INTO nodes (id) VALUES (2)",
-                 "INSERT INTO nodes (id) VALUES (3)", std::string("CREATE TABLE idata_1 ") + kDataTable,
-                 "CREATE INDEX idx_idata_1_item_id ON idata_1(item_id)",
-                 "CREATE INDEX idx_idata_1_timestamp ON idata_1(idata_timestamp)",
-                 "INSERT INTO idata_1 (item_id,idata_timestamp,idata_value) VALUES (5,1000,'x')",
-                 std::string("CREATE TABLE idata_2 ") + kDataTable,
-                 "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
-                 "('IDataIndexCreationCommand_1','CREATE INDEX idx_idata_#25d_timestamp ON "
-                 "idata_#25d(idata_timestamp)',0,1)"}))
-    return;
+  std::vector<std::string> statements = kThreeNodes;
+  statements.insert(statements.end(),
+                    {std::string("CREATE TABLE idata_1 ") + kDataTable,
+                     "CREATE INDEX idx_idata_1_item_id ON idata_1(item_id)",
+                     "CREATE INDEX idx_idata_1_timestamp ON idata_1(idata_timestamp)",
+                     "INSERT INTO idata_1 (item_id,idata_timestamp,idata_value) VALUES (5,1000,'x')",
+                     std::string("CREATE TABLE idata_2 ") + kDataTable,
+                     "DELETE FROM config WHERE var_name='IDataIndexCreationCommand_1'",
+                     "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+                     "('IDataIndexCreationCommand_1','CREATE INDEX idx_idata_#25d_timestamp ON "
+                     "idata_#25d(idata_timestamp)',0,1)"});
+  if (!open(52, statements)) return;
   const bool timestampFirst = GetParam() != "mysql";
   const std::string suffix = timestampFirst ? "_timestamp_id" : "_id_timestamp";
   const std::string columns = timestampFirst ? "(idata_timestamp,item_id)" : "(item_id,idata_timestamp)";
@@ -145,10 +140,10 @@ TEST_P(Steps47To73, TimestampIndexOfEveryNodeBecomesTheTwoColumnIndex) {
 // index beside it goes alone, and a table with neither gets the CREATE.
 TEST_P(Steps47To73, OnMysqlOnlyTheTablesThatLackTheNewIndexChange) {
   if (GetParam() != "mysql") GTEST_SKIP() << "the other engines send the same statements to every table";
-  std::vector<std::string> statements = {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))"};
+  std::vector<std::string> statements;
   for (int id = 1; id <= 4; id++) {
     const std::string table = "idata_" + std::to_string(id);
-    statements.push_back("INSERT INTO nodes (id) VALUES (" + std::to_string(id) + ")");
+    statements.push_back("INSERT INTO nodes (id,community) VALUES (" + std::to_string(id) + ",'public')");
     statements.push_back("CREATE TABLE " + table + " " + kDataTable);
     statements.push_back("INSERT INTO " + table +
                          " (item_id,idata_timestamp,idata_value) VALUES (5,1000,'x')");
@@ -188,13 +183,12 @@ TEST_P(Steps47To73, OnMysqlOnlyTheTablesThatLackTheNewIndexChange) {
 // to it, and then again in the careful form.
 TEST_P(Steps47To73, UnforeseenIndexFailureIsReportedOnceAndTheOtherTablesAreIndexed) {
   if (GetParam() == "mysql") GTEST_SKIP() << "index names are per table";
-  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))",
-                 "INSERT INTO nodes (id) VALUES (1)", "INSERT INTO nodes (id) VALUES (2)",
-                 "INSERT INTO nodes (id) VALUES (3)", std::string("CREATE TABLE idata_1 ") + kDataTable,
-                 std::string("CREATE TABLE idata_2 ") + kDataTable,
-                 std::string("CREATE TABLE idata_3 ") + kDataTable,
-                 "CREATE INDEX idx_idata_2_timestamp_id ON idata_1(item_id)"}))
-    return;
+  std::vector<std::string> statements = kThreeNodes;
+  statements.insert(statements.end(), {std::string("CREATE TABLE idata_1 ") + kDataTable,
+                                       std::string("CREATE TABLE idata_2 ") + kDataTable,
+                                       std::string("CREATE TABLE idata_3 ") + kDataTable,
+                                       "CREATE INDEX idx_idata_2_timestamp_id ON idata_1(item_id)"});
+  if (!open(52, statements)) return;
   std::string out = upgradeTo(53);
   const std::string head =
       "Upgrading database...\nUpgrading from version 52 to 53\nReindexing database:\n"
@@ -212,18 +206,21 @@ TEST_P(Steps47To73, UnforeseenIndexFailureIsReportedOnceAndTheOtherTablesAreInde
 // Without the node list the step cannot claim the new index template, not
 // even under -X.
 TEST_P(Steps47To73, IndexSwapWithoutANodeListEndsTheStep) {
-  if (!open(52, {})) return;
+  if (!open(52, {"DROP TABLE nodes"})) return;
+  const std::string storedTemplate =
+      db->value("SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand_1'");
   IgnoreSqlErrors = true;
   std::string out = upgradeTo(53);
   EXPECT_NE(out.find("FROM nodes\x1b"), std::string::npos) << out;
   EXPECT_TRUE(EndsWith(out, "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n"))
       << out;
   EXPECT_EQ(version(), "52");
-  EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand_1'"), "<none>");
+  EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand_1'"),
+            storedTemplate);
 }
 
 TEST_P(Steps47To73, IndexSwapWithoutNodesOnlyStoresTheTemplate) {
-  if (!open(52, {"CREATE TABLE nodes (id integer not null,PRIMARY KEY(id))"})) return;
+  if (!open(52, {})) return;
   EXPECT_EQ(upgradeTo(53),
             "Upgrading database...\nUpgrading from version 52 to 53\nReindexing database:\n"
             "Database upgrade succeeded\n");
@@ -233,8 +230,7 @@ TEST_P(Steps47To73, IndexSwapWithoutNodesOnlyStoresTheTemplate) {
 const std::vector<std::string> kCommunities = {"public", "", "it's", "x#27y", std::string(32, 'c')};
 
 std::vector<std::string> NodesAt64() {
-  std::vector<std::string> statements = {
-      "CREATE TABLE nodes (id integer not null,community varchar(32) not null,PRIMARY KEY(id))"};
+  std::vector<std::string> statements;
   for (size_t i = 0; i < kCommunities.size(); i++) {
     std::string quoted;
     for (char c : kCommunities[i]) quoted += c == '\'' ? std::string("''") : std::string(1, c);
@@ -313,49 +309,41 @@ TEST_P(Steps47To73, CommunityRebuildOnPostgreSQLGoesOnInsideTheStep) {
   }
 }
 
+// The cases go two to a database, one in each variable; the last one
+// is a variable that keeps its flags.
 TEST_P(Steps47To73, RetentionTimesBecomeWholeDays) {
-  if (!open(69, {})) return;
   const struct {
     const char *stored;  // null: no variable
+    const char *flags;   // is_visible,need_server_restart of a stored one
     const char *expected;
   } cases[] = {
-      {"5184000", "60|1|0"}, {"100000", "1|1|0"},  {"0", "1|1|0"},   {"172800", "2|1|0"}, {"259199", "2|1|0"},
-      {"0x15180", "1|1|0"},  {"-864000", "1|1|0"}, {"abc", "1|1|0"}, {nullptr, "60|1|0"},
+      {"5184000", "1,0", "60|1|0"}, {"100000", "1,0", "1|1|0"}, {"0", "1,0", "1|1|0"},
+      {"172800", "1,0", "2|1|0"},   {"259199", "1,0", "2|1|0"}, {"0x15180", "1,0", "1|1|0"},
+      {"-864000", "1,0", "1|1|0"},  {"abc", "1,0", "1|1|0"},    {nullptr, "", "60|1|0"},
+      {"864000", "0,1", "10|0|1"},
   };
-  for (const auto &c : cases) {
-    db->execAll({"DROP TABLE IF EXISTS snmp_trap_cfg", "DROP TABLE IF EXISTS event_log",
-                 "CREATE TABLE snmp_trap_cfg (trap_id integer not null)",
-                 "CREATE TABLE event_log (event_id integer not null)",
-                 "INSERT INTO event_log (event_id) VALUES (1)",
-                 "DELETE FROM config WHERE var_name LIKE '%RetentionTime'",
-                 "UPDATE config SET var_value='69' WHERE var_name='DBFormatVersion'"});
-    if (c.stored != nullptr)
-      for (const char *name : {"EventLogRetentionTime", "SyslogRetentionTime"})
-        db->exec(
+  const char *const names[] = {"EventLogRetentionTime", "SyslogRetentionTime"};
+  for (size_t first = 0; first < std::size(cases); first += 2) {
+    std::vector<std::string> statements = {"DELETE FROM config WHERE var_name LIKE '%RetentionTime'",
+                                           "INSERT INTO event_log (event_id) VALUES (901)"};
+    for (size_t i = 0; i < 2; i++)
+      if (cases[first + i].stored != nullptr)
+        statements.push_back(
             std::string("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('") +
-            name + "','" + c.stored + "',1,0)");
+            names[i] + "','" + cases[first + i].stored + "'," + cases[first + i].flags + ")");
+    if (!open(69, statements)) return;
     EXPECT_EQ(upgradeTo(70),
               "Upgrading database...\nUpgrading from version 69 to 70\nDatabase upgrade succeeded\n");
-    for (const char *name : {"EventLogRetentionTime", "SyslogRetentionTime"})
+    for (size_t i = 0; i < 2; i++) {
+      const auto &c = cases[first + i];
       EXPECT_EQ(db->rows(std::string(
                              "SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='") +
-                         name + "'"),
+                         names[i] + "'"),
                 c.expected)
-          << name << " stored as " << (c.stored ? c.stored : "nothing");
-    EXPECT_EQ(db->value("SELECT user_tag FROM event_log"), "#00");
+          << names[i] << " stored as " << (c.stored ? c.stored : "nothing");
+    }
+    EXPECT_EQ(db->value("SELECT user_tag FROM event_log WHERE event_id=901"), "#00");
   }
-  // An existing variable keeps its flags.
-  db->execAll({"DROP TABLE snmp_trap_cfg", "DROP TABLE event_log",
-               "CREATE TABLE snmp_trap_cfg (trap_id integer not null)",
-               "CREATE TABLE event_log (event_id integer not null)",
-               "UPDATE config SET var_value='69' WHERE var_name='DBFormatVersion'",
-               "UPDATE config SET var_value='864000',is_visible=0,need_server_restart=1 "
-               "WHERE var_name='SyslogRetentionTime'"});
-  upgradeTo(70);
-  EXPECT_EQ(
-      db->rows(
-          "SELECT var_value,is_visible,need_server_restart FROM config WHERE var_name='SyslogRetentionTime'"),
-      "10|0|1");
 }
 
 // The lines of a schema listing (SchemaColumns) that describe the tables,
