@@ -13,6 +13,7 @@
 namespace {
 
 using RecordedDialect = upgradetest::RecordedStepTest;
+using upgradetest::OracleNullable;
 using upgradetest::Statements;
 
 TEST_F(RecordedDialect, OnlyOracleMakesColumnsNullable) {
@@ -23,7 +24,7 @@ TEST_F(RecordedDialect, OnlyOracleMakesColumnsNullable) {
   }
   use(DB_SYNTAX_ORACLE);
   EXPECT_TRUE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
-  EXPECT_EQ(recording->statements, Statements{upgradetest::OracleNullable("actions", "rcpt_addr")});
+  EXPECT_EQ(recording->statements, Statements{OracleNullable("actions", "rcpt_addr")});
   recording->failWhen = "MODIFY";
   tvtest::CapturedOutput captured;
   EXPECT_FALSE(MakeColumnNullable("actions", "rcpt_addr", "varchar(255)"));
@@ -94,12 +95,6 @@ TEST_F(RecordedDialect, FailedRowUpdateEndsTheRecoding) {
 TEST_F(RecordedDialect, OracleStep244MakesActionTextsNullableThenRecodes) {
   use(DB_SYNTAX_ORACLE);
   EXPECT_EQ(RunUpgradeStep(*FindUpgradeStep(244), 244), 1);
-  auto nullable = [](const char *column) {
-    return std::string(
-               "DECLARE already_null EXCEPTION; PRAGMA EXCEPTION_INIT(already_null, -1451); BEGIN EXECUTE "
-               "IMMEDIATE 'ALTER TABLE actions MODIFY ") +
-           column + " null'; EXCEPTION WHEN already_null THEN null; END;";
-  };
   auto recode = [](const char *column) {
     std::string c = column;
     return Statements{"UPDATE actions SET " + c + "='' WHERE to_char(" + c + ")='#00'",
@@ -107,7 +102,8 @@ TEST_F(RecordedDialect, OracleStep244MakesActionTextsNullableThenRecodes) {
                           " LIKE '%#%' ORDER BY action_id) WHERE ROWNUM<=10000"};
   };
   Statements expected = {"ALTER TABLE nodes ADD runtime_flags integer", "UPDATE nodes SET runtime_flags=0",
-                         nullable("rcpt_addr"), nullable("email_subject"), nullable("action_data")};
+                         OracleNullable("actions", "rcpt_addr"), OracleNullable("actions", "email_subject"),
+                         OracleNullable("actions", "action_data")};
   for (const char *column : {"rcpt_addr", "email_subject", "action_data"})
     for (const std::string &s : recode(column)) expected.push_back(s);
   expected.push_back("UPDATE metadata SET var_value='245' WHERE var_name='SchemaVersion'");
