@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/templates.h"
 #include "runtime/runtime.h"
 #include "session/cluster_lock.h"
 #include "session/globals.h"
@@ -14,7 +15,6 @@
 #include "session/sql_exec.h"
 #include "transfer/backup.h"
 #include "transfer/export_table_list.h"
-#include "transfer/idata_template.h"
 #include "transfer/output_file.h"
 #include "transfer/schema_script.h"
 #include "transfer/source_rows.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
-#include "transfer/idata_template.h"
 #include "transfer/import_steps.h"
 
 namespace {
@@ -62,13 +62,7 @@ bool ReadDataTableTemplates(DataTableTemplates &templates) {
     printf("ERROR: unable to determine correct query for idata tables creation\n");
     return false;
   }
-  for (int n = 0; n < 4; n++) {
-    std::string value;
-    if (ReadServerVariable("metadata", ("IDataIndexCreationCommand_" + std::to_string(n)).c_str(), value,
-                           QueryEcho::kTraced) != VariableRead::kFound)
-      break;
-    templates.indexes.push_back(value);
-  }
+  templates.indexes = ReadIndexTemplates(IndexTemplateSet::kConsecutive);
   return true;
 }
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
-#include "transfer/idata_template.h"
 #include "transfer/import_steps.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
 #include "transfer/export_table_list.h"
-#include "transfer/idata_template.h"
 #include "transfer/import_locks.h"
 #include "transfer/import_steps.h"
 

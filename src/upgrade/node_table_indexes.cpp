@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
 #include "session/table_loop.h"
-#include "transfer/idata_template.h"
 #include "upgrade/step_actions.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "maintenance/reindex.h"
+#include "collected_data/reindex.h"
 #include "runtime/runtime.h"
 #include "runtime/tv_string.h"
 #include "session/globals.h"

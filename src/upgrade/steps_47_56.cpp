@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "maintenance/index_catalogue.h"
+#include "collected_data/index_catalogue.h"
+#include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
 #include "session/statement_watch.h"
 #include "session/table_loop.h"
-#include "transfer/idata_template.h"
 #include "upgrade/helpers.h"
 #include "upgrade/node_table_indexes.h"
 #include "upgrade/step_actions.h"

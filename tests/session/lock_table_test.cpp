@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/reindex.h"
 #include "db/db.h"
-#include "maintenance/reindex.h"
 #include "session/lock_table.h"
 #include "support/captured_output.h"
 #include "support/lock_table_fill.h"

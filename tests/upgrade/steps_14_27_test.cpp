@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "collected_data/templates.h"
 #include "db/db.h"
 #include "fixtures.h"
 #include "session/globals.h"
 #include "support/captured_output.h"
 #include "support/scoped_state.h"
-#include "transfer/idata_template.h"
 #include "upgrade/steps.h"
 
 namespace {

@@ -1,7 +1,9 @@
-// Rebuilding the indexes of the large log and data tables.
+// Rebuilding the indexes of the per-node collected-data tables, for the
+// reindex command and the upgrade.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // What the reindex of the per-node collected-data tables sends:
 // everything (the reindex command), or, in the upgrade, only what
@@ -28,3 +30,6 @@ bool ReindexCollectedDataTables(ReindexKind kind);
 // and one new index per template. Puts the count into locks; false after
 // reporting a failed query.
 bool EstimateReindexLocks(int64_t &locks);
+
+// The dialect's statement that drops index of table.
+std::string DropIndexStatement(const char *index, const char *table);

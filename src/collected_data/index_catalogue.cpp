@@ -1,4 +1,4 @@
-#include "maintenance/index_catalogue.h"
+#include "collected_data/index_catalogue.h"
 
 #include <algorithm>
 #include <cctype>
