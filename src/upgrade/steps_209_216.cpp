@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "collected_data/reindex.h"
@@ -17,6 +18,7 @@
 #include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
+#include "session/table_loop.h"
 #include "upgrade/helpers.h"
 #include "upgrade/step_actions.h"
 #include "upgrade/steps.h"
@@ -147,31 +149,32 @@ constexpr int kValuePageRows = 10000;
 constexpr int kValueUpdateRows = 1000;
 constexpr size_t kValueUpdateBytes = 1 << 20;
 
-// Writes decoded values of one item back. A row is found by its time
-// stamp and its stored text: two values of one time stamp (the table has
-// no key) each get their own text, and a value without "#" beside them is
-// left alone.
+// Writes decoded values of one node's text items back. A row is found by
+// its item, time stamp and stored text: two values of one time stamp (the
+// table has no key) each get their own text, and a value without "#"
+// beside them is left alone.
 class ValueWriter {
  public:
-  ValueWriter(int32_t nodeId, int32_t itemId) : nodeId_(nodeId), itemId_(itemId) {}
+  ValueWriter(TableLoop &loop, int32_t nodeId) : loop_(loop), nodeId_(nodeId) {}
 
   // Returns false when the step must end (reported).
-  bool add(int64_t timestamp, const String &stored, const String &decoded) {
+  bool add(int32_t itemId, int64_t timestamp, const String &stored, const String &decoded) {
     if (!PagesValues()) {
       String statement;
       statement.addFormattedString(
           "UPDATE idata_%d SET idata_value=%s WHERE item_id=%d AND idata_timestamp=%lld AND idata_value=%s",
-          nodeId_, decoded.cstr(), itemId_, static_cast<long long>(timestamp), stored.cstr());
-      return StepSql(statement);
+          nodeId_, decoded.cstr(), itemId, static_cast<long long>(timestamp), stored.cstr());
+      return loop_.exec(statement.cstr(), StepRule());
     }
-    std::string t = std::to_string(timestamp);
+    std::string i = std::to_string(itemId), t = std::to_string(timestamp);
     // MySQL has no VALUES list usable as a table in every version: a
     // UNION ALL of one-row SELECTs names the columns in its first row.
     if (DbSyntax == DB_SYNTAX_MYSQL)
-      values_ += rows_ == 0 ? "SELECT " + t + " AS t," + stored.str() + " AS o," + decoded.str() + " AS c"
-                            : " UNION ALL SELECT " + t + "," + stored.str() + "," + decoded.str();
+      values_ += rows_ == 0 ? "SELECT " + i + " AS i," + t + " AS t," + stored.str() + " AS o," +
+                                  decoded.str() + " AS c"
+                            : " UNION ALL SELECT " + i + "," + t + "," + stored.str() + "," + decoded.str();
     else
-      values_ += (rows_ == 0 ? "(" : ",(") + t + "," + stored.str() + "," + decoded.str() + ")";
+      values_ += (rows_ == 0 ? "(" : ",(") + i + "," + t + "," + stored.str() + "," + decoded.str() + ")";
     rows_++;
     if (rows_ >= kValueUpdateRows || values_.size() >= kValueUpdateBytes) return flush();
     return true;
@@ -183,97 +186,112 @@ class ValueWriter {
     String statement;
     if (DbSyntax == DB_SYNTAX_MYSQL)
       statement.addFormattedString(
-          "UPDATE idata_%d JOIN (%s) AS v ON idata_%d.idata_timestamp=v.t AND idata_%d.idata_value=v.o "
-          "SET idata_%d.idata_value=v.c WHERE idata_%d.item_id=%d",
-          nodeId_, values_.c_str(), nodeId_, nodeId_, nodeId_, nodeId_, itemId_);
+          "UPDATE idata_%d JOIN (%s) AS v ON idata_%d.item_id=v.i AND idata_%d.idata_timestamp=v.t "
+          "AND idata_%d.idata_value=v.o SET idata_%d.idata_value=v.c",
+          nodeId_, values_.c_str(), nodeId_, nodeId_, nodeId_, nodeId_);
     else
       statement.addFormattedString(
-          "WITH v(t,o,c) AS (VALUES %s) UPDATE idata_%d SET idata_value=v.c FROM v WHERE idata_%d.item_id=%d "
-          "AND idata_%d.idata_timestamp=v.t AND idata_%d.idata_value=v.o",
-          values_.c_str(), nodeId_, nodeId_, itemId_, nodeId_, nodeId_);
+          "WITH v(i,t,o,c) AS (VALUES %s) UPDATE idata_%d SET idata_value=v.c FROM v WHERE "
+          "idata_%d.item_id=v.i AND idata_%d.idata_timestamp=v.t AND idata_%d.idata_value=v.o",
+          values_.c_str(), nodeId_, nodeId_, nodeId_, nodeId_);
     rows_ = 0;
     values_.clear();
-    return StepSql(statement);
+    return loop_.exec(statement.cstr(), StepRule());
   }
 
  private:
-  int32_t nodeId_, itemId_;
+  TableLoop &loop_;
+  int32_t nodeId_;
   std::string values_;
   int rows_ = 0;
 };
 
-// Decodes rows [from, to) of a value page (time stamp, text) into the
-// writer. Returns false when the step must end.
+// Decodes rows [from, to) of a value page (item, time stamp, text) into
+// the writer. Returns false when the step must end.
 bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
   for (int row = from; row < to; row++) {
-    char *stored = DBGetField(page, row, 1, nullptr, 0);
+    char *stored = DBGetField(page, row, 2, nullptr, 0);
     std::string text(stored);
     free(stored);
     if (text.find('#') == std::string::npos) continue;
     String storedLiteral = DBPrepareString(DbHandle, text.c_str(), -1);
     DecodeSQLString(text.data());
     text.resize(strlen(text.c_str()));
-    if (!writer.add(DBGetFieldInt64(page, row, 0), storedLiteral,
-                    DBPrepareString(DbHandle, text.c_str(), -1)))
+    if (!writer.add(static_cast<int32_t>(DBGetFieldULong(page, row, 0)), DBGetFieldInt64(page, row, 1),
+                    storedLiteral, DBPrepareString(DbHandle, text.c_str(), -1)))
       return false;
   }
   return true;
 }
 
-// The text values of one item that hold "#". A page that is full may end
-// inside the rows of one time stamp: those rows are left to the next page,
-// which starts at that time stamp, so that every row of a time stamp is
-// read before any of them is written (a decoded text may hold "#" again
-// and must not be decoded twice). A page of one time stamp only is read
-// whole. A failed query is reported and skips the rest of the item;
-// returns false when the step must end.
-bool RecodeItemValues(int32_t nodeId, int32_t itemId) {
-  char base[256];
-  snprintf(base, sizeof(base),
-           "SELECT idata_timestamp,idata_value FROM idata_%d WHERE item_id=%d AND idata_value LIKE '%%#%%'",
-           nodeId, itemId);
-  ValueWriter writer(nodeId, itemId);
+// Where a value page stands: an item and a time stamp.
+struct ValueKey {
+  int32_t item;
+  int64_t timestamp;
+  bool operator==(const ValueKey &) const = default;
+};
+
+ValueKey KeyOfRow(db_result_t page, int row) {
+  return {static_cast<int32_t>(DBGetFieldULong(page, row, 0)), DBGetFieldInt64(page, row, 1)};
+}
+
+// The values holding "#" of one node's text items, in one query per page
+// of the node's table rather than one per item. A page is in item and
+// time-stamp order; one that is full may end inside the rows of one item's
+// time stamp: those rows are left to the next page, which starts there,
+// so that every row of a time stamp is read before any of them is
+// written (a decoded text may hold "#" again and must not be decoded
+// twice). A page of one time stamp only is read whole. A failed query is
+// reported and skips the rest of the node; returns false when the loop
+// must end.
+bool RecodeNodeValues(TableLoop &loop, int32_t nodeId, const std::string &itemList) {
+  const std::string base = "SELECT item_id,idata_timestamp,idata_value FROM idata_" + std::to_string(nodeId) +
+                           " WHERE item_id IN (" + itemList + ") AND idata_value LIKE '%#%'";
+  ValueWriter writer(loop, nodeId);
   bool paged = PagesValues();
   bool hasLast = false;
-  long long last = 0;
+  ValueKey last{};
   for (;;) {
     std::string query = base;
     if (paged) {
-      if (hasLast) query += " AND idata_timestamp>" + std::to_string(last);
-      query += " ORDER BY idata_timestamp LIMIT " + std::to_string(kValuePageRows);
+      if (hasLast)
+        query += " AND (item_id>" + std::to_string(last.item) + " OR (item_id=" + std::to_string(last.item) +
+                 " AND idata_timestamp>" + std::to_string(last.timestamp) + "))";
+      query += " ORDER BY item_id,idata_timestamp LIMIT " + std::to_string(kValuePageRows);
     }
-    Result page(SelectSql(query.c_str()));
-    if (page == nullptr) return true;
+    Result page = loop.select(query.c_str());
+    if (page == nullptr) return !loop.over();
     int rows = DBGetNumRows(page.get());
     if (!paged || rows < kValuePageRows)
       return RecodeValueRows(page.get(), 0, rows, writer) && writer.flush();
 
-    long long lastStamp = DBGetFieldInt64(page.get(), rows - 1, 0);
+    ValueKey lastKey = KeyOfRow(page.get(), rows - 1);
     int complete = rows;
-    while (complete > 0 && DBGetFieldInt64(page.get(), complete - 1, 0) == lastStamp) complete--;
+    while (complete > 0 && KeyOfRow(page.get(), complete - 1) == lastKey) complete--;
     if (complete == 0) {
-      page.reset(
-          SelectSql((std::string(base) + " AND idata_timestamp=" + std::to_string(lastStamp)).c_str()));
-      if (page == nullptr) return true;
+      page = loop.select((base + " AND item_id=" + std::to_string(lastKey.item) +
+                          " AND idata_timestamp=" + std::to_string(lastKey.timestamp))
+                             .c_str());
+      if (page == nullptr) return !loop.over();
       complete = DBGetNumRows(page.get());
     } else {
-      lastStamp = DBGetFieldInt64(page.get(), complete - 1, 0);
+      lastKey = KeyOfRow(page.get(), complete - 1);
     }
     if (!RecodeValueRows(page.get(), 0, complete, writer) || !writer.flush()) return false;
     hasLast = true;
-    last = lastStamp;
+    last = lastKey;
   }
 }
 
-// The values of data type 4 (texts) in the collected-data tables. Queries
-// that fail are reported and skip what they would have read; an item of
-// a node that is gone is skipped without a word. The node ids are read
-// once, not once per item. Returns false when a write failed and the
-// step must end.
+// The values of data type 4 (texts) in the collected-data tables, node by
+// node: only the tables of nodes that have text items are read, the items
+// named in the query. An item of a node that is gone is skipped without a
+// word. Queries that fail are reported and skip what they would have read.
+// The node and item ids are held for the step (8 bytes per text item), so
+// that the loop over the tables sends nothing but its own reads and
+// writes, on PostgreSQL without a savepoint each. Returns false when a
+// write failed and the step must end.
 bool RecodeCollectedValues() {
-  constexpr char kTextItems[] = "datatype=4";
-  Result count(SelectSql("SELECT count(*) FROM items WHERE datatype=4"));
-  if (count == nullptr) return true;
   std::vector<int32_t> nodes;
   StepForEachRow(
       "id", "nodes", nullptr,
@@ -283,19 +301,31 @@ bool RecodeCollectedValues() {
       },
       FailedRead::kGoesOn);
   std::sort(nodes.begin(), nodes.end());
-  ProgressLine progress("Recoding collected values", "items",
-                        static_cast<uint64_t>(DBGetFieldInt64(count.get(), 0, 0)));
-  return StepForEachRow(
-      "item_id,node_id", "items", kTextItems,
-      [&progress, &nodes](db_result_t items, int row) {
-        int32_t itemId = static_cast<int32_t>(DBGetFieldULong(items, row, 0));
+  std::vector<std::pair<int32_t, int32_t>> textItems;  // node, item
+  StepForEachRow(
+      "item_id,node_id", "items", "datatype=4",
+      [&nodes, &textItems](db_result_t items, int row) {
         int32_t nodeId = static_cast<int32_t>(DBGetFieldULong(items, row, 1));
-        if (std::binary_search(nodes.begin(), nodes.end(), nodeId) && !RecodeItemValues(nodeId, itemId))
-          return false;
-        progress.advance();
+        if (std::binary_search(nodes.begin(), nodes.end(), nodeId))
+          textItems.emplace_back(nodeId, static_cast<int32_t>(DBGetFieldULong(items, row, 0)));
         return true;
       },
       FailedRead::kGoesOn);
+  std::sort(textItems.begin(), textItems.end());
+  return RunTableLoop([&textItems](TableLoop &loop) {
+    ProgressLine progress("Recoding collected values", "items", textItems.size());
+    for (size_t first = 0; first < textItems.size();) {
+      const int32_t nodeId = textItems[first].first;
+      std::string itemList;
+      size_t end = first;
+      for (; end < textItems.size() && textItems[end].first == nodeId; end++)
+        itemList += (end == first ? "" : ",") + std::to_string(textItems[end].second);
+      if (!RecodeNodeValues(loop, nodeId, itemList)) return false;
+      progress.advance(end - first);
+      first = end;
+    }
+    return true;
+  });
 }
 
 constexpr Action kStep213[] = {

@@ -4,7 +4,6 @@
 // tables.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -117,17 +116,22 @@ const struct {
     {"TemplateRootObjectName", "All Services", "TemplateRootImageId"},
 };
 
-// The per-class tables in the order an object is looked for; templates
-// have no status column.
+// The per-class tables in the order an object is looked for, with what
+// each gives for the status: templates have no status column and get 5,
+// as the root objects do.
 const struct {
   const char *table;
-  const char *statusColumn;
+  const char *status;
 } kObjectTables[] = {
-    {"nodes", ",status"}, {"interfaces", ",status"},       {"subnets", ",status"},
-    {"templates", ""},    {"network_services", ",status"}, {"containers", ",status"},
+    {"nodes", "COALESCE(o.status,0)"},
+    {"interfaces", "COALESCE(o.status,0)"},
+    {"subnets", "COALESCE(o.status,0)"},
+    {"templates", "5"},
+    {"network_services", "COALESCE(o.status,0)"},
+    {"containers", "COALESCE(o.status,0)"},
 };
 
-constexpr int kTemplateStatus = 5;  // also the status of the root objects
+constexpr int kRootObjectStatus = 5;
 constexpr int kObjectNameChars = 63;
 
 // The decoded name variable, or the default when it is missing or cannot
@@ -140,79 +144,77 @@ std::string RootObjectName(const char *variable, const char *defaultName) {
   return value.c_str();
 }
 
-struct ObjectAttributes {
-  std::string name;  // as stored
-  int isDeleted;
-  uint32_t imageId;
-  uint32_t status;
-};
-
-enum class Found { kYes, kNo, kStepFailed };
-
-// Looks the object up table by table. A failed query ends the step
-// (kStepFailed) unless IgnoreSqlErrors is set; then the next table is
-// tried.
-Found FindObject(uint32_t id, ObjectAttributes *object) {
-  for (const auto &source : kObjectTables) {
-    char query[256];
-    snprintf(query, sizeof(query), "SELECT name,is_deleted,image_id%s FROM %s WHERE id=%d",
-             source.statusColumn, source.table, static_cast<int32_t>(id));
-    bool goOn;
-    Result result = StepSelect(query, &goOn);
-    if (result == nullptr) {
-      if (!goOn) return Found::kStepFailed;
-      continue;
-    }
-    if (DBGetNumRows(result.get()) == 0) continue;
-    char *name = DBGetField(result.get(), 0, 0, nullptr, 0);
-    object->name = name;
-    free(name);
-    object->isDeleted = DBGetFieldLong(result.get(), 0, 1) != 0 ? 1 : 0;
-    object->imageId = DBGetFieldULong(result.get(), 0, 2);
-    object->status = *source.statusColumn != 0 ? DBGetFieldULong(result.get(), 0, 3) : kTemplateStatus;
-    return Found::kYes;
-  }
-  return Found::kNo;
+// The objects of one class that no class before it holds, in one
+// statement: the name as stored, cut to the column's characters; NULL
+// counts as 0 and any other flag value as 1.
+bool CopyClassObjects(const char *table, const char *status, long now) {
+  const char *substring = DbSyntax == DB_SYNTAX_MSSQL ? "SUBSTRING" : "SUBSTR";
+  String statement;
+  statement.addFormattedString(
+      "INSERT INTO object_properties "
+      "(object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) "
+      "SELECT a.object_id,"
+      "COALESCE(%s(o.name,1,%d),''),"
+      "%s,"
+      "CASE WHEN o.is_deleted<>0 THEN 1 ELSE 0 END,"
+      "COALESCE(o.image_id,0),"
+      "CASE WHEN a.inherit_rights<>0 THEN 1 ELSE 0 END,"
+      "%ld "
+      "FROM access_options a JOIN %s o ON o.id=a.object_id "
+      // Ids 0 to 9 are the built-in objects' (the three roots and invalid
+      // ones); every other id, negative ones too, is looked for here.
+      "WHERE (a.object_id<0 OR a.object_id>=10) "
+      "AND NOT EXISTS (SELECT 1 FROM object_properties p WHERE p.object_id=a.object_id)",
+      substring, kObjectNameChars, status, now, table);
+  return StepSql(statement);
 }
 
-// One row per object of access_options. Names are written as quoted
-// literals of the dialect, so an apostrophe in a name (the root names come
-// decoded from config) cannot break the statement.
-bool FillObjectProperties() {
+// The root objects get their names and images from config; the other
+// built-in ids and the ids that no class holds are only reported.
+bool AddBuiltInObjectsAndReportTheRest() {
   return StepForEachRow(
-      "object_id,inherit_rights", "access_options", nullptr, [](db_result_t access, int row) {
+      "object_id,inherit_rights", "access_options",
+      "(object_id>=0 AND object_id<10) OR "
+      "NOT EXISTS (SELECT 1 FROM object_properties p WHERE p.object_id=access_options.object_id)",
+      [](db_result_t access, int row) {
         uint32_t id = DBGetFieldULong(access, row, 0);
-        int inheritRights = DBGetFieldLong(access, row, 1) != 0 ? 1 : 0;
-        ObjectAttributes object;
-        if (id < 10) {
-          if (id < 1 || id > 3) {
-            printf("WARNING: Invalid built-in object ID %d\n", static_cast<int32_t>(id));
-            return true;
-          }
-          const auto &root = kRootObjects[id - 1];
-          object = {RootObjectName(root.nameVariable, root.defaultName), 0,
-                    ReadConfigVariableUnsigned(root.imageVariable, 0), kTemplateStatus};
-        } else {
-          Found found = FindObject(id, &object);
-          if (found == Found::kStepFailed) return false;
-          if (found == Found::kNo) {
-            printf(
-                "WARNING: object with ID %d presented in access control tables but cannot be found in data "
-                "tables\n",
-                static_cast<int32_t>(id));
-            return true;
-          }
+        if (id >= 10) {
+          printf(
+              "WARNING: object with ID %d presented in access control tables but cannot be found in data "
+              "tables\n",
+              static_cast<int32_t>(id));
+          return true;
         }
+        if (id < 1 || id > 3) {
+          printf("WARNING: Invalid built-in object ID %d\n", static_cast<int32_t>(id));
+          return true;
+        }
+        const auto &root = kRootObjects[id - 1];
+        const std::string name = RootObjectName(root.nameVariable, root.defaultName);
+        const uint32_t imageId = ReadConfigVariableUnsigned(root.imageVariable, 0);
+        // Names are written as quoted literals of the dialect, so that an
+        // apostrophe in a decoded name cannot break the statement.
         String statement;
         statement.addFormattedString(
             "INSERT INTO object_properties "
             "(object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) "
-            "VALUES (%d,%s,%d,%d,%d,%d,%ld)",
-            static_cast<int32_t>(id), DBPrepareString(DbHandle, object.name.c_str(), kObjectNameChars).cstr(),
-            static_cast<int32_t>(object.status), object.isDeleted, static_cast<int32_t>(object.imageId),
-            inheritRights, static_cast<long>(time(nullptr)));
+            "VALUES (%d,%s,%d,0,%d,%d,%ld)",
+            static_cast<int32_t>(id), DBPrepareString(DbHandle, name.c_str(), kObjectNameChars).cstr(),
+            kRootObjectStatus, static_cast<int32_t>(imageId), DBGetFieldLong(access, row, 1) != 0 ? 1 : 0,
+            static_cast<long>(time(nullptr)));
         return StepSql(statement);
       });
+}
+
+// One row per object of access_options, a statement per class table
+// rather than a lookup per object. Every id other than a built-in one that
+// no class holds is reported in id order among the built-in ones, as an
+// object-by-object walk would report them.
+bool FillObjectProperties() {
+  const long now = static_cast<long>(time(nullptr));
+  for (const auto &source : kObjectTables)
+    if (!CopyClassObjects(source.table, source.status, now)) return false;
+  return AddBuiltInObjectsAndReportTheRest();
 }
 
 constexpr Action kStep26[] = {

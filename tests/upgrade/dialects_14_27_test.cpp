@@ -2,6 +2,7 @@
 // them, through a recording connection.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,29 @@ TEST_F(RecordedOldSteps, RawValueIndexOfStep23) {
   EXPECT_EQ(Starting(run(DB_SYNTAX_ORACLE, 23), prefixes), Statements{table});
   EXPECT_EQ(Starting(run(DB_SYNTAX_MSSQL, 23), prefixes),
             (Statements{table, "CREATE INDEX idx_raw_dci_values_item_id ON raw_dci_values(item_id)"}));
+}
+
+// Objects gather one class table at a time; SQL Server has no SUBSTR.
+TEST_F(RecordedOldSteps, ObjectPropertiesOfStep26) {
+  const auto copy = [](const std::string &cut, const std::string &status, const std::string &table) {
+    return "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
+           "last_modified) SELECT a.object_id,COALESCE(" +
+           cut + "(o.name,1,63),'')," + status +
+           ",CASE WHEN o.is_deleted<>0 THEN 1 ELSE 0 END,COALESCE(o.image_id,0),CASE WHEN a.inherit_rights<>0 "
+           "THEN 1 ELSE 0 END,TIME FROM access_options a JOIN " +
+           table +
+           " o ON o.id=a.object_id WHERE (a.object_id<0 OR a.object_id>=10) AND NOT EXISTS (SELECT 1 FROM "
+           "object_properties p WHERE p.object_id=a.object_id)";
+  };
+  for (const auto &[syntax, cut] : {std::pair{DB_SYNTAX_ORACLE, "SUBSTR"}, {DB_SYNTAX_MSSQL, "SUBSTRING"}}) {
+    Statements copies = Starting(run(syntax, 26), {"INSERT INTO object_properties"});
+    for (std::string &s : copies) s = std::regex_replace(s, std::regex(",[0-9]{10} "), ",TIME ");
+    const std::string status = "COALESCE(o.status,0)";
+    EXPECT_EQ(copies, (Statements{copy(cut, status, "nodes"), copy(cut, status, "interfaces"),
+                                  copy(cut, status, "subnets"), copy(cut, "5", "templates"),
+                                  copy(cut, status, "network_services"), copy(cut, status, "containers")}))
+        << syntax;
+  }
 }
 
 }  // namespace

@@ -70,9 +70,8 @@ bool StepGoesOnPast(int from, const std::string &statement) {
       // Failed reads of the recoding of collected values are reported and
       // skipped.
       {213, "SELECT id FROM nodes"},
-      {213, "SELECT count(*) FROM items WHERE datatype=4"},
       {213, "SELECT item_id,node_id FROM items WHERE (datatype=4)"},
-      {213, "SELECT idata_timestamp,idata_value FROM idata_"},
+      {213, "SELECT item_id,idata_timestamp,idata_value FROM idata_"},
       // A failed read of the objects leaves them without GUIDs.
       {215, "SELECT object_id FROM object_properties"},
       // The server works without a tile server.

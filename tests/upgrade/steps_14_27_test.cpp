@@ -205,8 +205,9 @@ TEST_P(Steps14To27, IndexTemplateVariableGetsItsNumberIn25) {
 }
 
 // Objects of every class, the three roots with names from config (one
-// holding an apostrophe, one missing), an invalid built-in id and an id
-// that no table holds.
+// holding an apostrophe, one missing), an invalid built-in id, ids that no
+// table holds (reported in id order among the built-in ones) and an
+// object whose attributes are all NULL.
 TEST_P(Steps14To27, ObjectPropertiesGatherEveryClassIn26) {
   auto db = DatabaseAtVersion(GetParam(), 26);
   if (!db) return;
@@ -222,14 +223,17 @@ TEST_P(Steps14To27, ObjectPropertiesGatherEveryClassIn26) {
       "INSERT INTO network_services (id,name,status,is_deleted,node_id,poller_node_id,image_id) "
       "VALUES (500,'HTTP',3,7,100,0,14)",
       "INSERT INTO containers (id,name,status,is_deleted,image_id) VALUES (600,'Servers',4,0,15)",
+      "INSERT INTO subnets (id) VALUES (301)",
       // The node of the same id comes first.
       "INSERT INTO containers (id,name,status,is_deleted,image_id) VALUES (100,'not this one',1,1,1)",
   });
-  for (const char *access :
-       {"(5,1)", "(100,1)", "(200,0)", "(300,1)", "(400,0)", "(500,1)", "(600,0)", "(700,1)"})
+  for (const char *access : {"(-4,1)", "(5,1)", "(100,1)", "(200,0)", "(300,1)", "(301,NULL)", "(400,0)",
+                             "(500,1)", "(600,0)", "(700,1)"})
     db->exec(std::string("INSERT INTO access_options (object_id,inherit_rights) VALUES ") + access);
   std::string out = UpgradeTo(*db, 27);
-  EXPECT_NE(out.find("Upgrading from version 26 to 27\nWARNING: Invalid built-in object ID 5\n"
+  EXPECT_NE(out.find("Upgrading from version 26 to 27\n"
+                     "WARNING: object with ID -4 presented in access control tables but cannot be found in "
+                     "data tables\nWARNING: Invalid built-in object ID 5\n"
                      "WARNING: object with ID 700 presented in access control tables but cannot be found in "
                      "data tables\nDatabase upgrade succeeded\n"),
             std::string::npos)
@@ -242,6 +246,7 @@ TEST_P(Steps14To27, ObjectPropertiesGatherEveryClassIn26) {
             "100|router#27s|2|0|11|1\n"
             "200|eth0|1|1|12|0\n"
             "300|10.0.0.0/8|0|0|0|1\n"
+            "301||0|0|0|0\n"
             "400|Linux|5|0|13|0\n"
             "500|HTTP|3|1|14|1\n"
             "600|Servers|4|0|15|0");

@@ -492,7 +492,7 @@ TEST_P(Steps200To216, ReportedFailuresDoNotEndTheirStep) {
         "INSERT INTO idata_8 (item_id,idata_timestamp,idata_value) VALUES (800,1,'a#41')",
         "INSERT INTO items (item_id,node_id,datatype) VALUES (700,7,4)",
         "INSERT INTO items (item_id,node_id,datatype) VALUES (800,8,4)"},
-       "SELECT idata_timestamp,idata_value FROM idata_7 WHERE item_id=700",
+       "SELECT item_id,idata_timestamp,idata_value FROM idata_7 WHERE ",
        [](tvtest::TestDatabase &db) { EXPECT_EQ(db.value("SELECT idata_value FROM idata_8"), "aA"); }},
       {215,
        {"ALTER TABLE object_properties RENAME COLUMN object_id TO id"},
