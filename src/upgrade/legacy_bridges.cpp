@@ -77,4 +77,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps92To105 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps92To105 = kRows;

@@ -196,4 +196,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps227To228 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps227To228 = kRows;

@@ -1,23 +1,46 @@
 #include <cstdio>
+#include <vector>
 
 #include "upgrade/steps.h"
 
+// The files of steps, by era, each defining its rows in version order.
+// This is the one place that names them; a new step goes at the end of
+// the last file and needs no change here.
+extern const std::span<const UpgradeStep> UpgradeSteps14To21;
+extern const std::span<const UpgradeStep> UpgradeSteps21To27;
+extern const std::span<const UpgradeStep> UpgradeSteps27To38;
+extern const std::span<const UpgradeStep> UpgradeSteps38To47;
+extern const std::span<const UpgradeStep> UpgradeSteps47To56;
+extern const std::span<const UpgradeStep> UpgradeSteps56To64;
+extern const std::span<const UpgradeStep> UpgradeSteps64To73;
+extern const std::span<const UpgradeStep> UpgradeSteps73To81;
+extern const std::span<const UpgradeStep> UpgradeSteps81To92;
+extern const std::span<const UpgradeStep> UpgradeSteps92To105;  // the legacy bridges
+extern const std::span<const UpgradeStep> UpgradeSteps200To209;
+extern const std::span<const UpgradeStep> UpgradeSteps209To216;
+extern const std::span<const UpgradeStep> UpgradeSteps216To227;
+extern const std::span<const UpgradeStep> UpgradeSteps227To228;
+extern const std::span<const UpgradeStep> UpgradeStepsFrom228;
+
 // Versions without a row (older ones whose steps are not in this build
 // among them) stop the upgrade with "Unable to find upgrade procedure".
-std::span<const std::span<const UpgradeStep>> UpgradeStepRanges() {
-  static const std::span<const UpgradeStep> ranges[] = {
-      UpgradeSteps14To21,   UpgradeSteps21To27,   UpgradeSteps27To38,   UpgradeSteps38To47,
-      UpgradeSteps47To56,   UpgradeSteps56To64,   UpgradeSteps64To73,   UpgradeSteps73To81,
-      UpgradeSteps81To92,   UpgradeSteps92To105,  UpgradeSteps200To209, UpgradeSteps209To216,
-      UpgradeSteps216To227, UpgradeSteps227To228, UpgradeSteps228To245,
-  };
-  return ranges;
+std::span<const UpgradeStep> UpgradeStepTable() {
+  static const std::vector<UpgradeStep> table = [] {
+    std::vector<UpgradeStep> rows;
+    for (std::span<const UpgradeStep> era :
+         {UpgradeSteps14To21, UpgradeSteps21To27, UpgradeSteps27To38, UpgradeSteps38To47, UpgradeSteps47To56,
+          UpgradeSteps56To64, UpgradeSteps64To73, UpgradeSteps73To81, UpgradeSteps81To92, UpgradeSteps92To105,
+          UpgradeSteps200To209, UpgradeSteps209To216, UpgradeSteps216To227, UpgradeSteps227To228,
+          UpgradeStepsFrom228})
+      rows.insert(rows.end(), era.begin(), era.end());
+    return rows;
+  }();
+  return table;
 }
 
 const UpgradeStep *FindUpgradeStep(int version) {
-  for (std::span<const UpgradeStep> range : UpgradeStepRanges())
-    for (const UpgradeStep &step : range)
-      if (step.from == version) return &step;
+  for (const UpgradeStep &step : UpgradeStepTable())
+    if (step.from == version) return &step;
   return nullptr;
 }
 
@@ -26,13 +49,20 @@ int RunUpgradeStep(const UpgradeStep &step, int version) {
   return RunActions(step.actions) && WriteSchemaVersion(step.to) ? 1 : 0;
 }
 
+// The step 86 -> 87 creates the metadata table and writes 87 there.
+std::span<const VersionStore> VersionStoreTable() {
+  static constexpr VersionStore stores[] = {
+      {0, "UPDATE config SET var_value='%d' WHERE var_name='DBFormatVersion'"},
+      {87, "UPDATE metadata SET var_value='%d' WHERE var_name='SchemaVersion'"},
+  };
+  return stores;
+}
+
 bool WriteSchemaVersion(int version) {
+  const VersionStore *store = nullptr;
+  for (const VersionStore &candidate : VersionStoreTable())
+    if (candidate.since <= version) store = &candidate;
   char statement[256];
-  if (version <= 86)
-    snprintf(statement, sizeof(statement),
-             "UPDATE config SET var_value='%d' WHERE var_name='DBFormatVersion'", version);
-  else
-    snprintf(statement, sizeof(statement),
-             "UPDATE metadata SET var_value='%d' WHERE var_name='SchemaVersion'", version);
+  snprintf(statement, sizeof(statement), store->update, version);
   return StepSql(statement);
 }

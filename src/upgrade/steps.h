@@ -20,30 +20,20 @@ struct UpgradeStep {
   UpgradeStepProcedure procedure = nullptr;  // instead of actions
 };
 
-// The rows of each version range, ascending by from, defined in the file
-// of that range.
-extern const std::span<const UpgradeStep> UpgradeSteps14To21;
-extern const std::span<const UpgradeStep> UpgradeSteps21To27;
-extern const std::span<const UpgradeStep> UpgradeSteps27To38;
-extern const std::span<const UpgradeStep> UpgradeSteps38To47;
-extern const std::span<const UpgradeStep> UpgradeSteps47To56;
-extern const std::span<const UpgradeStep> UpgradeSteps56To64;
-extern const std::span<const UpgradeStep> UpgradeSteps64To73;
-extern const std::span<const UpgradeStep> UpgradeSteps73To81;
-extern const std::span<const UpgradeStep> UpgradeSteps81To92;
-// The legacy bridges of the versions 92 to 105.
-extern const std::span<const UpgradeStep> UpgradeSteps92To105;
-extern const std::span<const UpgradeStep> UpgradeSteps200To209;
-extern const std::span<const UpgradeStep> UpgradeSteps209To216;
-extern const std::span<const UpgradeStep> UpgradeSteps216To227;
-extern const std::span<const UpgradeStep> UpgradeSteps227To228;
-extern const std::span<const UpgradeStep> UpgradeSteps228To245;
-
-// Every range, in ascending order of from.
-std::span<const std::span<const UpgradeStep>> UpgradeStepRanges();
+// Every row, ascending by from; the last one reaches kToolSchemaVersion.
+std::span<const UpgradeStep> UpgradeStepTable();
 
 // The row for a version; null when no step starts there.
 const UpgradeStep *FindUpgradeStep(int version);
+
+// Where a database at a version from `since` on keeps its version: the
+// statement that writes it, with %d for the version.
+struct VersionStore {
+  int since;
+  const char *update;
+};
+// Ascending by since; the first covers every version of the table.
+std::span<const VersionStore> VersionStoreTable();
 
 // Runs a row for a database at `version`: its procedure, or its actions
 // and then the write of its `to` version. Returns the step's result (1 or
@@ -56,7 +46,7 @@ int RunUpgradeStep(const UpgradeStep &step, int version);
 // when the database stands at target.
 bool UpgradeDatabaseTo(int target);
 
-// The last action of every step: writes the new version where the
-// database keeps it at that version (config up to 86, metadata from 87).
-// Returns false when the write failed and IgnoreSqlErrors is not set.
+// The last action of every step: writes the new version where a
+// database at that version keeps it (VersionStoreTable). Returns false
+// when the write failed and IgnoreSqlErrors is not set.
 bool WriteSchemaVersion(int version);

@@ -419,4 +419,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps14To21 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps14To21 = kRows;

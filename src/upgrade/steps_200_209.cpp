@@ -162,4 +162,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps200To209 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps200To209 = kRows;

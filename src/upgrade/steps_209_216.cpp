@@ -410,4 +410,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps209To216 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps209To216 = kRows;

@@ -158,4 +158,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps216To227 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps216To227 = kRows;

@@ -285,4 +285,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps21To27 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps21To27 = kRows;

@@ -327,4 +327,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps27To38 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps27To38 = kRows;

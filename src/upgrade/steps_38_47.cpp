@@ -327,4 +327,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps38To47 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps38To47 = kRows;

@@ -337,4 +337,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps47To56 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps47To56 = kRows;

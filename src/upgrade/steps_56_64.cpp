@@ -295,4 +295,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps56To64 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps56To64 = kRows;

@@ -164,4 +164,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps64To73 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps64To73 = kRows;

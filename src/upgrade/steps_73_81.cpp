@@ -275,4 +275,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps73To81 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps73To81 = kRows;

@@ -179,4 +179,4 @@ constexpr UpgradeStep kRows[] = {
 
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps81To92 = kRows;
+extern const std::span<const UpgradeStep> UpgradeSteps81To92 = kRows;

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -614,23 +615,24 @@ TEST_P(Check, StageWithAFailedQueryIsNotMarkedPassed) {
 TEST_P(Check, VersionAndLockDecideWhetherToStart) {
   if (!db) return;
   const std::string aborted = "Database check aborted\n";
+  const std::string tool = std::to_string(kToolSchemaVersion);
+  const std::string older = std::to_string(kToolSchemaVersion - 1);
+  const std::string newer = std::to_string(kToolSchemaVersion + 1);
   const struct {
-    const char *version;
+    std::string version;
     std::string message;
   } versions[] = {
-      {"244",
-       "Your database has format version 244, this tool is compiled for version 245.\n"
-       "Use \"upgrade\" command to upgrade your database first.\n"},
-      {"246",
-       "Your database has format version 246, this tool is compiled for version 245.\n"
-       "You need to upgrade your server before using this database.\n"},
+      {older, "Your database has format version " + older + ", this tool is compiled for version " + tool +
+                  ".\nUse \"upgrade\" command to upgrade your database first.\n"},
+      {newer, "Your database has format version " + newer + ", this tool is compiled for version " + tool +
+                  ".\nYou need to upgrade your server before using this database.\n"},
   };
   db->exec("INSERT INTO zones (id,zone_guid) VALUES (5,5)");  // would be a defect
   for (const auto &v : versions) {
-    db->exec(std::string("UPDATE metadata SET var_value='") + v.version + "' WHERE var_name='SchemaVersion'");
+    db->exec("UPDATE metadata SET var_value='" + v.version + "' WHERE var_name='SchemaVersion'");
     EXPECT_EQ(run("yyy", {"-f"}).out, kHeader + v.message + aborted);
   }
-  db->exec("UPDATE metadata SET var_value='245' WHERE var_name='SchemaVersion'");
+  db->exec("UPDATE metadata SET var_value='" + tool + "' WHERE var_name='SchemaVersion'");
   EXPECT_EQ(db->value("SELECT count(*) FROM object_properties WHERE object_id=5"), "0");
 
   // A lock that differs from UNLOCKED only in case is a lock; declined, the

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "runtime/password.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -166,7 +167,7 @@ TEST(CommandLine, OnlyInitCreatesAMissingSqliteFile) {
 TEST(CommandLine, SettingsLongerThanTheServerBuffersAreRefused) {
   auto db = tvtest::OpenOrSkip("sqlite");
   if (!db) return;
-  db->createVariableTables(245);
+  db->createVariableTables(kToolSchemaVersion);
   std::string dir = tvtest::TempDir();
   // A name whose first 255 characters name another file in dir.
   const std::string longName = dir + "/" + std::string(300 - dir.size(), 'a');
@@ -221,7 +222,7 @@ TEST(CommandLine, SettingsLongerThanTheServerBuffersAreRefused) {
 TEST(CommandLine, ConfigFileFromEnvironmentAndOption) {
   auto db = tvtest::OpenOrSkip("sqlite");
   if (!db) return;
-  db->createVariableTables(245);
+  db->createVariableTables(kToolSchemaVersion);
   // The environment stands in for the registry value; -c wins over it.
   tvtest::RunResult r = tvtest::RunTool({"unlock"}, "", {"TALVEX_CONFIG_FILE=" + db->configPath()});
   EXPECT_EQ(r.out, kBanner + "Database is not locked\n");
@@ -245,7 +246,7 @@ TEST(CommandLine, OptionsAfterTheCommandWordApply) {
   for (const std::string env : {"TVDBMGR_UNUSED=1", "POSIXLY_CORRECT=1"}) {
     auto db = tvtest::OpenOrSkip("sqlite");
     if (!db) return;
-    db->createVariableTables(245);
+    db->createVariableTables(kToolSchemaVersion);
     tvtest::RunResult r =
         tvtest::RunTool({"batch", "-c", db->configPath(), "--", dir + "/-odd name.sql"}, "", {env});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -268,7 +269,7 @@ TEST(CommandLine, WrongPasswordAndEncryptedPassword) {
   for (const std::string engine : {"pgsql", "mysql"}) {
     auto db = tvtest::OpenOrSkip(engine);
     if (!db) continue;
-    db->createVariableTables(245);
+    db->createVariableTables(kToolSchemaVersion);
     std::string dir = tvtest::TempDir();
     std::string base = engine == "pgsql" ? "DBDriver = pgsql\n" : "DBDriver = mysql\n";
     // The database name of the test's own configuration.

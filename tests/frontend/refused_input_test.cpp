@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -72,7 +73,7 @@ class RefusedInput : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     db = tvtest::OpenOrSkip(GetParam());
     if (!db) return;
-    db->createVariableTables(245);
+    db->createVariableTables(kToolSchemaVersion);
     db->exec("CREATE TABLE kept (id integer not null, v varchar(20), PRIMARY KEY(id))");
     db->exec("CREATE INDEX idx_kept_v ON kept(v)");
     db->exec("INSERT INTO kept (id,v) VALUES (1,'one')");
@@ -183,7 +184,7 @@ TEST(RefusedSettings, SqliteNameThatIsNoFile) {
 TEST(RefusedSettings, AConnectionSettingGivenTwiceIsNamedOnTheErrorStream) {
   auto db = tvtest::OpenOrSkip("sqlite");
   if (!db) return;
-  db->createVariableTables(245);
+  db->createVariableTables(kToolSchemaVersion);
   const std::string dir = tvtest::TempDir();
   std::ifstream in(db->configPath());
   const std::string own((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

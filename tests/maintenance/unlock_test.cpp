@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -19,7 +20,7 @@ class Unlock : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     db = tvtest::OpenOrSkip(GetParam());
     if (!db) return;
-    db->createVariableTables(245);
+    db->createVariableTables(kToolSchemaVersion);
   }
   void lock(const std::string &encodedStatus, bool withInfo = true) {
     db->exec("UPDATE config SET var_value='" + encodedStatus + "' WHERE var_name='DBLockStatus'");

@@ -37,7 +37,7 @@ class Batch : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     db = tvtest::OpenOrSkip(GetParam());
     if (!db) return;
-    db->createVariableTables(245);
+    db->createVariableTables(kToolSchemaVersion);
     db->makeCurrent();
     dir = tvtest::TempDir();
   }
@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, Batch, ::testing::ValuesIn(tvtest::AllEngines(
 TEST(BatchLargeFile, HundredMegabyteStatementRunsWhole) {
   auto db = tvtest::OpenOrSkip("sqlite");
   if (!db) return;
-  db->createVariableTables(245);
+  db->createVariableTables(kToolSchemaVersion);
   std::string dir = tvtest::TempDir();
   std::string text =
       "CREATE TABLE big (v text);\nINSERT INTO big VALUES ('" + std::string(100 << 20, 'x') + "')";

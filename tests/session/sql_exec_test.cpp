@@ -62,7 +62,7 @@ TEST(FailedStatementReport, LongStatementsAreCutOnACharacterWithTheirLength) {
 TEST(FailedStatementReport, CommandFileStatementOfAMegabyte) {
   auto db = tvtest::OpenOrSkip("sqlite");
   if (!db) return;
-  db->createVariableTables(245);
+  db->createVariableTables(kToolSchemaVersion);
   std::string dir = tvtest::TempDir();
   const std::string statement = FailingStatement(1 << 20);
   tvtest::WriteFile(dir + "/big.sql", "SELECT 1;\n" + statement + ";\n");

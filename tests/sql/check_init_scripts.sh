@@ -22,6 +22,8 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 sql_dir=${TVDBMGR_SQL_DIR:-$here/../../sql}
+# The scripts make a database at the version the tool is built for.
+tool_version=$(sed -n 's/^constexpr int kToolSchemaVersion = \([0-9]*\);$/\1/p' "$here/../../src/session/globals.h")
 
 pg_host=${TVDBMGR_PG_HOST:-${TVDBMGR_TEST_PG_HOST:-127.0.0.1}}
 pg_port=${TVDBMGR_PG_PORT:-${TVDBMGR_TEST_PG_PORT:-5432}}
@@ -181,11 +183,11 @@ for e in sqlite pgsql mysql; do
     esac
     check "$e: metadata rows" "IDataIndexCreationCommand_0=$index
 IDataTableCreationCommand=$idata_table
-SchemaVersion=245
+SchemaVersion=$tool_version
 Syntax=$syntax" "$(metadata $e)"
 done
 has schema && check "schema: metadata rows" "IDataTableCreationCommand=$idata_table
-SchemaVersion=245" "$(metadata schema)"
+SchemaVersion=$tool_version" "$(metadata schema)"
 
 # ---- rows -----------------------------------------------------------------
 run() {

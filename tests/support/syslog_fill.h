@@ -6,7 +6,7 @@
 
 namespace tvtest {
 
-// Adds rows syslog messages (ids 1..rows) to a schema-245 database in one
+// Adds rows syslog messages (ids 1..rows) to a database at the tool's version in one
 // statement made by the engine itself (SQLite or PostgreSQL); a failure
 // fails the test.
 void FillSyslog(TestDatabase &db, int rows);

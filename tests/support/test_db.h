@@ -88,7 +88,7 @@ class TestDatabase {
   // minimum the tool needs to start a command other than init.
   void createVariableTables(int schemaVersion);
   // Loads the engine's dbinit script with "tvdbmgr init" (a complete,
-  // fresh schema-245 database); fails the test when init fails.
+  // fresh database at the tool's version); fails the test when init fails.
   bool initSchema();
 
  private:

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "session/globals.h"
 #include "transfer_fixture.h"
 
 namespace {
@@ -76,12 +77,13 @@ class Export : public ::testing::Test {
 TEST_F(Export, DatabaseNotReadyLeavesTheOutputFileAlone) {
   if (!db) return;
   tvtest::WriteFile(out, "precious");
-  db->exec("UPDATE metadata SET var_value='244' WHERE var_name='SchemaVersion'");
+  const std::string tool = std::to_string(kToolSchemaVersion);
+  const std::string older = std::to_string(kToolSchemaVersion - 1);
+  db->exec("UPDATE metadata SET var_value='" + older + "' WHERE var_name='SchemaVersion'");
   EXPECT_EQ(tvtest::Tool(*db, {"export", out}).out,
-            kBanner +
-                "Your database has format version 244, this tool is compiled for version 245.\n"
-                "Use \"upgrade\" command to upgrade your database first.\n");
-  db->exec("UPDATE metadata SET var_value='245' WHERE var_name='SchemaVersion'");
+            kBanner + "Your database has format version " + older + ", this tool is compiled for version " +
+                tool + ".\nUse \"upgrade\" command to upgrade your database first.\n");
+  db->exec("UPDATE metadata SET var_value='" + tool + "' WHERE var_name='SchemaVersion'");
   db->exec("UPDATE config SET var_value='srv' WHERE var_name='DBLockStatus'");
   EXPECT_EQ(tvtest::Tool(*db, {"export", out}).out, kBanner + "Database is locked by server srv []\n");
   EXPECT_EQ(ReadFile(out), "precious");
@@ -101,7 +103,8 @@ TEST_F(Export, FailuresStopWithTheirMessage) {
       {"TALVEX_INSTALL_PATH=" + dir + "/nowhere",
        "ERROR: cannot load schema file \"" + dir +
            "/nowhere/lib/sql/dbschema_sqlite.sql\"\nDatabase export failed.\n"},
-      {installation("", "VALUES ('SchemaVersion','245')", "VALUES ('SchemaVersion','244')"),
+      {installation("", "VALUES ('SchemaVersion','" + std::to_string(kToolSchemaVersion) + "')",
+                    "VALUES ('SchemaVersion','" + std::to_string(kToolSchemaVersion - 1) + "')"),
        "ERROR: Schema version mismatch between dbschema_sqlite.sql and your database. Please check that "
        "Talvex server "
        "installed correctly.\nDatabase export failed.\n"},
@@ -285,7 +288,8 @@ TEST_F(Export, OutputIsARegularFileOrNewAndSymlinksAreFollowed) {
     EXPECT_TRUE(tvtest::Tool(*db, {"export", link}).out.ends_with("Database export complete.\n"));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(std::filesystem::read_symlink(link), target);
-    EXPECT_EQ(FileRows(link, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245\n");
+    EXPECT_EQ(FileRows(link, "SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+              std::to_string(kToolSchemaVersion) + "\n");
   }
   // Made like any new file, not with a temporary file's private mode.
   const mode_t mask = umask(0);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "session/globals.h"
 #include "transfer_fixture.h"
 
 namespace {
@@ -63,6 +64,7 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
   std::string text = dir + "/notes.txt";
   tvtest::WriteFile(text,
                     "not a database, just some text that is long enough to look like a header of a file");
+  const std::string older = std::to_string(kToolSchemaVersion - 1);
   const struct {
     std::string path, message;
   } cases[] = {
@@ -71,10 +73,10 @@ TEST_P(Import, BadFilesAreRefusedBeforeAnythingIsCleared) {
       {text, "ERROR: SQL query failed (file is not a database)\n"},
       {half, "ERROR: SQL query failed (database disk image is malformed)\n"},
       {garbled, "ERROR: import file is damaged (*** in database main ***\nPage "},
-      {alteredFile({"UPDATE metadata SET var_value='244' WHERE var_name='SchemaVersion'"}),
-       "ERROR: Import file was created for database format version 244, but this tool was compiled for "
-       "database "
-       "format version 245\n"},
+      {alteredFile({"UPDATE metadata SET var_value='" + older + "' WHERE var_name='SchemaVersion'"}),
+       "ERROR: Import file was created for database format version " + older +
+           ", but this tool was compiled for database format version " + std::to_string(kToolSchemaVersion) +
+           "\n"},
       {alteredFile({"DROP TABLE usm_credentials"}),
        "ERROR: table usm_credentials is missing in import file\n"},
       {alteredFile({"ALTER TABLE zones ADD COLUMN shoe_size integer"}),

@@ -116,7 +116,7 @@ TEST(ReindexRecorded, StatementsPerDialect) {
   };
   for (const auto &c : cases) {
     auto recording = std::make_shared<tvtest::Recording>();
-    recording->answers = {{"'SchemaVersion'", {{"245"}}},
+    recording->answers = {{"'SchemaVersion'", {{std::to_string(kToolSchemaVersion)}}},
                           {"FROM nodes", {{"12"}}},
                           {"'IDataIndexCreationCommand_0'", {{kTemplate}}}};
     if (!c.listing.empty()) recording->answers.push_back({c.listing, {{c.listedName}}});

@@ -15,7 +15,7 @@ using Row = std::vector<std::optional<std::string>>;
 // Table name -> its rows, sorted, so that engines' orders do not matter.
 using Snapshot = std::map<std::string, std::vector<Row>>;
 
-// Fills every exported table of a schema-245 database with three rows of
+// Fills every exported table of a database at the tool's version with three rows of
 // awkward values (quotes, backslashes, control characters, non-ASCII,
 // NULLs, extreme integers, a long text of longTextBytes in every
 // unbounded text column) and gives each of its nodes a collected-data

@@ -1,9 +1,10 @@
-// The whole upgrade 14 -> 245 by the tool on clustered servers: run on
+// The whole upgrade from 14 to the tool's version on clustered servers: run on
 // Galera node 1 it leaves the three nodes equal, and run on a PostgreSQL
 // primary it leaves the standby equal to the primary once replayed.
 #include <gtest/gtest.h>
 
 #include "baseline.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -23,7 +24,7 @@ bool UpgradeBaselineWithTheTool(tvtest::TestDatabase &db) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(r.out.ends_with("Database upgrade succeeded\n")) << r.out.substr(r.out.size() - 2000) << r.err;
   db.reconnect();
-  return DBGetSchemaVersion(db.handle()) == 245;
+  return DBGetSchemaVersion(db.handle()) == kToolSchemaVersion;
 }
 
 TEST(ClusterUpgrade, EveryGaleraNodeEndsEqual) {

@@ -50,7 +50,8 @@ TEST_F(RecordedSteps27To47, TrapLogIndexHasAnOracleNameThatReindexUses) {
             Statements{"CREATE INDEX idx_snmp_trap_log_timestamp ON snmp_trap_log(trap_timestamp)"});
 
   use(DB_SYNTAX_ORACLE);
-  recording->answers = {{"SchemaVersion", {{"245"}}}, {"DBLockStatus", {{"UNLOCKED"}}}};
+  recording->answers = {{"SchemaVersion", {{std::to_string(kToolSchemaVersion)}}},
+                        {"DBLockStatus", {{"UNLOCKED"}}}};
   {
     tvtest::CapturedOutput quiet;
     RunReindexCommand();

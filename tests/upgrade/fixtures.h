@@ -1,17 +1,21 @@
 // Databases at any schema version on every engine: from 14 on, the
-// version-14 baseline brought up by the tool's own steps; from 228 to 245
-// also a fresh 245 database with the later steps undone.
+// version-14 baseline brought up by the tool's own steps; from 228 on
+// also a fresh database at the tool's version with the later steps undone.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "baseline.h"
+#include "session/globals.h"
 #include "support/test_db.h"
+#include "upgrade/steps.h"
 
 namespace upgradetest {
 
-// A new database of the engine at version (228..245), or null (the test
+// A new database of the engine at version (228 up to the tool's version):
+// a fresh one with the later steps undone, or the baseline brought up to
+// version where a later step has no undo here; or null (the test
 // is then skipped or failed by OpenOrSkip). A database at 233..237 also
 // holds the tables that its own server version created and that only the
 // combined step 232 -> 238 creates for a database at 232.
@@ -48,7 +52,7 @@ tvtest::RunResult RunUpgrade(tvtest::TestDatabase &db, const std::vector<std::st
 std::string WithoutBanner(const std::string &out);
 
 // Upgrades db, which stands at version and differs from fresh, with the
-// tool; expects the exact messages, version 245 and the schema fresh
+// tool; expects the exact messages, the tool's version and the schema fresh
 // (SchemaColumns).
 void ExpectUpgradeReachesSchema(tvtest::TestDatabase &db, int version, const std::string &fresh);
 
@@ -58,6 +62,10 @@ testing::AssertionResult ReportsFailure(const std::string &out, const std::strin
 
 // The "Upgrading from version A to B" lines of a run from `from` up to
 // `to`, the jumps taken from the step table itself.
-std::string StepLines(int from, int to = 245);
+std::string StepLines(int from, int to = kToolSchemaVersion);
+
+// The last row of the step table: the step that a database one step
+// behind the tool takes.
+const UpgradeStep &LastStep();
 
 }  // namespace upgradetest

@@ -1,4 +1,4 @@
-// Databases at 216..227 on every engine: a fresh 245 database with the
+// Databases at 216..227 on every engine: a fresh database at the tool's version with the
 // later steps undone, as DatabaseAt does from 228 on.
 #pragma once
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fixtures.h"
+#include "session/globals.h"
 #include "support/test_db.h"
 
 namespace {
@@ -67,7 +68,9 @@ TEST(InterruptedStep, KillWhileTextsAreDecodedLeavesThemEncodedOrTheStepDone) {
           << column.encoded << ": " << encoded << " rows still encoded";
     }
     tvtest::RunResult rerun = tvtest::RunTool({"-c", db->configPath(), "upgrade"});
-    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245") << rerun.out;
+    EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+              std::to_string(kToolSchemaVersion))
+        << rerun.out;
     for (const auto &column : columns)
       EXPECT_EQ(Count(*db, column.decoded), std::to_string(kRows)) << rerun.out;
   }

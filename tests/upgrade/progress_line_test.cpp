@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "session/globals.h"
 #include "session/progress_line.h"
 #include "support/terminal_run.h"
 
@@ -48,9 +49,10 @@ std::unique_ptr<tvtest::TestDatabase> EncodedValuesAt213() {
   return db;
 }
 
-// A database at 245 with three nodes and their collected-data tables.
-std::unique_ptr<tvtest::TestDatabase> NodesAt245() {
-  auto db = upgradetest::DatabaseAt("sqlite", 245);
+// A database at the tool's version with three nodes and their
+// collected-data tables.
+std::unique_ptr<tvtest::TestDatabase> CurrentNodes() {
+  auto db = upgradetest::DatabaseAt("sqlite", kToolSchemaVersion);
   if (!db) return nullptr;
   for (int id : {12, 13, 14})
     db->execAll(
@@ -76,7 +78,7 @@ TEST(ProgressLine, ShownOnATerminalWhileTheWorkRunsAndErasedAfter) {
        EncodedValuesAt213,
        {"-f", "upgrade"},
        {"\rRecoding collected values: 1 of 2 items"}},
-      {"reindex", NodesAt245, {"reindex"}, {"\rReindexing collected-data tables: 1 of 3 tables"}},
+      {"reindex", CurrentNodes, {"reindex"}, {"\rReindexing collected-data tables: 1 of 3 tables"}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.work);
@@ -99,7 +101,7 @@ TEST(ProgressLine, ShownOnATerminalWhileTheWorkRunsAndErasedAfter) {
 }
 
 TEST(ProgressLine, ReindexLineShowsWhileATableIsReindexed) {
-  auto db = NodesAt245();
+  auto db = CurrentNodes();
   if (!db) return;
   tvtest::TerminalRun terminal = RunOnTerminal({"-c", db->configPath(), "reindex"});
   ASSERT_EQ(terminal.exitCode, 0);

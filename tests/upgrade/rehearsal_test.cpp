@@ -66,9 +66,10 @@ TEST_P(Rehearsal, SaysWhatTheUpgradeWouldDoAndChangesNothing) {
     EXPECT_EQ(CopiesLeft(*db), "");
     if (!c.clash) {
       EXPECT_EQ(r.exitCode, 0);
-      EXPECT_TRUE(std::regex_search(
-          out, std::regex("\nRehearsal: the upgrade from version 14 to 245 would succeed \\([0-9]+ steps, "
-                          "[0-9]+\\.[0-9] s\\)\\. Nothing was changed\\.\n$")))
+      EXPECT_TRUE(std::regex_search(out, std::regex("\nRehearsal: the upgrade from version 14 to " +
+                                                    std::to_string(kToolSchemaVersion) +
+                                                    " would succeed \\([0-9]+ steps, "
+                                                    "[0-9]+\\.[0-9] s\\)\\. Nothing was changed\\.\n$")))
           << out;
       r = RunUpgrade(*db, {"-f"});
       EXPECT_TRUE(r.out.ends_with("Database upgrade succeeded\n")) << r.out;
@@ -128,7 +129,9 @@ TEST_P(Rehearsal, KilledRehearsalChangesNothing) {
   }
 
   r = RunUpgrade(*db, {"-f", "-n"});
-  EXPECT_NE(r.out.find("Rehearsal: the upgrade from version 14 to 245 would succeed ("), std::string::npos)
+  EXPECT_NE(r.out.find("Rehearsal: the upgrade from version 14 to " + std::to_string(kToolSchemaVersion) +
+                       " would succeed ("),
+            std::string::npos)
       << r.out;
   EXPECT_EQ(CopiesLeft(*db), "");
   EXPECT_EQ(upgradetest::StateDifferences(before, upgradetest::TakeState(*db)), "");
@@ -141,7 +144,7 @@ TEST_P(Rehearsal, KilledRehearsalChangesNothing) {
 // a chain whose locks would not fit in PostgreSQL's lock table is not
 // started, and the setting to raise is named.
 TEST(RehearsalLocks, ChainThatDoesNotFitIsRefused) {
-  auto db = upgradetest::DatabaseAt("pgsql", 244);
+  auto db = upgradetest::DatabaseAt("pgsql", upgradetest::LastStep().from);
   if (!db) return;
   tvtest::AddIndexedDataTables(*db, tvtest::ServerLockTable(*db).locks() / 3);
   const tvtest::RunResult r = RunUpgrade(*db, {"-f", "-n"});
@@ -150,7 +153,7 @@ TEST(RehearsalLocks, ChainThatDoesNotFitIsRefused) {
       << out;
   EXPECT_NE(out.find("; raise max_locks_per_transaction to at least "), std::string::npos) << out;
   EXPECT_TRUE(out.ends_with("Rehearsal: the upgrade could not be rehearsed. Nothing was changed.\n")) << out;
-  EXPECT_EQ(DBGetSchemaVersion(db->handle()), 244);
+  EXPECT_EQ(DBGetSchemaVersion(db->handle()), upgradetest::LastStep().from);
 }
 
 // An account that may change its database but create no other cannot
@@ -158,7 +161,7 @@ TEST(RehearsalLocks, ChainThatDoesNotFitIsRefused) {
 TEST(RehearsalCopy, AccountWithoutCreatePrivilegeIsRefused) {
   const char *socket = getenv("TVDBMGR_TEST_MY_SOCKET");
   if (socket == nullptr || tvtest::ViaOdbc()) GTEST_SKIP() << "no socket for MariaDB's root";
-  auto db = upgradetest::DatabaseAt("mysql", 244);
+  auto db = upgradetest::DatabaseAt("mysql", upgradetest::LastStep().from);
   if (!db) return;
   db_driver_t driver =
       DBLoadDriver("mysql", (std::string("socket=") + socket).c_str(), false, nullptr, nullptr);
@@ -187,7 +190,7 @@ TEST(RehearsalCopy, AccountWithoutCreatePrivilegeIsRefused) {
   EXPECT_TRUE(r.out.ends_with("Rehearsal: the upgrade could not be rehearsed. Nothing was changed.\n"))
       << r.out;
   db->reconnect();
-  EXPECT_EQ(DBGetSchemaVersion(db->handle()), 244);
+  EXPECT_EQ(DBGetSchemaVersion(db->handle()), upgradetest::LastStep().from);
   DBQuery(root, ("DROP USER " + account).c_str());
   DBDisconnect(root);
   DBUnloadDriver(driver);

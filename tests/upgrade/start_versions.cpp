@@ -30,7 +30,7 @@ const std::vector<int> &StartVersions() {
   static const std::vector<int> versions = [] {
     std::vector<int> v;
     for (int i = 14; i <= 105; i++) v.push_back(i);
-    for (int i = 200; i <= 244; i++) v.push_back(i);
+    for (int i = 200; i < kToolSchemaVersion; i++) v.push_back(i);
     return v;
   }();
   return versions;

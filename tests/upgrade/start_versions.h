@@ -15,7 +15,7 @@
 
 namespace upgradetest {
 
-// 14..91, 92..105 and 200..244: every version with a row in the step
+// 14..91, 92..105 and 200 up to the tool's version: every version with a row in the step
 // table, ascending.
 const std::vector<int> &StartVersions();
 
@@ -29,7 +29,7 @@ bool InReducedMatrix(int version);
 
 // Empty when this build has every step that DatabaseAtStart needs to
 // make a database at version and that the upgrade needs to take it to
-// 245; otherwise says which step is missing.
+// the tool's version; otherwise says which step is missing.
 std::string MissingStep(int version);
 
 // Empty when the steps from `from` lead to `to`; otherwise the missing

@@ -1,7 +1,9 @@
 // The step table itself, without a database: its rows form one chain to
-// the tool's version, and no per-dialect action forgets a dialect.
+// the tool's version, each version written lands where a database at it
+// keeps its version, and no per-dialect action forgets a dialect.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <variant>
 
@@ -22,17 +24,16 @@ std::set<int> AcceptedVersions(int oldest) {
 TEST(StepTable, RowsAscendAndEveryAcceptedVersionChainsToTheToolVersion) {
   std::set<int> froms;
   int previous = 0;
-  for (std::span<const UpgradeStep> range : UpgradeStepRanges()) {
-    for (const UpgradeStep &step : range) {
-      EXPECT_GT(step.from, previous) << "row " << step.from << " out of order";
-      EXPECT_GT(step.to, step.from) << "row " << step.from;
-      EXPECT_LE(step.to, kToolSchemaVersion) << "row " << step.from;
-      EXPECT_TRUE(step.procedure == nullptr || step.actions.empty()) << "row " << step.from;
-      previous = step.from;
-      froms.insert(step.from);
-    }
+  for (const UpgradeStep &step : UpgradeStepTable()) {
+    EXPECT_GT(step.from, previous) << "row " << step.from << " out of order";
+    EXPECT_GT(step.to, step.from) << "row " << step.from;
+    EXPECT_LE(step.to, kToolSchemaVersion) << "row " << step.from;
+    EXPECT_TRUE(step.procedure == nullptr || step.actions.empty()) << "row " << step.from;
+    previous = step.from;
+    froms.insert(step.from);
   }
   ASSERT_FALSE(froms.empty());
+  EXPECT_EQ(UpgradeStepTable().back().to, kToolSchemaVersion);
   EXPECT_EQ(froms, AcceptedVersions(*froms.begin()));
   for (int from : froms) {
     int version = from;
@@ -42,6 +43,24 @@ TEST(StepTable, RowsAscendAndEveryAcceptedVersionChainsToTheToolVersion) {
       version = step->to;
     }
     EXPECT_EQ(version, kToolSchemaVersion) << "from " << from;
+  }
+}
+
+// A store takes over where a step arrives (that step creates it), and
+// the first one covers every version a step writes.
+TEST(StepTable, EveryVersionWrittenHasOneStore) {
+  std::span<const VersionStore> stores = VersionStoreTable();
+  ASSERT_FALSE(stores.empty());
+  std::set<int> reached;
+  for (const UpgradeStep &step : UpgradeStepTable()) reached.insert(step.to);
+  EXPECT_LT(stores.front().since, *reached.begin());
+  for (size_t i = 1; i < stores.size(); i++) {
+    EXPECT_GT(stores[i].since, stores[i - 1].since) << "store " << i << " out of order";
+    EXPECT_TRUE(reached.contains(stores[i].since)) << "no step arrives at " << stores[i].since;
+  }
+  for (const VersionStore &store : stores) {
+    const char *mark = strstr(store.update, "%d");
+    EXPECT_TRUE(mark != nullptr && strchr(mark + 2, '%') == nullptr) << store.update;
   }
 }
 
@@ -59,8 +78,7 @@ void ExpectEveryDialect(std::span<const step::Action> actions, int from) {
 }
 
 TEST(StepTable, NoPerDialectActionForgetsADialect) {
-  for (std::span<const UpgradeStep> range : UpgradeStepRanges())
-    for (const UpgradeStep &step : range) ExpectEveryDialect(step.actions, step.from);
+  for (const UpgradeStep &step : UpgradeStepTable()) ExpectEveryDialect(step.actions, step.from);
 }
 
 }  // namespace

@@ -186,8 +186,11 @@ TEST_P(Steps216To228, ExistingImagesTable) {
                      "CREATE TABLE images (   guid varchar(36) not null,   mimetype varchar(64) not null,"
                      "   name varchar(255) not null,   category varchar(255) not null,   protected "
                      "integer default 0,      PRIMARY KEY(guid),   UNIQUE(name, category))"));
-  EXPECT_TRUE(out.ends_with("Upgrading from version 244 to 245\nDatabase upgrade succeeded\n")) << out;
-  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
+  EXPECT_TRUE(
+      out.ends_with(upgradetest::StepLines(upgradetest::LastStep().from) + "Database upgrade succeeded\n"))
+      << out;
+  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+            std::to_string(kToolSchemaVersion));
   EXPECT_EQ(db->value("SELECT count(*) FROM images WHERE category='Network Objects' AND protected=1"), "9");
 }
 

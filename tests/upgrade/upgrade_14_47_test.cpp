@@ -192,7 +192,7 @@ TEST_P(UpgradeFrom14, ReachesVersion47WithItsTablesAndColumns) {
   std::set<std::string> expected = ExpectedColumns(kThreeNodes);
   for (const std::string &c : expected) EXPECT_TRUE(columns.count(c)) << GetParam() << ": missing " << c;
   for (const std::string &c : columns) EXPECT_TRUE(expected.count(c)) << GetParam() << ": unexpected " << c;
-  // A column that lives on to 245 has its final type and nullability
+  // A column that lives on to the tool's version has its final type and nullability
   // already, unless a later step changes it.
   for (const auto &[column, shape] : at47) {
     if (fresh.count(column) && !ChangedAfter47(GetParam(), column)) {

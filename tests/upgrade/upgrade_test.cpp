@@ -8,6 +8,7 @@
 
 #include "db/db.h"
 #include "fixtures.h"
+#include "session/globals.h"
 #include "upgrade/steps.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using upgradetest::StepLines;
 
 using upgradetest::DatabaseAt;
+using upgradetest::LastStep;
 using upgradetest::ReportsFailure;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
@@ -32,7 +34,7 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
   std::string fresh;
   if (auto db = tvtest::OpenOrSkip(GetParam()); db && db->initSchema()) fresh = SchemaColumns(*db);
   if (fresh.empty()) return;
-  for (int version : {228, 232, 233, 237, 244}) {
+  for (int version : {228, 232, 233, 237, LastStep().from}) {
     auto db = DatabaseAt(GetParam(), version);
     if (!db) return;
     upgradetest::ExpectUpgradeReachesSchema(*db, version, fresh);
@@ -143,7 +145,7 @@ TEST_P(Upgrade, ActionTextsAreStoredPlain) {
        "INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
        "(3,'#2341','caf#E9','ab#zz#4')"});
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
-            "Upgrading database...\nUpgrading from version 244 to 245\nDatabase upgrade succeeded\n");
+            "Upgrading database...\n" + StepLines(244) + "Database upgrade succeeded\n");
   EXPECT_EQ(db->rows("SELECT action_id,rcpt_addr,email_subject,action_data FROM actions ORDER BY action_id"),
             "1|a\r\nb||plain text\n"
             "2|it's 100%|x\\y \"q\"|\n"
@@ -156,13 +158,14 @@ TEST_P(Upgrade, WhereTheUpgradeDoesNotStart) {
     const char *lockStatus;
     std::string out;
   } cases[] = {
-      {245, "talvexd", "Your database format is up to date\n"},
-      {246, "talvexd",
-       "Your database has format version 246, this tool is compiled for version 245.\n"
-       "You need to upgrade your server before using this database.\n"},
-      {244, "talvexd#1", "Database is locked\n"},
-      {244, "unlocked", "Database is locked\n"},
-      {244, "UNLOCKED ", "Database is locked\n"},
+      {kToolSchemaVersion, "talvexd", "Your database format is up to date\n"},
+      {kToolSchemaVersion + 1, "talvexd",
+       "Your database has format version " + std::to_string(kToolSchemaVersion + 1) +
+           ", this tool is compiled for version " + std::to_string(kToolSchemaVersion) +
+           ".\nYou need to upgrade your server before using this database.\n"},
+      {kToolSchemaVersion - 1, "talvexd#1", "Database is locked\n"},
+      {kToolSchemaVersion - 1, "unlocked", "Database is locked\n"},
+      {kToolSchemaVersion - 1, "UNLOCKED ", "Database is locked\n"},
       {199, "UNLOCKED", "Unable to find upgrade procedure for version 199\nDatabase upgrade failed\n"},
       {150, "UNLOCKED", "Unable to find upgrade procedure for version 150\nDatabase upgrade failed\n"},
       {-3, "UNLOCKED", "Unable to find upgrade procedure for version -3\nDatabase upgrade failed\n"},
@@ -180,11 +183,11 @@ TEST_P(Upgrade, WhereTheUpgradeDoesNotStart) {
 }
 
 TEST_P(Upgrade, NoLockRowCountsAsUnlocked) {
-  auto db = DatabaseAt(GetParam(), 244);
+  auto db = DatabaseAt(GetParam(), LastStep().from);
   if (!db) return;
   db->exec("DELETE FROM config WHERE var_name='DBLockStatus'");
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
-            "Upgrading database...\nUpgrading from version 244 to 245\nDatabase upgrade succeeded\n");
+            "Upgrading database...\n" + StepLines(LastStep().from) + "Database upgrade succeeded\n");
 }
 
 TEST_P(Upgrade, FailedStepRollsBackAndTheNextRunResumes) {
@@ -238,7 +241,8 @@ TEST_P(Upgrade, IgnoringErrorsGoesOn) {
   EXPECT_TRUE(ReportsFailure(out, "ALTER TABLE nodes ADD runtime_flags integer"));
   EXPECT_NE(out.find("VALUES (58,'SYS_8021X_BACKEND_STATE_CHANGED'"), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.rfind("\n", out.size() - 2)), "\nDatabase upgrade succeeded\n");
-  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "245");
+  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+            std::to_string(kToolSchemaVersion));
   EXPECT_EQ(db->rows("SELECT event_code FROM event_cfg WHERE event_code>=57 AND event_code<=61 ORDER BY 1"),
             "57\n58\n59\n60\n61");
   EXPECT_EQ(db->rows("SELECT runtime_flags FROM nodes"), db->rows("SELECT 0 FROM nodes"));
@@ -260,12 +264,12 @@ TEST_P(Upgrade, FailedTileServerInsertDoesNotStopTheStep) {
                              "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
                              "('TileServerURL','http://tile.openstreetmap.org/',1,0)"));
   EXPECT_EQ(out.substr(out.rfind("Upgrading from")),
-            "Upgrading from version 244 to 245\nDatabase upgrade succeeded\n");
+            StepLines(LastStep().from) + "Database upgrade succeeded\n");
 }
 
 // A version that cannot be written would select the same step for ever.
 TEST_P(Upgrade, StepThatCannotWriteItsVersionFailsUnderIgnoreErrors) {
-  auto db = DatabaseAt(GetParam(), 244);
+  auto db = DatabaseAt(GetParam(), LastStep().from);
   if (!db) return;
   if (GetParam() == "sqlite")
     db->exec("CREATE TRIGGER frozen BEFORE UPDATE ON metadata BEGIN SELECT RAISE(ABORT,'frozen'); END");
@@ -279,10 +283,12 @@ TEST_P(Upgrade, StepThatCannotWriteItsVersionFailsUnderIgnoreErrors) {
         "CREATE TRIGGER frozen BEFORE UPDATE ON metadata FOR EACH ROW "
         "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='frozen'");
   std::string out = WithoutBanner(RunUpgrade(*db, {"-X"}).out);
-  EXPECT_TRUE(ReportsFailure(out, "UPDATE metadata SET var_value='245' WHERE var_name='SchemaVersion'"));
+  EXPECT_TRUE(ReportsFailure(out, "UPDATE metadata SET var_value='" + std::to_string(LastStep().to) +
+                                      "' WHERE var_name='SchemaVersion'"));
   EXPECT_EQ(out.substr(out.find("\nRolling")),
             "\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n");
-  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"), "244");
+  EXPECT_EQ(db->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
+            std::to_string(LastStep().from));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Upgrade, ::testing::ValuesIn(tvtest::AllEngines()));

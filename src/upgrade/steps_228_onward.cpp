@@ -1,6 +1,8 @@
-// Steps 228 -> 245: dashboards, the SLM and report tables, 802.1x port
-// state, and plain storage of the action texts.
+// The steps from 228 on: dashboards, the SLM and report tables, 802.1x
+// port state, and plain storage of the action texts. A new step goes at
+// the end of this file.
 #include <cstdio>
+#include <iterator>
 
 #include "runtime/tv_string.h"
 #include "session/globals.h"
@@ -341,6 +343,10 @@ constexpr UpgradeStep kRows[] = {
     {244, 245, kStep244},
 };
 
+// The tool is built for the version that the last step reaches.
+static_assert(std::end(kRows)[-1].to == kToolSchemaVersion,
+              "kToolSchemaVersion (session/globals.h) must be the `to` of the last step");
+
 }  // namespace
 
-const std::span<const UpgradeStep> UpgradeSteps228To245 = kRows;
+extern const std::span<const UpgradeStep> UpgradeStepsFrom228 = kRows;
