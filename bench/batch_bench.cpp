@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "session/globals.h"
 #include "timed_command.h"
 
 namespace {
@@ -29,7 +30,9 @@ void MakeDatabase(const std::string &path) {
   TimedCommand(
       "sqlite3 " + path +
       " \"CREATE TABLE metadata (var_name varchar(63) not null,var_value varchar(255) not null,"
-      "PRIMARY KEY(var_name));INSERT INTO metadata VALUES ('SchemaVersion','245'),('Syntax','SQLITE');"
+      "PRIMARY KEY(var_name));INSERT INTO metadata VALUES ('SchemaVersion','" +
+      std::to_string(kToolSchemaVersion) +
+      "'),('Syntax','SQLITE');"
       "CREATE TABLE config (var_name varchar(63) not null,var_value varchar(2000),PRIMARY KEY(var_name));"
       "CREATE TABLE t (id integer not null,v varchar(63),PRIMARY KEY(id))\"");
 }
