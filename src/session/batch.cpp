@@ -34,7 +34,7 @@ String ExpandTypeMacros(const char *text) {
   return s;
 }
 
-bool ExecSqlBatch(const char *batch) {
+bool ExecSqlBatch(const char *batch, TableLoop::OnFailure rule) {
   String expanded = ExpandTypeMacros(batch);
   const std::string &work = expanded.str();
   size_t pos = 0;
@@ -44,7 +44,7 @@ bool ExecSqlBatch(const char *batch) {
     std::string line = work.substr(pos, end - pos);
     if (line == "<END>") return true;
     // An empty line is sent like any other statement.
-    if (!SendSql(line.c_str(), QueryEcho::kTraced) && !IgnoreSqlErrors) return false;
+    if (!SendSql(line.c_str(), QueryEcho::kTraced) && rule == TableLoop::OnFailure::kEnds) return false;
     pos = end + 1;
   }
   // Built-in texts always end with "<END>"; one without it ends here.

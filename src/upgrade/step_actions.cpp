@@ -24,13 +24,13 @@ bool RunDialectText(const step::PerDialect &a) {
   // A forgotten dialect is caught by the table test; at run time it
   // sends nothing rather than a wrong statement.
   if (text == nullptr || *text == 0) return true;
-  return a.batch ? ExecSqlBatch(text) : ExecSql(text);
+  return a.batch ? ExecSqlBatch(text, StepRule()) : ExecSql(text);
 }
 
 bool RunAction(const step::Action &action) {
   return std::visit(
       Overloaded{
-          [](const step::Batch &a) { return ExecSqlBatch(a.text); },
+          [](const step::Batch &a) { return ExecSqlBatch(a.text, StepRule()); },
           [](const step::CreateTable &a) { return CreateTableSql(a.statement); },
           [](const step::Statement &a) { return ExecSql(a.text); },
           [](const step::PerDialect &a) { return RunDialectText(a); },
@@ -58,8 +58,9 @@ bool RunActions(std::span<const step::Action> actions) {
   for (const step::Action &action : actions) {
     if (!EnterStepAction(std::holds_alternative<step::Question>(action))) continue;
     const auto *conversion = std::get_if<step::Conversion>(&action);
-    const bool forgiven = IgnoreSqlErrors && (conversion == nullptr || !conversion->endsStepAlways);
-    bool ok = (RunAction(action) || forgiven) && !TransactionRolledBackByServer();
+    const bool succeeded = RunAction(action);
+    bool ok = (conversion != nullptr && conversion->endsStepAlways ? succeeded : StepGoesOn(succeeded)) &&
+              !TransactionRolledBackByServer();
     LeaveStepAction(ok);
     // The action's end may commit, and the server may refuse that too.
     if (!ok || TransactionRolledBackByServer()) return false;
@@ -80,9 +81,9 @@ const char *DialectText(const step::PerDialect &action) {
 
 // -X goes past a failed statement, never past the server rolling back
 // the step's transaction.
-bool StepSql(const char *statement) {
-  return ExecSql(statement) || (IgnoreSqlErrors && !TransactionRolledBackByServer());
-}
+bool StepGoesOn(bool succeeded) { return succeeded || (IgnoreSqlErrors && !TransactionRolledBackByServer()); }
+
+bool StepSql(const char *statement) { return StepGoesOn(ExecSql(statement)); }
 
 TableLoop::OnFailure StepRule() {
   return IgnoreSqlErrors ? TableLoop::OnFailure::kReported : TableLoop::OnFailure::kEnds;
@@ -90,7 +91,7 @@ TableLoop::OnFailure StepRule() {
 
 Result StepSelect(const char *query, bool *goOn) {
   Result result(SelectSql(query));
-  *goOn = result != nullptr || (IgnoreSqlErrors && !TransactionRolledBackByServer());
+  *goOn = StepGoesOn(result != nullptr);
   return result;
 }
 

@@ -98,6 +98,12 @@ bool RunActions(std::span<const step::Action> actions);
 // action forgot that dialect.
 const char *DialectText(const step::PerDialect &action);
 
+// The step rule for a routine of a conversion that reports its own
+// failure: true when the conversion may go on (the routine succeeded, or
+// failed under IgnoreSqlErrors and the server did not roll the step
+// back), false when the step must end.
+bool StepGoesOn(bool succeeded);
+
 // What a conversion does with a failed statement under the step rule:
 // true when the conversion may go on (the statement succeeded, or failed
 // under IgnoreSqlErrors), false when the step must end. The failure has

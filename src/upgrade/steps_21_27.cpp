@@ -92,7 +92,7 @@ bool NumberIndexTemplateVariable() {
     case VariableRead::kMissing: break;
     case VariableRead::kFound:
       DecodeSQLString(value.data());
-      if (!AddConfigVariable("IDataIndexCreationCommand_0", value.c_str(), 0, 1, false) && !IgnoreSqlErrors)
+      if (!StepGoesOn(AddConfigVariable("IDataIndexCreationCommand_0", value.c_str(), 0, 1, false)))
         return false;
   }
   return StepSql("DELETE FROM config WHERE var_name='IDataIndexCreationCommand'");

@@ -37,7 +37,8 @@ bool WidenCommunityWithoutModify() {
     case DB_SYNTAX_ORACLE: return true;
     case DB_SYNTAX_PGSQL:
       TraceSql(kWidenCommunityInPlace);
-      return SendSql(kWidenCommunityInPlace, QueryEcho::kSilent) || ExecSqlBatch(kRebuildCommunity);
+      return SendSql(kWidenCommunityInPlace, QueryEcho::kSilent) ||
+             ExecSqlBatch(kRebuildCommunity, StepRule());
     case DB_SYNTAX_SQLITE:
       printf(
           "WARNING: Due to limitations of SQLite requested operation cannot be completed\n"
@@ -105,7 +106,7 @@ bool ConvertRetentionTimesToDays() {
     int32_t days = ReadConfigVariable(name, 5184000) / 86400;
     char value[16];
     snprintf(value, sizeof(value), "%d", days < 1 ? 1 : days);
-    if (!AddConfigVariable(name, value, 1, 0, true) && !IgnoreSqlErrors) return false;
+    if (!StepGoesOn(AddConfigVariable(name, value, 1, 0, true))) return false;
   }
   return true;
 }

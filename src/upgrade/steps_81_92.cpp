@@ -107,12 +107,12 @@ constexpr struct {
 // Returns false when a variable failed to move and the step must end.
 bool MoveVariablesToMetadata() {
   for (const auto &variable : kMetadataVariables)
-    if (!MoveConfigToMetadata(variable.configName, variable.metadataName) && !IgnoreSqlErrors) return false;
+    if (!StepGoesOn(MoveConfigToMetadata(variable.configName, variable.metadataName))) return false;
   return true;
 }
 
-// The version is written into metadata from here on (the runner does so
-// for every version above 86).
+// The version is written into metadata from here on (VersionStoreTable
+// says so for every version above 86).
 constexpr Action kStep86[] = {
     Conversion{CreateMetadataTable},
     Conversion{MoveVariablesToMetadata},

@@ -14,8 +14,7 @@ namespace {
 constexpr char kCopyPrefix[] = "tvdbmgr_rebuilt_";
 
 bool SendCreate(const TableRebuild &rebuild, const std::string &statement) {
-  return (rebuild.asCreateTable ? CreateTableSql(statement.c_str()) : ExecSql(statement.c_str())) ||
-         IgnoreSqlErrors;
+  return StepGoesOn(rebuild.asCreateTable ? CreateTableSql(statement.c_str()) : ExecSql(statement.c_str()));
 }
 
 // Whether a table of that name is in the database (MySQL); false after
@@ -34,14 +33,14 @@ enum class Swap { kPending, kNone, kFailed };
 
 // Fills the copy and drops the table, up to the rename that ends the
 // swap. kNone: the table stays as it was and the step goes on (a failed
-// read or a failed row under IgnoreSqlErrors).
+// read or a failed row that the step rule goes past).
 Swap FillCopyAndDropTable(const TableRebuild &rebuild, const RowWriteBack &writeBack,
                           const std::string &copy) {
   const std::string table = rebuild.table;
   bool tableExists = false;
   bool copyExists = false;
   if (!ReadTableExists(table, &tableExists) || !ReadTableExists(copy, &copyExists))
-    return IgnoreSqlErrors ? Swap::kNone : Swap::kFailed;
+    return StepGoesOn(false) ? Swap::kNone : Swap::kFailed;
   if (copyExists) {
     // The old rows are gone already: the copy holds them all.
     if (!tableExists) return Swap::kPending;
@@ -58,7 +57,7 @@ Swap FillCopyAndDropTable(const TableRebuild &rebuild, const RowWriteBack &write
   if (!SendCreate(rebuild, create) || !writeBack(rows.get(), copy.c_str())) return Swap::kFailed;
   if (ReportedSqlErrors() != errorsBefore) {
     ExecSql(("DROP TABLE IF EXISTS " + copy).c_str());
-    return Swap::kNone;  // only under IgnoreSqlErrors
+    return Swap::kNone;  // only where the step rule went past the failure
   }
   return StepSql(("DROP TABLE " + table).c_str()) ? Swap::kPending : Swap::kFailed;
 }
