@@ -63,6 +63,8 @@ bool ImportDatabase(const char *path, sqlite3 *file) {
 
 }  // namespace
 
+bool ClearingGoesOn(bool succeeded) { return succeeded || IgnoreSqlErrors; }
+
 bool RunImportCommand(const char *path) {
   if (IsNonRegularFile(path)) {
     printf("ERROR: import file %s is not a regular file\nDatabase import failed.\n", path);

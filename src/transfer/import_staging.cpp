@@ -177,7 +177,7 @@ bool Swap(const std::vector<int32_t> &oldIds, const std::vector<int32_t> &newIds
 bool ImportThroughStaging(sqlite3 *file, EmptiedNulls &emptied) {
   std::vector<int32_t> oldIds, newIds;
   std::vector<std::string> staged, replaced;
-  if (!ReadNodeIds("nodes", oldIds) && !IgnoreSqlErrors) return false;
+  if (!ClearingGoesOn(ReadNodeIds("nodes", oldIds))) return false;
   if (!Stage(file, staged, newIds, emptied) || !Swap(oldIds, newIds, replaced)) {
     if (DropTables(staged)) {
       printf("The import was abandoned before any table was replaced: the database is as it was before\n");

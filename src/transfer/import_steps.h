@@ -47,6 +47,14 @@ bool ReadDataTableTemplates(DataTableTemplates &templates);
 // reporting a failed query.
 bool ReadNotNullTextColumns(const char *table, std::vector<std::string> &columns);
 
+// The import's failure policy for the clearing of the old content (the
+// read of the old node list, the DROP of an old collected-data table, the
+// DELETE of a listed table), whose failure has been reported: under -X
+// the clearing goes on past it and the load decides, otherwise the
+// import ends there. Every failure of the load ends the import. Returns
+// true when the clearing goes on.
+bool ClearingGoesOn(bool succeeded);
+
 // The ids of the rows of the connected database's table (nodes or its
 // staging copy). False after reporting a failed query.
 bool ReadNodeIds(const char *table, std::vector<int32_t> &ids);

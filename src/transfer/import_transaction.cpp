@@ -23,15 +23,15 @@ std::string DataTableName(int32_t id) { return "idata_" + std::to_string(id); }
 // node without its table is no reason to stop: it is to go anyway.
 bool DropDataTables() {
   std::vector<int32_t> ids;
-  if (!ReadNodeIds("nodes", ids)) return IgnoreSqlErrors != 0;
+  if (!ReadNodeIds("nodes", ids)) return ClearingGoesOn(false);
   for (int32_t id : ids)
-    if (!ExecSql(("DROP TABLE IF EXISTS " + DataTableName(id)).c_str()) && !IgnoreSqlErrors) return false;
+    if (!ClearingGoesOn(ExecSql(("DROP TABLE IF EXISTS " + DataTableName(id)).c_str()))) return false;
   return true;
 }
 
 bool ClearTables() {
   for (const char *const *table = ExportTableList; *table != nullptr; table++)
-    if (!ExecSql((std::string("DELETE FROM ") + *table).c_str()) && !IgnoreSqlErrors) return false;
+    if (!ClearingGoesOn(ExecSql((std::string("DELETE FROM ") + *table).c_str()))) return false;
   return true;
 }
 
