@@ -134,7 +134,7 @@ bool MakeDataValuesNullable() {
       [](db_result_t nodes, int row) {
         char table[32];
         snprintf(table, sizeof(table), "idata_%d", static_cast<int32_t>(DBGetFieldULong(nodes, row, 0)));
-        return MakeColumnNullable(table, "idata_value", "varchar(255)") || IgnoreSqlErrors;
+        return StepGoesOn(MakeColumnNullable(table, "idata_value", "varchar(255)"));
       },
       FailedRead::kGoesOn);
 }
