@@ -51,11 +51,11 @@ int RunUpgradeStep(const UpgradeStep &step, int version) {
 
 // The step 86 -> 87 creates the metadata table and writes 87 there.
 std::span<const VersionStore> VersionStoreTable() {
-  static constexpr VersionStore stores[] = {
+  static constexpr VersionStore kStores[] = {
       {0, "UPDATE config SET var_value='%d' WHERE var_name='DBFormatVersion'"},
       {87, "UPDATE metadata SET var_value='%d' WHERE var_name='SchemaVersion'"},
   };
-  return stores;
+  return kStores;
 }
 
 bool WriteSchemaVersion(int version) {
