@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
 
   recording->statements.clear();
-  ExecSqlBatch(text.c_str());
+  ExecSqlBatch(text.c_str(), TableLoop::OnFailure::kEnds);
   for (const std::string &line : recording->statements)
     if (line.find('\n') != std::string::npos || line == "<END>") abort();
 
