@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -148,35 +151,57 @@ bool PagesValues() {
 constexpr int kValuePageRows = 10000;
 constexpr int kValueUpdateRows = 1000;
 constexpr size_t kValueUpdateBytes = 1 << 20;
+// Oracle takes at most 1,000 expressions in an IN list.
+constexpr size_t kKeyTextsPerUpdate = 1000;
 
-// Writes decoded values of one node's text items back. A row is found by
-// its item, time stamp and stored text: two values of one time stamp (the
-// table has no key) each get their own text, and a value without "#"
-// beside them is left alone.
+// Where a value stands: an item and a time stamp.
+struct ValueKey {
+  int32_t item;
+  int64_t timestamp;
+  auto operator<=>(const ValueKey &) const = default;
+};
+
+ValueKey KeyOfRow(db_result_t page, int row) {
+  return {static_cast<int32_t>(DBGetFieldULong(page, row, 0)), DBGetFieldInt64(page, row, 1)};
+}
+
+// A stored text and what it decodes to, both as literals.
+struct Recoding {
+  String stored;
+  String decoded;
+  size_t storedBytes;  // unquoted
+};
+
+// Writes decoded values of one node's text items back, a key (item and
+// time stamp) at a time. The table has no key of its own, so a row is
+// found by its key and stored text, and one key may hold several values,
+// one of which may decode to another's stored text ("#2341" to "#41",
+// which decodes to "A"): all texts of a key go in one statement, which
+// sees every row as it was before it, so that no decoded row is taken
+// for a stored one. A value without "#" beside them is left alone.
 class ValueWriter {
  public:
   ValueWriter(TableLoop &loop, int32_t nodeId) : loop_(loop), nodeId_(nodeId) {}
 
   // Returns false when the step must end (reported).
-  bool add(int32_t itemId, int64_t timestamp, const String &stored, const String &decoded) {
-    if (!PagesValues()) {
-      String statement;
-      statement.addFormattedString(
-          "UPDATE idata_%d SET idata_value=%s WHERE item_id=%d AND idata_timestamp=%lld AND idata_value=%s",
-          nodeId_, decoded.cstr(), itemId, static_cast<long long>(timestamp), stored.cstr());
-      return loop_.exec(statement.cstr(), StepRule());
+  bool add(const ValueKey &key, const std::vector<Recoding> &texts) {
+    if (!PagesValues()) return updateKey(key, texts);
+    // A full statement goes before the next key, never inside one.
+    if ((rows_ >= kValueUpdateRows || values_.size() >= kValueUpdateBytes) && !flush()) return false;
+    std::string i = std::to_string(key.item), t = std::to_string(key.timestamp);
+    for (const Recoding &text : texts) {
+      // MySQL has no VALUES list usable as a table in every version: a
+      // UNION ALL of one-row SELECTs names the columns in its first row.
+      if (DbSyntax == DB_SYNTAX_MYSQL)
+        values_ += rows_ == 0 ? "SELECT " + i + " AS i," + t + " AS t," + text.stored.str() + " AS o," +
+                                    text.decoded.str() + " AS c"
+                              : " UNION ALL SELECT " + i + "," + t + "," + text.stored.str() + "," +
+                                    text.decoded.str();
+      else
+        values_ += (rows_ == 0 ? "(" : ",(") + i + "," + t + "," + text.stored.str() + "," +
+                   text.decoded.str() + ")";
+      rows_++;
     }
-    std::string i = std::to_string(itemId), t = std::to_string(timestamp);
-    // MySQL has no VALUES list usable as a table in every version: a
-    // UNION ALL of one-row SELECTs names the columns in its first row.
-    if (DbSyntax == DB_SYNTAX_MYSQL)
-      values_ += rows_ == 0 ? "SELECT " + i + " AS i," + t + " AS t," + stored.str() + " AS o," +
-                                  decoded.str() + " AS c"
-                            : " UNION ALL SELECT " + i + "," + t + "," + stored.str() + "," + decoded.str();
-    else
-      values_ += (rows_ == 0 ? "(" : ",(") + i + "," + t + "," + stored.str() + "," + decoded.str() + ")";
-    rows_++;
-    if (rows_ >= kValueUpdateRows || values_.size() >= kValueUpdateBytes) return flush();
     return true;
   }
 
@@ -200,6 +225,43 @@ class ValueWriter {
   }
 
  private:
+  // One statement per key on the dialects without the multi-row form: a
+  // key of one text as the step writes it, one of several texts with a
+  // CASE over them. Texts alike are sent once. More texts than an IN list
+  // takes go in several statements, the shorter stored texts first: a
+  // decoded text is shorter than its stored one or the same text, so no
+  // later statement finds a text that an earlier one wrote.
+  bool updateKey(const ValueKey &key, std::vector<Recoding> texts) {
+    std::stable_sort(texts.begin(), texts.end(),
+                     [](const Recoding &a, const Recoding &b) { return a.storedBytes < b.storedBytes; });
+    std::vector<const Recoding *> distinct;
+    std::set<std::string_view> seen;
+    for (const Recoding &text : texts)
+      if (seen.insert(text.stored.str()).second) distinct.push_back(&text);
+    for (size_t first = 0; first < distinct.size(); first += kKeyTextsPerUpdate) {
+      const size_t end = std::min(distinct.size(), first + kKeyTextsPerUpdate);
+      String statement;
+      if (end - first == 1) {
+        statement.addFormattedString(
+            "UPDATE idata_%d SET idata_value=%s WHERE item_id=%d AND idata_timestamp=%lld AND idata_value=%s",
+            nodeId_, distinct[first]->decoded.cstr(), key.item, static_cast<long long>(key.timestamp),
+            distinct[first]->stored.cstr());
+      } else {
+        std::string cases, stored;
+        for (size_t n = first; n < end; n++) {
+          cases += " WHEN " + distinct[n]->stored.str() + " THEN " + distinct[n]->decoded.str();
+          stored += (n == first ? "" : ",") + distinct[n]->stored.str();
+        }
+        statement.addFormattedString(
+            "UPDATE idata_%d SET idata_value=CASE idata_value%s END WHERE item_id=%d AND idata_timestamp=%lld "
+            "AND idata_value IN (%s)",
+            nodeId_, cases.c_str(), key.item, static_cast<long long>(key.timestamp), stored.c_str());
+      }
+      if (!loop_.exec(statement.cstr(), StepRule())) return false;
+    }
+    return true;
+  }
+
   TableLoop &loop_;
   int32_t nodeId_;
   std::string values_;
@@ -207,32 +269,41 @@ class ValueWriter {
 };
 
 // Decodes rows [from, to) of a value page (item, time stamp, text) into
-// the writer. Returns false when the step must end.
+// the writer, key by key in the order the page first names them (a page
+// read without a row limit comes in no order). Returns false when the
+// step must end.
 bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
+  struct Row {
+    ValueKey key;
+    size_t group;  // the first row of its key
+    Recoding text;
+  };
+  std::vector<Row> rows;
+  std::map<ValueKey, size_t> groupOfKey;
   for (int row = from; row < to; row++) {
     char *stored = DBGetField(page, row, 2, nullptr, 0);
     std::string text(stored);
     free(stored);
     if (text.find('#') == std::string::npos) continue;
     String storedLiteral = DBPrepareString(DbHandle, text.c_str(), -1);
+    const size_t storedBytes = text.size();
     DecodeSQLString(text.data());
     text.resize(strlen(text.c_str()));
-    if (!writer.add(static_cast<int32_t>(DBGetFieldULong(page, row, 0)), DBGetFieldInt64(page, row, 1),
-                    storedLiteral, DBPrepareString(DbHandle, text.c_str(), -1)))
-      return false;
+    ValueKey key = KeyOfRow(page, row);
+    size_t group = groupOfKey.try_emplace(key, rows.size()).first->second;
+    rows.push_back({key, group, {storedLiteral, DBPrepareString(DbHandle, text.c_str(), -1), storedBytes}});
+  }
+  std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.group < b.group; });
+  std::vector<Recoding> texts;
+  for (size_t first = 0; first < rows.size();) {
+    texts.clear();
+    size_t end = first;
+    for (; end < rows.size() && rows[end].group == rows[first].group; end++)
+      texts.push_back(std::move(rows[end].text));
+    if (!writer.add(rows[first].key, texts)) return false;
+    first = end;
   }
   return true;
-}
-
-// Where a value page stands: an item and a time stamp.
-struct ValueKey {
-  int32_t item;
-  int64_t timestamp;
-  bool operator==(const ValueKey &) const = default;
-};
-
-ValueKey KeyOfRow(db_result_t page, int row) {
-  return {static_cast<int32_t>(DBGetFieldULong(page, row, 0)), DBGetFieldInt64(page, row, 1)};
 }
 
 // The values holding "#" of one node's text items, in one query per page

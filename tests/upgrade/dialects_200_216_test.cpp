@@ -132,4 +132,43 @@ TEST_F(RecordedSteps200To216, OracleCollectedValues) {
       "not null,idata_value varchar(255) null)' WHERE var_name='IDataTableCreationCommand'");
 }
 
+// One statement per item and time stamp, however the rows come: texts
+// alike once, several texts under a CASE (a decoded "#2341" is the stored
+// "#41" of the row beside it, which a later statement would take for its
+// own), more than an IN list takes in statements of the shorter texts
+// first.
+TEST_F(RecordedSteps200To216, ValuesOfOneTimeStampGoInOneStatement) {
+  tvtest::Recording::Rows values = {
+      {"8", "6", "#2341"}, {"7", "5", "a#41"}, {"8", "6", "#41"}, {"8", "6", "#41"}};
+  values.push_back({"9", "7", "v#41-1000"});
+  for (int n = 0; n < 1000; n++) values.push_back({"9", "7", "v#41-" + std::to_string(n)});
+  for (int syntax : {DB_SYNTAX_ORACLE, DB_SYNTAX_MSSQL, DB_SYNTAX_DB2}) {
+    EXPECT_EQ(run(syntax, 213,
+                  {{"FROM idata_100", values},
+                   {"datatype=4", {{"7", "100"}, {"8", "100"}, {"9", "100"}}},
+                   {"FROM nodes", {{"100"}}}}),
+              1);
+    Statements updates = sentWith("UPDATE idata_100");
+    ASSERT_EQ(updates.size(), 4u) << syntax;
+    EXPECT_EQ(
+        updates[0],
+        "UPDATE idata_100 SET idata_value=CASE idata_value WHEN '#41' THEN 'A' WHEN '#2341' THEN '#41' END "
+        "WHERE item_id=8 AND idata_timestamp=6 AND idata_value IN ('#41','#2341')");
+    EXPECT_EQ(
+        updates[1],
+        "UPDATE idata_100 SET idata_value='aA' WHERE item_id=7 AND idata_timestamp=5 AND idata_value='a#41'");
+    std::string cases, in;
+    for (int n = 0; n < 1000; n++) {
+      std::string t = std::to_string(n);
+      cases += " WHEN 'v#41-" + t + "' THEN 'vA-" + t + "'";
+      in += (n == 0 ? "'v#41-" : ",'v#41-") + t + "'";
+    }
+    EXPECT_EQ(updates[2], "UPDATE idata_100 SET idata_value=CASE idata_value" + cases +
+                              " END WHERE item_id=9 AND idata_timestamp=7 AND idata_value IN (" + in + ")");
+    EXPECT_EQ(updates[3],
+              "UPDATE idata_100 SET idata_value='vA-1000' WHERE item_id=9 AND idata_timestamp=7 AND "
+              "idata_value='v#41-1000'");
+  }
+}
+
 }  // namespace

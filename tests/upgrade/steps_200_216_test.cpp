@@ -372,6 +372,16 @@ TEST_P(Steps200To216, CollectedTextValuesBecomePlain) {
   // join does not mind, takes the time to show it.
   int sameStamp = GetParam() == "pgsql" ? 10001 : 0;
   for (int i = 0; i < sameStamp; i++) rows101.push_back("(10101,7,'w#2341-" + std::to_string(i) + "')");
+  // Chains at one time stamp: "#2341-n" decodes to "#41-n", the stored
+  // text of another row, which decodes to "A-n". 1,200 rows, more than one
+  // update takes, the chains' two ends on both sides of where it would end
+  // whichever order the engine reads them in.
+  auto chainRow = [&rows101](const char *prefix, int n) {
+    rows101.push_back("(10101,9,'" + std::string(prefix) + std::to_string(n) + "')");
+  };
+  for (int n = 0; n < 200; n++) chainRow("#41-", n);
+  for (int n = 0; n < 600; n++) chainRow("#2341-", n);
+  for (int n = 200; n < 600; n++) chainRow("#41-", n);
   std::vector<std::string> seed = ValueInserts("idata_100", rows100),
                            more = ValueInserts("idata_101", rows101);
   seed.insert(seed.end(), more.begin(), more.end());
@@ -411,6 +421,11 @@ TEST_P(Steps200To216, CollectedTextValuesBecomePlain) {
       {"SELECT count(*) FROM idata_101 WHERE item_id=10102 AND idata_value LIKE 'v#41-%'", 10005},
       {"SELECT count(*) FROM idata_101 WHERE item_id=10101 AND idata_value LIKE 'w#41-%'", sameStamp},
       {"SELECT count(*) FROM idata_101 WHERE item_id>10100 AND idata_value LIKE '%#23%'", 0},
+      {"SELECT count(*) FROM idata_101 WHERE item_id=10101 AND idata_timestamp=9 AND idata_value LIKE '#41-%'",
+       600},
+      {"SELECT count(*) FROM idata_101 WHERE item_id=10101 AND idata_timestamp=9 AND idata_value LIKE 'A-%'",
+       600},
+      {"SELECT count(DISTINCT idata_value) FROM idata_101 WHERE item_id=10101 AND idata_timestamp=9", 1200},
   };
   for (const auto &c : counts) EXPECT_EQ(db->value(c.query), std::to_string(c.count)) << c.query;
   EXPECT_EQ(db->value("SELECT idata_value FROM idata_101 WHERE item_id=10102 AND idata_timestamp=3333 AND "
