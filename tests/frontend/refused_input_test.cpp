@@ -186,8 +186,7 @@ TEST(RefusedSettings, AConnectionSettingGivenTwiceIsNamedOnTheErrorStream) {
   if (!db) return;
   db->createVariableTables(kToolSchemaVersion);
   const std::string dir = tvtest::TempDir();
-  std::ifstream in(db->configPath());
-  const std::string own((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string own = tvtest::ReadFile(db->configPath());
   // The copy pasted last wins: the command runs on the database's own file.
   tvtest::WriteFile(dir + "/t.conf", "DBName = " + dir + "/other.db\n" + own);
   tvtest::RunResult r = tvtest::RunTool({"-c", dir + "/t.conf", "unlock"});

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "session/globals.h"
 #include "support/test_db.h"
@@ -49,10 +47,7 @@ TEST(InitScripts, EveryExportedTableHasTheSameColumnsOnEveryEngine) {
   // The export file's schema lists the exported tables.
   auto exportFile = tvtest::OpenOrSkip("sqlite");
   ASSERT_TRUE(exportFile);
-  std::ifstream in(tvtest::SqlDir() + "/dbschema_sqlite.sql");
-  std::stringstream script;
-  script << in.rdbuf();
-  ASSERT_TRUE(exportFile->exec(script.str()));
+  ASSERT_TRUE(exportFile->exec(tvtest::ReadFile(tvtest::SqlDir() + "/dbschema_sqlite.sql")));
   ASSERT_EQ(exportFile->value("SELECT var_value FROM metadata WHERE var_name='SchemaVersion'"),
             std::to_string(kToolSchemaVersion));
   Schema expected = ReadSchema(*exportFile);

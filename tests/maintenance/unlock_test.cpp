@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "session/globals.h"
 #include "support/test_db.h"
@@ -159,11 +157,8 @@ TEST_P(Unlock, GuiModeAsksInADesktopDialog) {
     EXPECT_EQ(r.out, kBanner + (answer == "0" ? "Database lock removed\n" : "")) << answer;
     EXPECT_EQ(status(), answer == "0" ? "UNLOCKED" : "s1");
   }
-  std::ifstream in(dir + "/args");
-  std::stringstream args;
-  args << in.rdbuf();
   EXPECT_EQ(
-      args.str(),
+      tvtest::ReadFile(dir + "/args"),
       "--question\n--no-markup\n--title=Talvex Database Manager\n--ok-label=Yes\n--cancel-label=No\n--text\n"
       "Database is locked by server s1 [srv:node1 \"main\"]\nDo you wish to force database unlock?\n");
   std::filesystem::remove_all(dir);

@@ -7,8 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "session/ask.h"
 #include "session/globals.h"
@@ -38,11 +36,8 @@ TEST(AskDialog, LongQuestionIsCutOnACharacterBoundary) {
   GuiMode = false;
   unsetenv("DISPLAY");
   setenv("PATH", savedPath.c_str(), 1);
-  std::ifstream in(dir + "/text", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
   // 4095 characters: "x" and 4094 whole two-byte characters.
-  const std::string shown = text.str();
+  const std::string shown = tvtest::ReadFile(dir + "/text");
   EXPECT_EQ(shown.size(), 1u + 4094 * 2);
   EXPECT_TRUE(shown.size() > 2 && shown.compare(shown.size() - 2, 2, "\xc3\xa9") == 0);
   std::filesystem::remove_all(dir);
