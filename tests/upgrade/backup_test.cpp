@@ -74,7 +74,7 @@ class UpgradeBackup : public ::testing::TestWithParam<std::string> {};
 // final message says where it is and how to restore it. A backup that
 // cannot be written stops the upgrade before its first step.
 TEST_P(UpgradeBackup, HoldsTheDatabaseAsItWasBeforeTheUpgrade) {
-  auto db = upgradetest::DatabaseAtStart(GetParam(), 236, {});
+  auto db = upgradetest::DatabaseAtVersion(GetParam(), 236);
   if (!db) return;
   db->exec(
       "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "

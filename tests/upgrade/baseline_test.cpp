@@ -13,7 +13,7 @@
 
 namespace {
 
-using upgradetest::BaselineDatabase;
+using upgradetest::DatabaseAtVersion;
 using upgradetest::RunUpgrade;
 using upgradetest::SchemaColumns;
 using upgradetest::WithoutBanner;
@@ -28,7 +28,7 @@ std::set<std::string> Lines(const std::string &rows) {
 }
 
 TEST_P(Baseline, IsAVersion14DatabaseOfItsEngine) {
-  auto db = BaselineDatabase(GetParam());
+  auto db = DatabaseAtVersion(GetParam(), 14);
   if (!db) return;
   EXPECT_EQ(DBGetSchemaVersion(db->handle()), 14);
   EXPECT_EQ(DBGetSyntax(db->handle()), db->syntax());
@@ -39,7 +39,7 @@ TEST_P(Baseline, IsAVersion14DatabaseOfItsEngine) {
 // SQLite cannot drop an indexed column, SQL Server not one with a
 // default: the columns the steps drop have neither.
 TEST_P(Baseline, ColumnsThatStepsDropHaveNoIndexAndNoDefault) {
-  auto db = BaselineDatabase(GetParam());
+  auto db = DatabaseAtVersion(GetParam(), 14);
   if (!db) return;
   std::string indexed, defaulted;
   if (GetParam() == "sqlite") {
@@ -131,7 +131,8 @@ TEST_P(Baseline, UpgradesToTheFreshSchema) {
     fresh = SchemaColumns(*db);
   }
   if (fresh.empty()) return;
-  auto db = BaselineDatabase(GetParam(), {.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 2});
+  auto db = DatabaseAtVersion(GetParam(), 14,
+                              {.nodes = {.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 2}});
   if (!db) return;
   tvtest::RunResult r = RunUpgrade(*db, {"-f"});
   std::string out = WithoutBanner(r.out);

@@ -10,7 +10,6 @@
 
 #include "fixtures.h"
 #include "session/globals.h"
-#include "support/captured_output.h"
 #include "support/test_db.h"
 #include "upgrade/steps.h"
 
@@ -20,49 +19,6 @@ using upgradetest::DatabaseAtVersion;
 using upgradetest::SchemaColumns;
 using upgradetest::UpgradeOutput;
 using upgradetest::UpgradeTo;
-
-// The steps of the main line that a database of the older numbering at
-// version (100..105) has received besides those up to 207: 209 -> 210 up
-// to the one its bridge replays first, and for 105 also 216 -> 217, which
-// its bridge skips.
-std::vector<int> StepsHeldByLegacyVersion(int version) {
-  std::vector<int> froms;
-  for (int from = 209; from < 210 + (version - 100) && from <= 213; from++) froms.push_back(from);
-  if (version == 105) froms.push_back(216);
-  return froms;
-}
-
-// A database of the older numbering at version (92..105), made by the
-// tool's own steps: for 92 + k the main line at 200 + k without the agent
-// policy tables, for 100..105 the main line at 207 without them and with
-// the steps of StepsHeldByLegacyVersion. Null when the engine is not
-// there, or (failing the test) when a step is missing or fails.
-std::unique_ptr<tvtest::TestDatabase> LegacyDatabase(const std::string &engine, int version) {
-  for (int from : StepsHeldByLegacyVersion(version))
-    if (FindUpgradeStep(from) == nullptr) {
-      ADD_FAILURE() << "this build has no step from " << from;
-      return nullptr;
-    }
-  auto db = DatabaseAtVersion(engine, version < 100 ? 200 + version - 92 : 207);
-  if (!db || !db->execAll({"DROP TABLE ap_common", "DROP TABLE ap_bindings", "DROP TABLE ap_config_files"}))
-    return nullptr;
-  db->makeCurrent();
-  tvtest::CapturedOutput captured;
-  bool ok = true;
-  for (int from : StepsHeldByLegacyVersion(version)) {
-    DBBegin(db->handle());
-    ok = ok && RunUpgradeStep(*FindUpgradeStep(from), from) != 0;
-    if (ok) DBCommit(db->handle());
-  }
-  std::string out = captured.text();
-  if (!ok) {
-    ADD_FAILURE() << engine << ": a step for the legacy database " << version << " failed:\n" << out;
-    return nullptr;
-  }
-  db->exec("UPDATE metadata SET var_value='" + std::to_string(version) + "' WHERE var_name='SchemaVersion'");
-  if (engine == "mysql") db->reconnect();
-  return db;
-}
 
 // The version the whole chain reaches from version in this build: the
 // tool's version, or where it breaks.
@@ -108,7 +64,7 @@ TEST_P(EntryVersion, ReachesTheSchemaOfAFreshDatabase) {
     expected = SchemaColumns(*mainLine);
   }
   if (expected.empty()) return;
-  auto db = version < 200 ? LegacyDatabase(engine, version) : DatabaseAtVersion(engine, version);
+  auto db = DatabaseAtVersion(engine, version);
   if (!db) return;
   EXPECT_EQ(UpgradeTo(*db, target), Messages(version, target));
   if (engine == "mysql") db->reconnect();
@@ -138,7 +94,7 @@ TEST_P(Bridges, TenXBridgesReplayTheStepsTheDatabaseLacks) {
       {103, 214, "#41|#41|A"}, {104, 214, "#41|#41|#41"}, {105, 217, "#41|#41|#41"},
   };
   for (const auto &c : cases) {
-    auto db = LegacyDatabase(GetParam(), c.version);
+    auto db = DatabaseAtVersion(GetParam(), c.version);
     if (!db) return;
     ASSERT_TRUE(db->execAll(
         {"INSERT INTO nodes (id,community) VALUES (1,'p#41')",
@@ -176,7 +132,7 @@ TEST_P(Bridges, TenXBridgesReplayTheStepsTheDatabaseLacks) {
 // commits every ALTER TABLE at once, so it has no such rollback.
 TEST_P(Bridges, FailedReplayedStepUndoesTheWholeBridge) {
   if (GetParam() == "mysql") GTEST_SKIP() << "MySQL commits each ALTER TABLE at once";
-  auto db = LegacyDatabase(GetParam(), 102);
+  auto db = DatabaseAtVersion(GetParam(), 102);
   if (!db) return;
   ASSERT_TRUE(db->exec("ALTER TABLE items RENAME COLUMN perftab_settings TO perftab"));
   std::string out = UpgradeOutput(*db, 214);

@@ -183,17 +183,15 @@ TEST_P(FailureInjection, EveryStepOfTheMainLineUndoesItselfWhole) {
   const auto &[engine, segment] = GetParam();
   if (std::string missing = upgradetest::MissingStepBetween(14, segment.to); !missing.empty())
     GTEST_SKIP() << missing;
-  auto db = upgradetest::BaselineDatabase(engine, kNodes);
-  auto uninterrupted = upgradetest::BaselineDatabase(engine, kNodes);
+  auto db = upgradetest::DatabaseAtVersion(engine, segment.from, {.nodes = kNodes});
+  auto uninterrupted = upgradetest::DatabaseAtVersion(engine, segment.to, {.nodes = kNodes});
   if (!db || !uninterrupted) return;
-  upgradetest::UpgradeTo(*db, segment.from);
   for (int version = segment.from; version != segment.to && !HasFatalFailure();) {
     FailEachStatementOf(*db, version);
     version = FindUpgradeStep(version)->to;
     upgradetest::UpgradeTo(*db, version);
   }
   if (HasFatalFailure()) return;
-  upgradetest::UpgradeTo(*uninterrupted, segment.to);
   ExpectSameAsUninterrupted(*db, *uninterrupted);
 }
 
@@ -214,8 +212,8 @@ class FailureInjectionOffTheMainLine : public ::testing::TestWithParam<std::tupl
 TEST_P(FailureInjectionOffTheMainLine, StepUndoesItselfWhole) {
   const auto &[engine, version] = GetParam();
   if (std::string missing = upgradetest::MissingStep(version); !missing.empty()) GTEST_SKIP() << missing;
-  auto db = upgradetest::DatabaseAtStart(engine, version, kNodes);
-  auto uninterrupted = upgradetest::DatabaseAtStart(engine, version, kNodes);
+  auto db = upgradetest::DatabaseAtVersion(engine, version, {.nodes = kNodes});
+  auto uninterrupted = upgradetest::DatabaseAtVersion(engine, version, {.nodes = kNodes});
   if (!db || !uninterrupted) return;
   FailEachStatementOf(*db, version);
   if (HasFatalFailure()) return;

@@ -1,6 +1,6 @@
 #include "fixtures.h"
 
-#include <map>
+#include <variant>
 #include <vector>
 
 #include "session/globals.h"
@@ -11,81 +11,129 @@
 namespace upgradetest {
 namespace {
 
-// What to run on a database at version v + 1 (or 238 for 232) to bring it
-// back to v. The undone tables and columns that the upgrade drops again
-// only need a plausible form.
-const std::map<int, std::vector<std::string>> &UndoSteps() {
-  static const std::map<int, std::vector<std::string>> steps = {
-      {244, {"ALTER TABLE nodes DROP COLUMN runtime_flags"}},
-      {243,
-       {"ALTER TABLE interfaces DROP COLUMN dot1x_pae_state",
-        "ALTER TABLE interfaces DROP COLUMN dot1x_backend_state",
-        "DELETE FROM event_cfg WHERE event_code>=57 AND event_code<=61"}},
-      {242,
-       {"ALTER TABLE items DROP COLUMN flags", "ALTER TABLE items DROP COLUMN snmp_raw_value_type",
-        "ALTER TABLE items ADD adv_schedule integer", "ALTER TABLE items ADD all_thresholds integer"}},
-      {241,
-       {"ALTER TABLE dashboards DROP COLUMN options",
-        "CREATE TABLE business_service_templates (service_id integer not null,template_id integer not null,"
-        "PRIMARY KEY(service_id,template_id))"}},
-      {240,
-       {"ALTER TABLE slm_checks DROP COLUMN template_id",
-        "ALTER TABLE slm_checks DROP COLUMN current_ticket"}},
-      {239, {"ALTER TABLE raw_dci_values DROP COLUMN transformed_value"}},
-      {238, {"DELETE FROM event_cfg WHERE event_code=56"}},
-      {237,
-       {"DROP TABLE slm_service_history",
-        "CREATE TABLE slm_check_templates (id integer not null,PRIMARY KEY(id))",
-        "CREATE TABLE node_link_checks (id integer not null,PRIMARY KEY(id))"}},
-      {236,
-       {"ALTER TABLE business_services ADD name varchar(63)",
-        "ALTER TABLE business_services ADD parent_id integer",
-        "ALTER TABLE business_services ADD status integer", "ALTER TABLE slm_checks ADD name varchar(63)"}},
-      {235, {"DROP TABLE report_results"}},
-      {234, {"DROP TABLE reports"}},
-      {233,
-       {"DROP TABLE job_history", "DELETE FROM config WHERE var_name='JobHistoryRetentionTime'",
-        "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-        "(18,'SYS_THRESHOLD_REARMED',0,1,'Threshold rearmed','old text')"}},
-      {232,
-       {"DROP TABLE business_services", "DROP TABLE business_service_templates", "DROP TABLE node_links",
-        "DROP TABLE slm_agreements", "DROP TABLE organizations", "DROP TABLE persons",
-        "DROP TABLE slm_checks", "DROP TABLE slm_tickets", "DROP TABLE slm_check_templates",
-        "DROP TABLE node_link_checks"}},
-      {231,
-       {"ALTER TABLE object_properties DROP COLUMN submap_id", "CREATE TABLE maps (map_id integer not null)",
-        "CREATE TABLE map_access_lists (map_id integer not null,user_id integer not null)",
-        "CREATE TABLE submaps (map_id integer not null,submap_id integer not null)",
-        "CREATE TABLE submap_object_positions (map_id integer not null,submap_id integer not null)",
-        "CREATE TABLE submap_links (map_id integer not null,submap_id integer not null)"}},
-      {230, {"ALTER TABLE nodes DROP COLUMN bridge_base_addr"}},
-      {229,
-       {"ALTER TABLE network_maps DROP COLUMN bg_latitude",
-        "ALTER TABLE network_maps DROP COLUMN bg_longitude", "ALTER TABLE network_maps DROP COLUMN bg_zoom",
-        "ALTER TABLE dashboard_elements DROP COLUMN layout_data",
-        "ALTER TABLE dashboard_elements ADD horizontal_span integer",
-        "ALTER TABLE dashboard_elements ADD vertical_span integer",
-        "ALTER TABLE dashboard_elements ADD horizontal_alignment integer",
-        "ALTER TABLE dashboard_elements ADD vertical_alignment integer",
-        "DELETE FROM config WHERE var_name='TileServerURL'"}},
-      {228, {"DROP TABLE dashboard_elements", "DROP TABLE dashboards"}},
-  };
-  return steps;
+bool OlderNumbering(int version) { return version > 92 && version <= 105; }
+
+bool BetweenTheSingleSteps(int version) { return version > 232 && version < 238; }
+
+// The main-line version that a database at version is made from.
+int MadeFrom(int version) {
+  if (OlderNumbering(version)) return version < 100 ? version + 108 : 207;
+  if (BetweenTheSingleSteps(version)) return 232;
+  return version;
 }
 
-}  // namespace
+// Where the steps from 209 that a database of the older numbering at
+// version (100..105) had taken led.
+int HeldStepsEnd(int version) { return version == 105 ? 214 : 110 + version; }
 
+// A new database of the engine at version 14 with the options' rows, or
+// null (skipped or failed as by OpenOrSkip).
 std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine,
-                                                       const BaselineNodes &nodes) {
-  std::unique_ptr<tvtest::TestDatabase> db = tvtest::OpenOrSkip(engine);
+                                                       const DatabaseOptions &options) {
+  std::unique_ptr<tvtest::TestDatabase> db =
+      options.onGalera ? tvtest::OpenOnGaleraOrSkip() : tvtest::OpenOrSkip(engine);
   if (db == nullptr) return nullptr;
   db->makeCurrent();
   std::string error;
-  if (!LoadBaseline(error) || (nodes.nodes > 0 && !AddBaselineNodes(nodes, error))) {
+  if (!LoadBaseline(error) || (options.nodes.nodes > 0 && !AddBaselineNodes(options.nodes, error)) ||
+      (options.logs.eventLogRows > 0 && !AddBaselineLogs(options.logs, error))) {
     ADD_FAILURE() << engine << " baseline: " << error;
     return nullptr;
   }
   return db;
+}
+
+// Upgrades db to version; false (the test failed) when it did not get there.
+bool Reaches(tvtest::TestDatabase &db, int version) {
+  UpgradeTo(db, version);
+  return DBGetSchemaVersion(db.handle()) == version;
+}
+
+void SetVersion(tvtest::TestDatabase &db, int version) {
+  db.exec("UPDATE metadata SET var_value='" + std::to_string(version) + "' WHERE var_name='SchemaVersion'");
+}
+
+// Turns the main line's MadeFrom(version) into the older numbering's
+// version: the steps of the 2xx line that the older line already had, run
+// by the upgrade itself from where they start, and no policy tables.
+bool ToOlderNumbering(tvtest::TestDatabase &db, int version) {
+  if (version >= 100) {
+    SetVersion(db, 209);
+    if (!Reaches(db, HeldStepsEnd(version))) return false;
+    if (version == 105) {
+      SetVersion(db, 216);
+      if (!Reaches(db, 217)) return false;
+    }
+  }
+  if (!db.execAll({"DROP TABLE ap_common", "DROP TABLE ap_bindings", "DROP TABLE ap_config_files"}))
+    return false;
+  SetVersion(db, version);
+  return true;
+}
+
+// The tables of 232 -> 238 that a single step between 233 and 238 creates
+// itself.
+bool MadeByASingleStep(const char *createTable) {
+  for (const char *table : {"job_history", "reports", "report_results", "slm_service_history"})
+    if (std::string(createTable).starts_with(std::string("CREATE TABLE ") + table + " (")) return true;
+  return false;
+}
+
+// Turns the main line's 232 into version (233..237): the SLM tables as a
+// server at 233 kept them, made by the combined step's own statements,
+// then the single steps up to version.
+bool ToBetweenTheSingleSteps(tvtest::TestDatabase &db, int version) {
+  std::vector<step::Action> kept;
+  for (const step::Action &action : FindUpgradeStep(232)->actions)
+    if (const auto *create = std::get_if<step::CreateTable>(&action);
+        create != nullptr && !MadeByASingleStep(create->statement))
+      kept.push_back(action);
+  if (!RunActions(kept)) {
+    ADD_FAILURE() << db.engine() << ": the tables of a server at 233 were not created";
+    return false;
+  }
+  if (!db.execAll({"ALTER TABLE business_services ADD name varchar(63)",
+                   "ALTER TABLE business_services ADD parent_id integer",
+                   "ALTER TABLE business_services ADD status integer",
+                   "ALTER TABLE slm_checks ADD name varchar(63)",
+                   "CREATE TABLE slm_check_templates (id integer not null,PRIMARY KEY(id))",
+                   "CREATE TABLE node_link_checks (id integer not null,PRIMARY KEY(id))"}))
+    return false;
+  SetVersion(db, 233);
+  return Reaches(db, version);
+}
+
+}  // namespace
+
+std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version,
+                                                        const DatabaseOptions &options) {
+  std::unique_ptr<tvtest::TestDatabase> db = BaselineDatabase(engine, options);
+  if (db == nullptr || !Reaches(*db, MadeFrom(version))) return nullptr;
+  if (OlderNumbering(version) && !ToOlderNumbering(*db, version)) return nullptr;
+  if (BetweenTheSingleSteps(version) && !ToBetweenTheSingleSteps(*db, version)) return nullptr;
+  return db;
+}
+
+bool OffMainLine(int version) { return OlderNumbering(version) || BetweenTheSingleSteps(version); }
+
+std::string MissingStepBetween(int from, int to) {
+  for (int version = from; version != to;) {
+    const UpgradeStep *step = FindUpgradeStep(version);
+    if (step == nullptr) return "this build has no step from version " + std::to_string(version);
+    if (step->to > to && version < to)
+      return "the steps from " + std::to_string(from) + " pass " + std::to_string(to);
+    version = step->to;
+  }
+  return "";
+}
+
+std::string MissingStep(int version) {
+  std::string missing = MissingStepBetween(14, MadeFrom(version));
+  if (missing.empty() && OlderNumbering(version) && version >= 100)
+    missing = MissingStepBetween(209, HeldStepsEnd(version));
+  if (missing.empty() && version == 105) missing = MissingStepBetween(216, 217);
+  if (missing.empty() && BetweenTheSingleSteps(version)) missing = MissingStepBetween(233, version);
+  return missing.empty() ? MissingStepBetween(version, kToolSchemaVersion) : missing;
 }
 
 std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes) {
@@ -107,27 +155,6 @@ std::string UpgradeTo(tvtest::TestDatabase &db, int version, bool answerYes) {
   int reached = DBGetSchemaVersion(db.handle());
   EXPECT_EQ(reached, version) << db.engine() << " upgrade to " << version << " stopped:\n" << out;
   return out;
-}
-
-std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version) {
-  std::unique_ptr<tvtest::TestDatabase> db = BaselineDatabase(engine);
-  if (db == nullptr) return nullptr;
-  UpgradeTo(*db, version);
-  if (DBGetSchemaVersion(db->handle()) != version) return nullptr;
-  return db;
-}
-
-std::unique_ptr<tvtest::TestDatabase> DatabaseAt(const std::string &engine, int version) {
-  for (int v = LastStep().from; v >= version; v--)
-    if (!UndoSteps().contains(v)) return DatabaseAtVersion(engine, version);
-  std::unique_ptr<tvtest::TestDatabase> db = tvtest::OpenOrSkip(engine);
-  if (db == nullptr || !db->initSchema()) return nullptr;
-  for (int v = LastStep().from; v >= version; v--) {
-    if (!db->execAll(UndoSteps().at(v))) return nullptr;
-  }
-  db->exec("UPDATE metadata SET var_value='" + std::to_string(version) + "' WHERE var_name='SchemaVersion'");
-  if (engine == "mysql") db->reconnect();
-  return db;
 }
 
 std::string SchemaColumns(tvtest::TestDatabase &db) {

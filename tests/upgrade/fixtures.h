@@ -1,6 +1,5 @@
-// Databases at any schema version on every engine: from 14 on, the
-// version-14 baseline brought up by the tool's own steps; from 228 on
-// also a fresh database at the tool's version with the later steps undone.
+// Databases at any schema version the upgrade accepts, on every engine:
+// the version-14 baseline brought up by the tool's own steps.
 #pragma once
 
 #include <memory>
@@ -13,19 +12,51 @@
 
 namespace upgradetest {
 
-// A new database of the engine at version (228 up to the tool's version):
-// a fresh one with the later steps undone, or the baseline brought up to
-// version where a later step has no undo here; or null (the test
-// is then skipped or failed by OpenOrSkip). A database at 233..237 also
-// holds the tables that its own server version created and that only the
-// combined step 232 -> 238 creates for a database at 232.
-std::unique_ptr<tvtest::TestDatabase> DatabaseAt(const std::string &engine, int version);
+// What a database of DatabaseAtVersion holds besides the baseline's own
+// rows, and where it lives.
+struct DatabaseOptions {
+  // The monitored nodes and the history, put in at version 14.
+  BaselineNodes nodes = {};
+  BaselineLogs logs = {};
+  // Engine "mysql" only: on node 1 of the Galera cluster, which gives the
+  // database to every node, instead of the single server.
+  bool onGalera = false;
+};
 
-// A new database of the engine at version 14 holding the nodes, current
-// for the tool's routines (makeCurrent), or null (skipped or failed as by
-// OpenOrSkip; a baseline that does not load fails the test).
-std::unique_ptr<tvtest::TestDatabase> BaselineDatabase(const std::string &engine,
-                                                       const BaselineNodes &nodes = {});
+// A new database of the engine at version (14 up to the tool's version,
+// or one of the older numbering's 93..105), current for the tool's
+// routines (makeCurrent); or null, skipped or failed as by OpenOrSkip (a
+// baseline that does not load or a step that fails on the way fails the
+// test).
+//
+// On the main line it is the baseline with the options' rows, brought to
+// version by the upgrade (UpgradeTo). A version off the main line holds
+// what a server of that version kept that no step of this line makes:
+// - 92 + k (k = 1..7) is the main line's 200 + k without the agent policy
+//   tables, which only the bridges create (92 itself is the main line's:
+//   the bridge 92 -> 200 adds nothing but those tables);
+// - 100 + j (j = 0..4) is 207 without them, with the steps 209 -> 210 up
+//   to 209 + j -> 210 + j already taken; 105 with 209 -> 214 and
+//   216 -> 217 taken;
+// - 233 is 232 with the SLM tables of 232 -> 238 that no single step
+//   233 -> 238 creates, in their older form (business_services with name,
+//   parent_id and status, slm_checks with name, slm_check_templates and
+//   node_link_checks); 234..237 are 233 with the single steps up to them
+//   taken.
+std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version,
+                                                        const DatabaseOptions &options = {});
+
+// Whether DatabaseAtVersion makes version off the main line.
+bool OffMainLine(int version);
+
+// Empty when this build has every step that DatabaseAtVersion needs to
+// make a database at version and that the upgrade needs to take it to
+// the tool's version; otherwise says which step is missing.
+std::string MissingStep(int version);
+
+// Empty when the steps from `from` lead to `to`; otherwise the missing
+// step.
+std::string MissingStepBetween(int from, int to);
 
 // Runs the upgrade of db up to version with the tool's own step table
 // through the library (UpgradeDatabaseTo), answering the questions yes
@@ -36,9 +67,6 @@ std::string UpgradeOutput(tvtest::TestDatabase &db, int version, bool answerYes 
 std::string UpgradeOutputThrough(db_handle_t handle, int syntax, int version, bool answerYes = true);
 // The same, failing the test when the database did not reach version.
 std::string UpgradeTo(tvtest::TestDatabase &db, int version, bool answerYes = true);
-
-// The baseline brought to version (14 or later), or null.
-std::unique_ptr<tvtest::TestDatabase> DatabaseAtVersion(const std::string &engine, int version);
 
 // "table.column" lines, sorted, lower case: the shape of the schema.
 std::string SchemaColumns(tvtest::TestDatabase &db);

@@ -37,7 +37,7 @@ TEST(InterruptedStep, KillWhileTextsAreDecodedLeavesThemEncodedOrTheStepDone) {
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> pause(0, 1500);
   for (int attempt = 0; attempt < 2; attempt++) {
-    auto db = upgradetest::DatabaseAt("mysql", 244);
+    auto db = upgradetest::DatabaseAtVersion("mysql", 244);
     if (!db) return;
     AddEncodedActions(*db);
     // The kill comes while the step is busy with the actions table.

@@ -10,7 +10,8 @@
 namespace {
 
 TEST(InterruptedUpgrade, SaysSoAndTheNextRunFinishes) {
-  auto db = upgradetest::BaselineDatabase("sqlite", {.nodes = 20, .itemsPerNode = 5, .rowsPerItem = 20});
+  auto db = upgradetest::DatabaseAtVersion("sqlite", 14,
+                                           {.nodes = {.nodes = 20, .itemsPerNode = 5, .rowsPerItem = 20}});
   if (!db) return;
   tvtest::InterruptedRun run = tvtest::RunAndInterrupt({"-f", "-c", db->configPath(), "upgrade"},
                                                        "Upgrading from version 52 to 53", SIGTERM);

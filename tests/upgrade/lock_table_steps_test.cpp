@@ -16,17 +16,14 @@
 
 namespace {
 
-using upgradetest::BaselineDatabase;
+using upgradetest::DatabaseAtVersion;
 using upgradetest::UpgradeOutput;
 using upgradetest::UpgradeTo;
 
 // The baseline with one node, brought to version.
 std::unique_ptr<tvtest::TestDatabase> OneNodeAt(int version) {
-  auto db = BaselineDatabase("pgsql", {.firstNode = 100, .nodes = 1, .itemsPerNode = 1, .rowsPerItem = 1});
-  if (db == nullptr) return nullptr;
-  UpgradeTo(*db, version);
-  if (DBGetSchemaVersion(db->handle()) != version) return nullptr;
-  return db;
+  return DatabaseAtVersion("pgsql", version,
+                           {.nodes = {.firstNode = 100, .nodes = 1, .itemsPerNode = 1, .rowsPerItem = 1}});
 }
 
 // Node rows copied from the one node, without collected-data tables: the

@@ -15,8 +15,6 @@
 
 namespace {
 
-using upgradetest::BaselineNodes;
-
 class UpgradeMatrix : public ::testing::TestWithParam<std::tuple<std::string, int>> {
   upgradetest::ScratchInMemory scratch_;
 };
@@ -29,8 +27,8 @@ TEST_P(UpgradeMatrix, ReachesTheFreshSchema) {
 
   // Two nodes, so that the per-node tables and their conversions are
   // part of what is compared.
-  auto db = upgradetest::DatabaseAtStart(
-      engine, version, BaselineNodes{.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 2});
+  auto db = upgradetest::DatabaseAtVersion(
+      engine, version, {.nodes = {.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 2}});
   if (!db) return;
   ASSERT_EQ(DBGetSchemaVersion(db->handle()), version);
 

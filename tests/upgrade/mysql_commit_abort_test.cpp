@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "baseline.h"
 #include "catalogue.h"
 #include "fixtures.h"
 #include "session/globals.h"
@@ -48,7 +47,7 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
   for (int from : steps) {
     if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
     const int to = FindUpgradeStep(from)->to;
-    auto reference = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
     if (!reference) return;
     auto plan = std::make_shared<tvtest::FaultPlan>();
     {
@@ -61,7 +60,7 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
     ASSERT_GT(commits, 0);
     for (int k = 1; k <= commits; k++) {
       SCOPED_TRACE("step " + std::to_string(from) + ", commit " + std::to_string(k) + " refused");
-      auto db = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+      auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
       *plan = tvtest::FaultPlan();
       plan->abortsTransaction = true;
       plan->failWhen = [k, seen = 0](const std::string &s) mutable { return Commits(s) && ++seen == k; };
@@ -94,10 +93,9 @@ TEST(MysqlCommitAbort, EveryCommitOfAStepRefusedByTheServerFinishesOnRerun) {
 // step's transaction back.
 TEST(MysqlCommitAbort, IgnoringErrorsDoesNotGoPastTheRollback) {
   if (std::string missing = upgradetest::MissingStep(17); !missing.empty()) GTEST_SKIP() << missing;
-  auto db = upgradetest::DatabaseAtStart("mysql", 17, kNodes);
-  auto reference = upgradetest::DatabaseAtStart("mysql", 17, kNodes);
+  auto db = upgradetest::DatabaseAtVersion("mysql", 17, {.nodes = kNodes});
+  auto reference = upgradetest::DatabaseAtVersion("mysql", 18, {.nodes = kNodes});
   if (!db || !reference) return;
-  upgradetest::UpgradeTo(*reference, 18);
   tvtest::ScopedOptions options;
   IgnoreSqlErrors = true;
   auto plan = std::make_shared<tvtest::FaultPlan>();
@@ -127,15 +125,9 @@ TEST(MysqlCommitAbort, IgnoringErrorsDoesNotGoPastTheRollback) {
 TEST(MysqlCommitAbort, WriterOnAnotherClusterNodeDuringAStep) {
   if (std::string missing = upgradetest::MissingStepBetween(14, 18); !missing.empty())
     GTEST_SKIP() << missing;
-  auto db = tvtest::OpenOnGaleraOrSkip();
+  auto db = upgradetest::DatabaseAtVersion(
+      "mysql", 17, {.nodes = kNodes, .logs = {.eventLogRows = 10, .alarms = 5}, .onGalera = true});
   if (!db) return;
-  db->makeCurrent();
-  std::string error;
-  ASSERT_TRUE(upgradetest::LoadBaseline(error) && upgradetest::AddBaselineNodes(kNodes, error) &&
-              upgradetest::AddBaselineLogs({.eventLogRows = 10, .alarms = 5}, error))
-      << error;
-  upgradetest::UpgradeTo(*db, 17);
-  ASSERT_EQ(DBGetSchemaVersion(db->handle()), 17);
   const std::string sources = db->rows("SELECT alarm_id,source_event_id FROM alarms ORDER BY 1");
   auto node2 = db->reachedOn(tvtest::GaleraPorts()[1]), node1 = db->reachedOn(tvtest::GaleraPorts()[0]);
   ASSERT_TRUE(node2 && node1);

@@ -123,11 +123,9 @@ TEST_P(MysqlResume, EveryStepOfTheMainLineFinishesOnRerun) {
   const Segment segment = GetParam();
   if (std::string missing = upgradetest::MissingStepBetween(14, segment.to); !missing.empty())
     GTEST_SKIP() << missing;
-  auto db = upgradetest::BaselineDatabase("mysql", kNodes);
-  auto reference = upgradetest::BaselineDatabase("mysql", kNodes);
+  auto db = upgradetest::DatabaseAtVersion("mysql", segment.from, {.nodes = kNodes});
+  auto reference = upgradetest::DatabaseAtVersion("mysql", segment.from, {.nodes = kNodes});
   if (!db || !reference) return;
-  upgradetest::UpgradeTo(*db, segment.from);
-  upgradetest::UpgradeTo(*reference, segment.from);
   for (int version = segment.from; version != segment.to && !HasFatalFailure();
        version = FindUpgradeStep(version)->to)
     FailAndResume(*db, *reference, version);
@@ -165,8 +163,8 @@ TEST(MysqlResumeRebuild, IgnoredFailureKeepsTheOldTable) {
 TEST(MysqlResumeBridges, EveryBridgeFinishesOnRerun) {
   for (int from : {92, 99, 100, 104, 105, 233}) {
     if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
-    auto db = upgradetest::DatabaseAtStart("mysql", from, kNodes);
-    auto reference = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+    auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
+    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
     if (!db || !reference) return;
     FailAndResume(*db, *reference, from);
     if (HasFatalFailure()) return;
@@ -182,9 +180,8 @@ TEST(MysqlResumeBridges, EveryBridgeFinishesOnRerun) {
 TEST(MysqlResumeQuestion, ARerunAnsweredOtherwiseStopsAndChangesNothing) {
   if (std::string missing = upgradetest::MissingStepBetween(14, 21); !missing.empty())
     GTEST_SKIP() << missing;
-  auto db = upgradetest::BaselineDatabase("mysql", kNodes);
+  auto db = upgradetest::DatabaseAtVersion("mysql", 20, {.nodes = kNodes});
   if (!db) return;
-  upgradetest::UpgradeTo(*db, 20);
   auto plan = std::make_shared<tvtest::FaultPlan>();
   plan->failWhen = IsVersionWrite;
   FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
@@ -287,13 +284,13 @@ TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
   for (int from : steps) {
     if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
     const int to = FindUpgradeStep(from)->to;
-    auto reference = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
     if (!reference) return;
     upgradetest::UpgradeTo(*reference, to);
     // 17 -> 18 renames its rebuilt table at the sixth.
     for (int k = 1; full || k <= (from == 17 ? 7 : 3); k++) {
       SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
-      auto db = upgradetest::DatabaseAtStart("mysql", from, kNodes);
+      auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
       auto plan = std::make_shared<tvtest::FaultPlan>();
       plan->diesAfter = true;
       plan->failWhen = [k, seen = 0](const std::string &s) mutable {

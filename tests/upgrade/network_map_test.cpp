@@ -15,13 +15,12 @@
 
 #include "db/db.h"
 #include "fixtures.h"
-#include "fixtures_216_227.h"
 #include "session/globals.h"
 #include "upgrade/network_map_object.h"
 
 namespace {
 
-using upgradetest::DatabaseBefore228;
+using upgradetest::DatabaseAtVersion;
 using upgradetest::RunUpgrade;
 using upgradetest::UpgradeOutput;
 using upgradetest::UpgradeTo;
@@ -49,7 +48,7 @@ struct OldMap {
 
 const std::vector<OldMap> &OldMaps() {
   static const std::vector<OldMap> maps = {
-      // The default map of 38 -> 39 (in the fixture), with positions in
+      // The default map that 38 -> 39 creates, with positions in
       // its root submap 1 only.
       {1, "Default", "Default network map", 1, "Default", "Default network map", Element(101, 50, 60), ""},
       {2, "O#27Brien#27s map", "Line one#0D#0Aline two, 100#25", 7, "O'Brien's map",
@@ -141,13 +140,13 @@ std::map<std::string, std::string> CheckMapObjects(tvtest::TestDatabase &db) {
 }
 
 TEST_P(NetworkMaps, OldMapsBecomeNetworkMapObjects) {
-  auto db = DatabaseBefore228(GetParam(), 227);
+  auto db = DatabaseAtVersion(GetParam(), 227);
   if (!db) return;
   SeedOldMaps(*db);
   EXPECT_EQ(UpgradeTo(*db, 228),
             "Upgrading database...\nUpgrading from version 227 to 228\nDatabase upgrade succeeded\n");
   std::map<std::string, std::string> ids = CheckMapObjects(*db);
-  // The built-in objects end at 4: the map objects take 10 and on, one
+  // The built-in objects end at 3: the map objects take 10 and on, one
   // after the other.
   std::set<std::string> taken;
   for (const auto &[name, id] : ids) taken.insert(id);
@@ -167,11 +166,11 @@ TEST_P(NetworkMaps, FirstMapObjectIdFollowsTheLargestObjectId) {
   } cases[] = {
       {"DELETE FROM maps", ""},
       {"DELETE FROM object_properties", "10"},
-      {"UPDATE object_properties SET object_id=9 WHERE object_id=4", "10"},
-      {"UPDATE object_properties SET object_id=57 WHERE object_id=4", "58"},
+      {"UPDATE object_properties SET object_id=9 WHERE object_id=3", "10"},
+      {"UPDATE object_properties SET object_id=57 WHERE object_id=3", "58"},
   };
   for (const auto &c : cases) {
-    auto db = DatabaseBefore228(GetParam(), 227);
+    auto db = DatabaseAtVersion(GetParam(), 227);
     if (!db) return;
     db->exec(c.seed);
     UpgradeTo(*db, 228);
@@ -184,7 +183,7 @@ TEST_P(NetworkMaps, FirstMapObjectIdFollowsTheLargestObjectId) {
 // without -X the step is undone; with -X the conversion stops there and
 // the upgrade goes on, on PostgreSQL too.
 TEST_P(NetworkMaps, FailedConversion) {
-  auto db = DatabaseBefore228(GetParam(), 227);
+  auto db = DatabaseAtVersion(GetParam(), 227);
   if (!db) return;
   db->exec("INSERT INTO network_maps (id,map_type,layout,seed) VALUES (10,1,0,0)");
   std::string out = UpgradeOutput(*db, 228);
@@ -213,7 +212,7 @@ TEST_P(NetworkMaps, FailedConversion) {
 // columns of 229 -> 230): export and import carry it as NULL into every
 // engine.
 TEST_P(NetworkMaps, UpgradedMapsTravelThroughExportAndImport) {
-  auto source = DatabaseBefore228(GetParam(), 227);
+  auto source = DatabaseAtVersion(GetParam(), 227);
   if (!source) return;
   SeedOldMaps(*source);
   ASSERT_TRUE(WithoutBanner(RunUpgrade(*source).out).ends_with("Database upgrade succeeded\n"));

@@ -29,7 +29,7 @@ std::string AsWritten(std::string bytes) {
 // A database at 244 whose actions hold texts in the escaped form, for the
 // recoding of 244 -> 245.
 std::unique_ptr<tvtest::TestDatabase> EncodedActionsAt244() {
-  auto db = upgradetest::DatabaseAt("sqlite", 244);
+  auto db = upgradetest::DatabaseAtVersion("sqlite", 244);
   if (!db) return nullptr;
   for (int id = 900; id < 905; id++)
     db->exec("INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES (" +
@@ -40,10 +40,9 @@ std::unique_ptr<tvtest::TestDatabase> EncodedActionsAt244() {
 // A database at 213 with two nodes whose text items hold escaped values,
 // for the recoding of collected values in 213 -> 214.
 std::unique_ptr<tvtest::TestDatabase> EncodedValuesAt213() {
-  auto db = upgradetest::BaselineDatabase(
-      "sqlite", {.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 3});
+  auto db = upgradetest::DatabaseAtVersion(
+      "sqlite", 213, {.nodes = {.firstNode = 100, .nodes = 2, .itemsPerNode = 2, .rowsPerItem = 3}});
   if (!db) return nullptr;
-  upgradetest::UpgradeTo(*db, 213);
   db->execAll({"UPDATE idata_100 SET idata_value='up#20' WHERE item_id=10001",
                "UPDATE idata_101 SET idata_value='down#20' WHERE item_id=10101"});
   return db;
@@ -52,7 +51,7 @@ std::unique_ptr<tvtest::TestDatabase> EncodedValuesAt213() {
 // A database at the tool's version with three nodes and their
 // collected-data tables.
 std::unique_ptr<tvtest::TestDatabase> CurrentNodes() {
-  auto db = upgradetest::DatabaseAt("sqlite", kToolSchemaVersion);
+  auto db = upgradetest::DatabaseAtVersion("sqlite", kToolSchemaVersion);
   if (!db) return nullptr;
   for (int id : {12, 13, 14})
     db->execAll(

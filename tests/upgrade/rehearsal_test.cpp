@@ -55,7 +55,7 @@ TEST_P(Rehearsal, SaysWhatTheUpgradeWouldDoAndChangesNothing) {
     SCOPED_TRACE(c.name);
     if (std::string missing = upgradetest::MissingStepBetween(c.start, kToolSchemaVersion); !missing.empty())
       GTEST_SKIP() << missing;
-    auto db = upgradetest::DatabaseAtStart(engine, c.start, kNodes);
+    auto db = upgradetest::DatabaseAtVersion(engine, c.start, {.nodes = kNodes});
     if (!db) return;
     if (c.clash) db->exec(kClashingEvent);
     const upgradetest::DatabaseState before = upgradetest::TakeState(*db);
@@ -111,7 +111,7 @@ TEST_P(Rehearsal, KilledRehearsalChangesNothing) {
     GTEST_SKIP() << missing;
   const upgradetest::BaselineNodes network{
       .firstNode = 100, .nodes = engine == "mysql" ? 5 : 200, .itemsPerNode = 4, .rowsPerItem = 10};
-  auto db = upgradetest::BaselineDatabase(engine, network);
+  auto db = upgradetest::DatabaseAtVersion(engine, 14, {.nodes = network});
   if (!db) return;
   const upgradetest::DatabaseState before = upgradetest::TakeState(*db);
   const auto start = std::chrono::steady_clock::now();
@@ -144,7 +144,7 @@ TEST_P(Rehearsal, KilledRehearsalChangesNothing) {
 // a chain whose locks would not fit in PostgreSQL's lock table is not
 // started, and the setting to raise is named.
 TEST(RehearsalLocks, ChainThatDoesNotFitIsRefused) {
-  auto db = upgradetest::DatabaseAt("pgsql", upgradetest::LastStep().from);
+  auto db = upgradetest::DatabaseAtVersion("pgsql", upgradetest::LastStep().from);
   if (!db) return;
   tvtest::AddIndexedDataTables(*db, tvtest::ServerLockTable(*db).locks() / 3);
   const tvtest::RunResult r = RunUpgrade(*db, {"-f", "-n"});
@@ -161,7 +161,7 @@ TEST(RehearsalLocks, ChainThatDoesNotFitIsRefused) {
 TEST(RehearsalCopy, AccountWithoutCreatePrivilegeIsRefused) {
   const char *socket = getenv("TVDBMGR_TEST_MY_SOCKET");
   if (socket == nullptr || tvtest::ViaOdbc()) GTEST_SKIP() << "no socket for MariaDB's root";
-  auto db = upgradetest::DatabaseAt("mysql", upgradetest::LastStep().from);
+  auto db = upgradetest::DatabaseAtVersion("mysql", upgradetest::LastStep().from);
   if (!db) return;
   db_driver_t driver =
       DBLoadDriver("mysql", (std::string("socket=") + socket).c_str(), false, nullptr, nullptr);

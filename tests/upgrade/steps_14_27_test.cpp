@@ -16,7 +16,6 @@
 
 namespace {
 
-using upgradetest::BaselineDatabase;
 using upgradetest::BaselineNodes;
 using upgradetest::DatabaseAtVersion;
 using upgradetest::UpgradeOutput;
@@ -130,7 +129,7 @@ TEST_P(Steps14To27, IndexQuestionsIndexEveryLiveNodeTable) {
   } cases[] = {{"yy", true}, {nullptr, true}, {"nn", false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.keys != nullptr ? std::string("typed ") + c.keys : std::string("-f"));
-    auto db = BaselineDatabase(GetParam(), nodes);
+    auto db = DatabaseAtVersion(GetParam(), 14, {.nodes = nodes});
     if (!db) return;
     db->exec("UPDATE nodes SET is_deleted=1 WHERE id=101");
     std::string out = c.keys != nullptr ? UpgradeTyping(*db, 26, c.keys) : UpgradeOutput(*db, 26, true);

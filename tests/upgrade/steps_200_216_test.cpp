@@ -22,7 +22,6 @@ namespace {
 
 using upgradetest::StepLines;
 
-using upgradetest::BaselineDatabase;
 using upgradetest::DatabaseAtVersion;
 using upgradetest::UpgradeOutput;
 using upgradetest::UpgradeTo;
@@ -277,9 +276,9 @@ std::string IndexesOf(tvtest::TestDatabase &db, const std::string &table) {
 // Every collected-data table loses the indexes of 20 -> 21, 24 -> 25 and
 // 52 -> 53, whatever their names, and gets the one of the new template.
 TEST_P(Steps200To216, EveryCollectedDataTableIsReindexedWithTheDialectsTemplate) {
-  auto db = BaselineDatabase(GetParam(), {.firstNode = 100, .nodes = 3, .itemsPerNode = 2, .rowsPerItem = 2});
+  auto db = DatabaseAtVersion(GetParam(), 209,
+                              {.nodes = {.firstNode = 100, .nodes = 3, .itemsPerNode = 2, .rowsPerItem = 2}});
   if (!db) return;
-  UpgradeTo(*db, 209);
   // A stray index of any name goes too.
   ASSERT_TRUE(db->exec("CREATE INDEX stray_index ON idata_101(idata_value)"));
   ASSERT_NE(IndexesOf(*db, "idata_100"), "");
@@ -349,9 +348,9 @@ std::vector<std::string> ValueInserts(const std::string &table, const std::vecto
 
 // Nodes 100 and 101 with items n*100 + 0..2, the last of each a text item.
 TEST_P(Steps200To216, CollectedTextValuesBecomePlain) {
-  auto db = BaselineDatabase(GetParam(), {.firstNode = 100, .nodes = 2, .itemsPerNode = 3, .rowsPerItem = 1});
+  auto db = DatabaseAtVersion(GetParam(), 213,
+                              {.nodes = {.firstNode = 100, .nodes = 2, .itemsPerNode = 3, .rowsPerItem = 1}});
   if (!db) return;
-  UpgradeTo(*db, 213);
   std::vector<std::string> rows100;
   int stamp = 1;
   for (const auto &t : kTexts) {

@@ -12,7 +12,6 @@
 
 namespace {
 
-using upgradetest::BaselineDatabase;
 using upgradetest::DatabaseAtVersion;
 using upgradetest::UpgradeTo;
 
@@ -187,7 +186,8 @@ std::string IndexNames(tvtest::TestDatabase &db) {
 }
 
 TEST_P(Steps27To47, MoveAndAddTheDataAsTheStepsSay) {
-  auto db = BaselineDatabase(GetParam(), {.firstNode = 100, .nodes = 2, .itemsPerNode = 1, .rowsPerItem = 1});
+  auto db = DatabaseAtVersion(GetParam(), 14,
+                              {.nodes = {.firstNode = 100, .nodes = 2, .itemsPerNode = 1, .rowsPerItem = 1}});
   if (!db) return;
   ASSERT_TRUE(db->execAll(kRowsAt14));
   std::string out = UpgradeTo(*db, 30);

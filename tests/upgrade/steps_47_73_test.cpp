@@ -372,10 +372,9 @@ TEST_P(Steps47To73FromBaseline, NetworkAt47ReachesVersion73) {
   if (auto db = tvtest::OpenOrSkip(GetParam()); db && db->initSchema())
     fresh = upgradetest::SchemaColumns(*db);
   if (fresh.empty()) return;
-  auto db = upgradetest::BaselineDatabase(
-      GetParam(), {.firstNode = 100, .nodes = 3, .itemsPerNode = 2, .rowsPerItem = 2});
+  auto db = upgradetest::DatabaseAtVersion(
+      GetParam(), 47, {.nodes = {.firstNode = 100, .nodes = 3, .itemsPerNode = 2, .rowsPerItem = 2}});
   if (!db) return;
-  upgradetest::UpgradeTo(*db, 47);
   // A rule that terminates alarms and one that does not; tool 14 deleted
   // with its grant by the operator; a retention time of two days.
   db->execAll(

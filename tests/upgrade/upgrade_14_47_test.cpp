@@ -15,8 +15,8 @@
 
 namespace {
 
-using upgradetest::BaselineDatabase;
 using upgradetest::BaselineNodes;
+using upgradetest::DatabaseAtVersion;
 using upgradetest::SchemaColumns;
 using upgradetest::UpgradeOutput;
 using upgradetest::UpgradeTo;
@@ -181,7 +181,7 @@ TEST_P(UpgradeFrom14, ReachesVersion47WithItsTablesAndColumns) {
   std::map<std::string, std::string> fresh;
   if (auto db = tvtest::OpenOrSkip(GetParam()); db && db->initSchema()) fresh = ColumnShapes(*db);
   if (fresh.empty()) return;
-  auto db = BaselineDatabase(GetParam(), kThreeNodes);
+  auto db = DatabaseAtVersion(GetParam(), 14, {.nodes = kThreeNodes});
   if (!db) return;
   EXPECT_EQ(UpgradeTo(*db, 47), ExpectedOutput(kThreeNodes));
   EXPECT_EQ(db->value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"), "47");
@@ -204,7 +204,7 @@ TEST_P(UpgradeFrom14, ReachesVersion47WithItsTablesAndColumns) {
 // The driver commits each step by itself: a step that fails is undone
 // whole, the steps before it stay, and the next run resumes there.
 TEST_P(UpgradeFrom14, EachStepIsItsOwnTransaction) {
-  auto db = BaselineDatabase(GetParam());
+  auto db = DatabaseAtVersion(GetParam(), 14);
   if (!db) return;
   // 30 -> 31 inserts a default image, then fails to create its table.
   db->exec("CREATE TABLE vpn_connectors (id integer not null)");
@@ -236,7 +236,7 @@ TEST_P(UpgradeFrom14, ManyNodesPassTheIndexQuestions) {
   const char *longTests = getenv("TVDBMGR_LONG_TESTS");
   int nodes = longTests != nullptr && std::string(longTests) == "1" ? 1000 : 50;
   BaselineNodes set = {.firstNode = 100, .nodes = nodes, .itemsPerNode = 2, .rowsPerItem = 3};
-  auto db = BaselineDatabase(GetParam(), set);
+  auto db = DatabaseAtVersion(GetParam(), 14, {.nodes = set});
   if (!db) return;
   std::string out = UpgradeTo(*db, 25);
   size_t lines = 0;

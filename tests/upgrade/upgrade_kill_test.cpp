@@ -37,7 +37,7 @@ upgradetest::BaselineNodes Network(const std::string &engine) {
 // A database at 14 with the network, and collected texts in the old
 // escaped form: decoding them twice would change them again.
 std::unique_ptr<tvtest::TestDatabase> NetworkDatabase(const std::string &engine) {
-  auto db = upgradetest::BaselineDatabase(engine, Network(engine));
+  auto db = upgradetest::DatabaseAtVersion(engine, 14, {.nodes = Network(engine)});
   if (db == nullptr) return nullptr;
   const upgradetest::BaselineNodes network = Network(engine);
   for (int id = network.firstNode; id < network.firstNode + 3; id++)

@@ -15,7 +15,7 @@ namespace {
 
 using upgradetest::StepLines;
 
-using upgradetest::DatabaseAt;
+using upgradetest::DatabaseAtVersion;
 using upgradetest::LastStep;
 using upgradetest::ReportsFailure;
 using upgradetest::RunUpgrade;
@@ -35,7 +35,7 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
   if (auto db = tvtest::OpenOrSkip(GetParam()); db && db->initSchema()) fresh = SchemaColumns(*db);
   if (fresh.empty()) return;
   for (int version : {228, 232, 233, 237, LastStep().from}) {
-    auto db = DatabaseAt(GetParam(), version);
+    auto db = DatabaseAtVersion(GetParam(), version);
     if (!db) return;
     upgradetest::ExpectUpgradeReachesSchema(*db, version, fresh);
     if (version <= 233) {
@@ -51,7 +51,7 @@ TEST_P(Upgrade, EveryEntryVersionReachesTheFreshSchema) {
 }
 
 TEST_P(Upgrade, DashboardLayoutsBecomeXml) {
-  auto db = DatabaseAt(GetParam(), 229);
+  auto db = DatabaseAtVersion(GetParam(), 229);
   if (!db) return;
   db->execAll(
       {"INSERT INTO dashboards (id,num_columns) VALUES (5,2)",
@@ -77,7 +77,7 @@ TEST_P(Upgrade, DashboardLayoutsBecomeXml) {
 }
 
 TEST_P(Upgrade, DataOfTheSimpleSteps) {
-  auto db = DatabaseAt(GetParam(), 230);
+  auto db = DatabaseAtVersion(GetParam(), 230);
   if (!db) return;
   db->execAll({"INSERT INTO nodes (id,community) VALUES (1,'public')",
                "INSERT INTO items (item_id,adv_schedule,all_thresholds) VALUES (1,1,1)",
@@ -90,7 +90,7 @@ TEST_P(Upgrade, DataOfTheSimpleSteps) {
 }
 
 TEST_P(Upgrade, EventTemplatesDecodeToTheirTexts) {
-  auto db = DatabaseAt(GetParam(), 238);
+  auto db = DatabaseAtVersion(GetParam(), 238);
   if (!db) return;
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out).substr(0, 21), "Upgrading database...");
   const struct {
@@ -135,7 +135,7 @@ TEST_P(Upgrade, EventTemplatesDecodeToTheirTexts) {
 }
 
 TEST_P(Upgrade, ActionTextsAreStoredPlain) {
-  auto db = DatabaseAt(GetParam(), 244);
+  auto db = DatabaseAtVersion(GetParam(), 244);
   if (!db) return;
   db->execAll(
       {"INSERT INTO actions (action_id,rcpt_addr,email_subject,action_data) VALUES "
@@ -183,7 +183,7 @@ TEST_P(Upgrade, WhereTheUpgradeDoesNotStart) {
 }
 
 TEST_P(Upgrade, NoLockRowCountsAsUnlocked) {
-  auto db = DatabaseAt(GetParam(), LastStep().from);
+  auto db = DatabaseAtVersion(GetParam(), LastStep().from);
   if (!db) return;
   db->exec("DELETE FROM config WHERE var_name='DBLockStatus'");
   EXPECT_EQ(WithoutBanner(RunUpgrade(*db).out),
@@ -191,7 +191,7 @@ TEST_P(Upgrade, NoLockRowCountsAsUnlocked) {
 }
 
 TEST_P(Upgrade, FailedStepRollsBackAndTheNextRunResumes) {
-  auto db = DatabaseAt(GetParam(), 238);
+  auto db = DatabaseAtVersion(GetParam(), 238);
   if (!db) return;
   db->exec("DROP TABLE slm_checks");
   tvtest::RunResult r = RunUpgrade(*db);
@@ -214,7 +214,7 @@ TEST_P(Upgrade, FailedStepRollsBackAndTheNextRunResumes) {
 
 TEST_P(Upgrade, RollbackUndoesTheWholeStep) {
   if (GetParam() == "mysql") GTEST_SKIP() << "MySQL commits each ALTER TABLE at once";
-  auto db = DatabaseAt(GetParam(), 243);
+  auto db = DatabaseAtVersion(GetParam(), 243);
   if (!db) return;
   db->exec(
       "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
@@ -232,7 +232,7 @@ TEST_P(Upgrade, RollbackUndoesTheWholeStep) {
 // PostgreSQL this relies on each statement being isolated inside the step
 // transaction.
 TEST_P(Upgrade, IgnoringErrorsGoesOn) {
-  auto db = DatabaseAt(GetParam(), 243);
+  auto db = DatabaseAtVersion(GetParam(), 243);
   if (!db) return;
   db->execAll({"ALTER TABLE nodes ADD runtime_flags integer",
                "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
@@ -251,7 +251,7 @@ TEST_P(Upgrade, IgnoringErrorsGoesOn) {
 // The server works without a tile server URL, so a failed insert is only
 // reported, with or without -X.
 TEST_P(Upgrade, FailedTileServerInsertDoesNotStopTheStep) {
-  auto db = DatabaseAt(GetParam(), 229);
+  auto db = DatabaseAtVersion(GetParam(), 229);
   if (!db) return;
   if (GetParam() == "sqlite")
     db->exec(
@@ -269,7 +269,7 @@ TEST_P(Upgrade, FailedTileServerInsertDoesNotStopTheStep) {
 
 // A version that cannot be written would select the same step for ever.
 TEST_P(Upgrade, StepThatCannotWriteItsVersionFailsUnderIgnoreErrors) {
-  auto db = DatabaseAt(GetParam(), LastStep().from);
+  auto db = DatabaseAtVersion(GetParam(), LastStep().from);
   if (!db) return;
   if (GetParam() == "sqlite")
     db->exec("CREATE TRIGGER frozen BEFORE UPDATE ON metadata BEGIN SELECT RAISE(ABORT,'frozen'); END");
@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, Upgrade, ::testing::ValuesIn(tvtest::AllEngine
 // the same step again and again. Only PostgreSQL can defer a check to the
 // commit here.
 TEST(UpgradeCommit, RefusedCommitStopsTheUpgrade) {
-  auto db = DatabaseAt("pgsql", 243);
+  auto db = DatabaseAtVersion("pgsql", 243);
   if (!db) return;
   db->execAll(
       {"CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$ "
