@@ -33,6 +33,8 @@ std::string CapturedOutput::text() {
   return ReadFile(dir_ + "/out");
 }
 
+std::string CapturedOutput::flushed() const { return ReadFile(dir_ + "/out"); }
+
 void CapturedOutput::restore() {
   if (savedOut_ < 0) return;
   fflush(stdout);

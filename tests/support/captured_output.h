@@ -18,6 +18,9 @@ class CapturedOutput {
 
   // Restores both streams and returns what was written.
   std::string text();
+  // What the routines have flushed so far; the capture goes on, and
+  // stdout's own buffer is left as it is.
+  std::string flushed() const;
 
  private:
   void restore();
