@@ -88,14 +88,14 @@ bool MakeColumnNullable(const char *table, const char *column, const char *) {
   return ExecSql(statement);
 }
 
-bool AddEventTemplate(int code, const char *name, int severity, int flags, const char *message,
-                      const char *description) {
-  EncodedText encodedMessage(EncodeSQLString(message));
-  EncodedText encodedDescription(EncodeSQLString(description));
+bool AddEventTemplate(int code, const char *name, int severity, const char *message, const char *description,
+                      bool textsStored) {
+  EncodedText encodedMessage(textsStored ? strdup(message) : EncodeSQLString(message));
+  EncodedText encodedDescription(textsStored ? strdup(description) : EncodeSQLString(description));
   String statement;
   statement.addFormattedString(
       "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-      "(%d,'%s',%d,%d,'%s','%s')",
-      code, name, severity, flags, encodedMessage.get(), encodedDescription.get());
+      "(%d,'%s',%d,1,'%s','%s')",
+      code, name, severity, encodedMessage.get(), encodedDescription.get());
   return ExecSql(statement);
 }

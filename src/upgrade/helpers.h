@@ -28,6 +28,7 @@ bool RecodeColumnStrings(const char *table, const char *keyColumn, const char *c
 // Only Oracle keeps NOT NULL on these columns; elsewhere nothing is sent.
 bool MakeColumnNullable(const char *table, const char *column, const char *type);
 
-// Adds an event template (flags 1) with message and description encoded.
-bool AddEventTemplate(int code, const char *name, int severity, int flags, const char *message,
-                      const char *description);
+// Adds an event template (flags 1). Message and description are encoded
+// unless they are given in the stored form already.
+bool AddEventTemplate(int code, const char *name, int severity, const char *message, const char *description,
+                      bool textsStored);

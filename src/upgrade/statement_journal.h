@@ -44,14 +44,15 @@ void LeaveStepAction(bool ok);
 void NoteStepAnswer(bool yes);
 
 // The journal of one step, running while it lives. Positions in the step
-// are units and statements within a unit: each action is a unit, and so
-// is the stretch after an action (a procedure's own statements between
-// actions). A rerun passes over the actions the interrupted run applied
-// whole, without running them (their reads would see the changed
-// schema), and skips by count the applied statements of the unit where
-// it stopped. Actions end with a commit once the step has sent a schema
-// statement, so that what an action read before a schema statement and
-// wrote after it is not lost to a later failure.
+// are units and statements within a unit: each part of the step (an
+// action, see RunActions) is a unit, and so is the stretch after an
+// action (a procedure's own statements between actions). A rerun passes
+// over the actions the interrupted run applied whole, without running
+// them (their reads would see the changed schema), and skips by count the
+// applied statements of the unit where it stopped. Actions end with a
+// commit once the step has sent a schema statement, so that what an
+// action read before a schema statement and wrote after it is not lost
+// to a later failure.
 class StepJournal final : public StatementWatch {
  public:
   StepJournal(int from, int to);

@@ -46,13 +46,34 @@ struct ConfigVariable {
   int needServerRestart;
   bool optional = false;
 };
-// Added with flags 1; message and description are plain texts.
+// How the texts of an event template are written: plain, encoded on the
+// way, or in the stored (escaped) form, sent as written. The oldest
+// templates were stored with '%' and '"' as they are, which encoding
+// would change.
+enum class TextForm { kPlain, kStored };
+// Added with flags 1.
 struct EventTemplate {
   int code;
   const char *name;
   int severity;
   const char *message;
   const char *description;
+  TextForm form = TextForm::kPlain;
+};
+// "ALTER TABLE table ADD column type", then "UPDATE table SET
+// column=initialValue", the value an SQL expression as written ("''",
+// "0", another column); sent as the two lines of a batch.
+struct AddedColumn {
+  const char *table;
+  const char *column;
+  const char *type;
+  const char *initialValue;
+};
+// Fixed statements sent as one part of the step, as the lines of one
+// batch are; see RunActions.
+using Line = std::variant<Batch, Statement, EventTemplate, AddedColumn>;
+struct Part {
+  std::span<const Line> lines;
 };
 struct NullableColumn {
   const char *table;
@@ -63,6 +84,14 @@ struct RecodedColumn {
   const char *table;
   const char *keyColumn;
   const char *column;
+};
+// A text column moved to plain storage: made nullable, then recoded (the
+// recoding writes '' for an empty text, which Oracle stores as NULL).
+struct PlainTextColumn {
+  const char *table;
+  const char *keyColumn;
+  const char *column;
+  const char *type;
 };
 // Code for a data conversion; returns false when the step must end. It
 // runs its statements with StepSql/StepSelect, which apply the step rule.
@@ -82,8 +111,9 @@ struct Question {
   std::span<const Action> onNo = {};
 };
 
-using ActionVariant = std::variant<Batch, CreateTable, Statement, PerDialect, ConfigVariable, EventTemplate,
-                                   NullableColumn, RecodedColumn, Conversion, Question>;
+using ActionVariant =
+    std::variant<Batch, CreateTable, Statement, PerDialect, ConfigVariable, EventTemplate, AddedColumn, Part,
+                 NullableColumn, RecodedColumn, PlainTextColumn, Conversion, Question>;
 struct Action : ActionVariant {
   using ActionVariant::ActionVariant;
 };
@@ -92,6 +122,12 @@ struct Action : ActionVariant {
 
 // Runs the actions by the step rule, without the version write. Returns
 // false when an action failed and IgnoreSqlErrors is not set.
+//
+// Where the journal serves (statement_journal.h) each action is one part
+// of the step, except that a Part of several lines is one and a
+// PlainTextColumn two (its relaxing and its recoding). A journal row left
+// by an interrupted run names its part by number, so the parts stay as
+// the steps have always counted them.
 bool RunActions(std::span<const step::Action> actions);
 
 // The text of a PerDialect action for the current DbSyntax; null when the

@@ -14,10 +14,9 @@ using namespace step;
 
 namespace {
 
-constexpr Action kStep14[] = {
-    Batch{"ALTER TABLE items ADD instance varchar(255)\n"
-          "UPDATE items SET instance=''\n"
-          "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
+constexpr Line kStep14Lines[] = {
+    AddedColumn{"items", "instance", "varchar(255)", "''"},
+    Batch{"INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
           "VALUES ('SMTPServer','localhost',1,0)\n"
           // The sender address of a fresh installation as well.
           "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
@@ -47,6 +46,10 @@ constexpr Action kStep14[] = {
           "   3) Data collection item ID' "
           "WHERE event_id=18\n"
           "<END>"},
+};
+
+constexpr Action kStep14[] = {
+    Part{kStep14Lines},
 };
 
 constexpr Action kStep15[] = {
@@ -227,17 +230,7 @@ constexpr const char kCreateModulesOracle[] =
     "PRIMARY KEY(module_id))\n"
     "<END>";
 
-constexpr Action kStep17[] = {
-    Conversion{RebuildPolicyEventList},
-    Batch{"CREATE TABLE event_cfg ("
-          "event_code integer not null,"
-          "event_name varchar(63) not null,"
-          "severity integer,"
-          "flags integer,"
-          "message varchar(255),"
-          "description $SQL:TEXT,"
-          "PRIMARY KEY(event_code))\n"
-          "<END>"},
+constexpr Line kStep17Lines[] = {
     Batch{"ALTER TABLE nodes DROP COLUMN inherit_access_rights\n"
           "ALTER TABLE nodes ADD agent_version varchar(63)\n"
           "UPDATE nodes SET agent_version='' WHERE is_agent=0\n"
@@ -250,10 +243,24 @@ constexpr Action kStep17[] = {
           "group_id integer not null,"
           "event_code integer not null,"
           "\tPRIMARY KEY(group_id,event_code))\n"
-          "ALTER TABLE alarms ADD source_event_code integer\n"
-          "UPDATE alarms SET source_event_code=source_event_id\n"
-          "ALTER TABLE alarms DROP COLUMN source_event_id\n"
           "<END>"},
+    AddedColumn{"alarms", "source_event_code", "integer", "source_event_id"},
+    Batch{"ALTER TABLE alarms DROP COLUMN source_event_id\n"
+          "<END>"},
+};
+
+constexpr Action kStep17[] = {
+    Conversion{RebuildPolicyEventList},
+    Batch{"CREATE TABLE event_cfg ("
+          "event_code integer not null,"
+          "event_name varchar(63) not null,"
+          "severity integer,"
+          "flags integer,"
+          "message varchar(255),"
+          "description $SQL:TEXT,"
+          "PRIMARY KEY(event_code))\n"
+          "<END>"},
+    Part{kStep17Lines},
     PerDialect{.mysql = kAddAlarmSourceEventId,
                .pgsql = kAddAlarmSourceEventId,
                .mssql = kAddAlarmSourceEventId,
@@ -287,9 +294,7 @@ constexpr Action kStep17[] = {
 };
 
 constexpr Action kStep18[] = {
-    Batch{"ALTER TABLE nodes ADD platform_name varchar(63)\n"
-          "UPDATE nodes SET platform_name=''\n"
-          "<END>"},
+    AddedColumn{"nodes", "platform_name", "varchar(63)", "''"},
     CreateTable{"CREATE TABLE agent_pkg ("
                 "pkg_id integer not null,"
                 "pkg_name varchar(63),"
@@ -300,55 +305,56 @@ constexpr Action kStep18[] = {
                 "PRIMARY KEY(pkg_id))"},
 };
 
-constexpr Action kStep19[] = {
+constexpr Line kStep19Lines[] = {
     Batch{"ALTER TABLE nodes ADD poller_node_id integer\n"
           "ALTER TABLE nodes ADD is_ospf integer\n"
           "UPDATE nodes SET poller_node_id=0,is_ospf=0\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (28,'SYS_NODE_DOWN',4,1,"
-          "'Node down',"
-          "'Generated when node is not responding to management server.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No event-specific parameters')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (29,'SYS_NODE_UP',0,1,"
-          "'Node up',"
-          "'Generated when communication with the node re-established.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No event-specific parameters')\n"
-          // The later parameter lines of 25 to 27 are separated by "#0D0A",
-          // not "#0D#0A": the stored texts are kept byte for byte.
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (25,'SYS_SERVICE_DOWN',3,1,"
-          "'Network service #22%1#22 is not responding',"
-          "'Generated when network service is not responding to management server as expected.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Service name#0D0A"
-          "   2) Service object ID#0D0A"
-          "   3) Service type')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (26,'SYS_SERVICE_UP',0,1,"
-          "'Network service #22%1#22 returned to operational state',"
-          "'Generated when network service responds as expected after failure.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Service name#0D0A"
-          "   2) Service object ID#0D0A"
-          "   3) Service type')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (27,'SYS_SERVICE_UNKNOWN',1,1,"
-          "'Status of network service #22%1#22 is unknown',"
-          "'Generated when management server is unable to determine state of the network service due to "
-          "agent or server-to-agent communication failure.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Service name#0D0A"
-          "   2) Service object ID#0D0A"
-          "   3) Service type')\n"
-          "INSERT INTO images (image_id,name,file_name_png,file_hash_png,file_name_ico,file_hash_ico) "
+          "<END>"},
+    EventTemplate{28, "SYS_NODE_DOWN", 4, "Node down",
+                  "Generated when node is not responding to management server.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No event-specific parameters",
+                  TextForm::kStored},
+    EventTemplate{29, "SYS_NODE_UP", 0, "Node up",
+                  "Generated when communication with the node re-established.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No event-specific parameters",
+                  TextForm::kStored},
+    // The later parameter lines of 25 to 27 are separated by "#0D0A",
+    // not "#0D#0A": the stored texts are kept byte for byte.
+    EventTemplate{25, "SYS_SERVICE_DOWN", 3, "Network service #22%1#22 is not responding",
+                  "Generated when network service is not responding to management server as expected.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Service name#0D0A"
+                  "   2) Service object ID#0D0A"
+                  "   3) Service type",
+                  TextForm::kStored},
+    EventTemplate{26, "SYS_SERVICE_UP", 0, "Network service #22%1#22 returned to operational state",
+                  "Generated when network service responds as expected after failure.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Service name#0D0A"
+                  "   2) Service object ID#0D0A"
+                  "   3) Service type",
+                  TextForm::kStored},
+    EventTemplate{
+        27, "SYS_SERVICE_UNKNOWN", 1, "Status of network service #22%1#22 is unknown",
+        "Generated when management server is unable to determine state of the network service due to "
+        "agent or server-to-agent communication failure.#0D#0A"
+        "Parameters:#0D#0A"
+        "   1) Service name#0D0A"
+        "   2) Service object ID#0D0A"
+        "   3) Service type",
+        TextForm::kStored},
+    Batch{"INSERT INTO images (image_id,name,file_name_png,file_hash_png,file_name_ico,file_hash_ico) "
           "VALUES (12,'Obj.NetworkService','network_service.png','<invalid_hash>','network_service.ico',"
           "'<invalid_hash>')\n"
           "INSERT INTO default_images (object_class,image_id) "
           "VALUES (11,12)\n"
           "<END>"},
+};
+
+constexpr Action kStep19[] = {
+    Part{kStep19Lines},
     CreateTable{"CREATE TABLE network_services ("
                 "id integer not null,"
                 "name varchar(63),"
@@ -376,15 +382,18 @@ bool CreateItemIdIndexes() { return CreateNodeTableIndexes(kItemIdIndexTemplate)
 
 constexpr Action kIndexEveryDataTableByItem[] = {Conversion{CreateItemIdIndexes}};
 
-constexpr Action kStep20[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (30,'SYS_SMS_FAILURE',1,1,"
-          "'Unable to send SMS to phone %1',"
-          "'Generated when server is unable to send SMS.#0D#0A"
-          "   Parameters:#0D#0A"
-          "   1) Phone number')\n"
-          "ALTER TABLE nodes ADD node_flags integer\n"
+constexpr Line kStep20Lines[] = {
+    EventTemplate{30, "SYS_SMS_FAILURE", 1, "Unable to send SMS to phone %1",
+                  "Generated when server is unable to send SMS.#0D#0A"
+                  "   Parameters:#0D#0A"
+                  "   1) Phone number",
+                  TextForm::kStored},
+    Batch{"ALTER TABLE nodes ADD node_flags integer\n"
           "<END>"},
+};
+
+constexpr Action kStep20[] = {
+    Part{kStep20Lines},
     // The bits of node_flags for is_snmp, is_agent, is_bridge, is_router,
     // is_local_mgmt and is_ospf (0x20 is not one of them); any value but 0
     // sets its bit, NULL none.

@@ -71,8 +71,7 @@ constexpr Action kStep203[] = {
     ConfigVariable{"ConnectionPoolBaseSize", "5", 1, 1},
     ConfigVariable{"ConnectionPoolMaxSize", "20", 1, 1},
     ConfigVariable{"ConnectionPoolCooldownTime", "300", 1, 1},
-    NullableColumn{"object_properties", "comments", "$SQL:TEXT"},
-    RecodedColumn{"object_properties", "object_id", "comments"},
+    PlainTextColumn{"object_properties", "object_id", "comments", "$SQL:TEXT"},
 };
 
 constexpr Action kStep204[] = {

@@ -69,46 +69,33 @@ constexpr Action kStep209[] = {
 };
 
 constexpr Action kStep210[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (53,"
-          "'SYS_DCI_UNSUPPORTED',"
-          "2,"
-          "1,"
-          "'Status of DCI %1 (%5: %2) changed to UNSUPPORTED',"
-          "'Generated when DCI status changed to UNSUPPORTED.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) DCI ID#0D#0A"
-          "   2) DCI Name#0D#0A"
-          "   3) DCI Description#0D#0A"
-          "   4) DCI Origin code#0D#0A"
-          "   5) DCI Origin name')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (54,"
-          "'SYS_DCI_DISABLED',"
-          "1,"
-          "1,"
-          "'Status of DCI %1 (%5: %2) changed to DISABLED',"
-          "'Generated when DCI status changed to DISABLED.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) DCI ID#0D#0A"
-          "   2) DCI Name#0D#0A"
-          "   3) DCI Description#0D#0A"
-          "   4) DCI Origin code#0D#0A"
-          "   5) DCI Origin name')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (55,"
-          "'SYS_DCI_ACTIVE',"
-          "0,"
-          "1,"
-          "'Status of DCI %1 (%5: %2) changed to ACTIVE',"
-          "'Generated when DCI status changed to ACTIVE.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) DCI ID#0D#0A"
-          "   2) DCI Name#0D#0A"
-          "   3) DCI Description#0D#0A"
-          "   4) DCI Origin code#0D#0A"
-          "   5) DCI Origin name')\n"
-          "<END>"},
+    EventTemplate{53, "SYS_DCI_UNSUPPORTED", 2, "Status of DCI %1 (%5: %2) changed to UNSUPPORTED",
+                  "Generated when DCI status changed to UNSUPPORTED.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) DCI ID#0D#0A"
+                  "   2) DCI Name#0D#0A"
+                  "   3) DCI Description#0D#0A"
+                  "   4) DCI Origin code#0D#0A"
+                  "   5) DCI Origin name",
+                  TextForm::kStored},
+    EventTemplate{54, "SYS_DCI_DISABLED", 1, "Status of DCI %1 (%5: %2) changed to DISABLED",
+                  "Generated when DCI status changed to DISABLED.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) DCI ID#0D#0A"
+                  "   2) DCI Name#0D#0A"
+                  "   3) DCI Description#0D#0A"
+                  "   4) DCI Origin code#0D#0A"
+                  "   5) DCI Origin name",
+                  TextForm::kStored},
+    EventTemplate{55, "SYS_DCI_ACTIVE", 0, "Status of DCI %1 (%5: %2) changed to ACTIVE",
+                  "Generated when DCI status changed to ACTIVE.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) DCI ID#0D#0A"
+                  "   2) DCI Name#0D#0A"
+                  "   3) DCI Description#0D#0A"
+                  "   4) DCI Origin code#0D#0A"
+                  "   5) DCI Origin name",
+                  TextForm::kStored},
 };
 
 // snmp_oid is relaxed but keeps its text as it is.
@@ -400,10 +387,8 @@ bool RecodeCollectedValues() {
 }
 
 constexpr Action kStep213[] = {
-    NullableColumn{"script_library", "script_code", "$SQL:TEXT"},
-    RecodedColumn{"script_library", "script_id", "script_code"},
-    NullableColumn{"raw_dci_values", "raw_value", "varchar(255)"},
-    RecodedColumn{"raw_dci_values", "item_id", "raw_value"},
+    PlainTextColumn{"script_library", "script_id", "script_code", "$SQL:TEXT"},
+    PlainTextColumn{"raw_dci_values", "item_id", "raw_value", "varchar(255)"},
     Statement{"UPDATE metadata SET var_value='CREATE TABLE idata_%d ("
               "item_id integer not null,"
               "idata_timestamp integer not null,"
@@ -466,10 +451,8 @@ bool GenerateObjectGuids() {
 constexpr Action kStep215[] = {
     Statement{"ALTER TABLE ap_config_files DROP COLUMN file_name"},
     Statement{"ALTER TABLE object_properties ADD guid varchar(36)"},
-    NullableColumn{"ap_common", "description", "$SQL:TEXT"},
-    RecodedColumn{"ap_common", "id", "description"},
-    NullableColumn{"ap_config_files", "file_content", "$SQL:TEXT"},
-    RecodedColumn{"ap_config_files", "policy_id", "file_content"},
+    PlainTextColumn{"ap_common", "id", "description", "$SQL:TEXT"},
+    PlainTextColumn{"ap_config_files", "policy_id", "file_content", "$SQL:TEXT"},
     Conversion{GenerateObjectGuids},
 };
 

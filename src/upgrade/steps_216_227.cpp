@@ -8,43 +8,31 @@ using namespace step;
 
 namespace {
 
+constexpr Line kStep216Lines[] = {
+    AddedColumn{"nodes", "snmp_port", "integer", "161"},
+    AddedColumn{"items", "snmp_port", "integer", "0"},
+};
+
 // Every text column is made nullable first: the recoding writes '' for an
 // empty text, which Oracle stores as NULL.
 constexpr Action kStep216[] = {
-    Batch{"ALTER TABLE nodes ADD snmp_port integer\n"
-          "UPDATE nodes SET snmp_port=161\n"
-          "ALTER TABLE items ADD snmp_port integer\n"
-          "UPDATE items SET snmp_port=0\n"
-          "<END>"},
-    NullableColumn{"nodes", "community", ""},
-    RecodedColumn{"nodes", "id", "community"},
-    NullableColumn{"nodes", "usm_auth_password", ""},
-    RecodedColumn{"nodes", "id", "usm_auth_password"},
-    NullableColumn{"nodes", "usm_priv_password", ""},
-    RecodedColumn{"nodes", "id", "usm_priv_password"},
-    NullableColumn{"nodes", "snmp_oid", ""},
-    RecodedColumn{"nodes", "id", "snmp_oid"},
-    NullableColumn{"nodes", "secret", "varchar(64)"},
-    RecodedColumn{"nodes", "id", "secret"},
-    NullableColumn{"nodes", "agent_version", "varchar(63)"},
-    RecodedColumn{"nodes", "id", "agent_version"},
-    NullableColumn{"nodes", "platform_name", "varchar(63)"},
-    RecodedColumn{"nodes", "id", "platform_name"},
-    NullableColumn{"nodes", "uname", "varchar(255)"},
-    RecodedColumn{"nodes", "id", "uname"},
-    NullableColumn{"items", "name", "varchar(255)"},
-    RecodedColumn{"items", "item_id", "name"},
-    NullableColumn{"items", "description", "varchar(255)"},
-    RecodedColumn{"items", "item_id", "description"},
-    NullableColumn{"items", "transformation", "$SQL:TEXT"},
-    RecodedColumn{"items", "item_id", "transformation"},
-    NullableColumn{"items", "instance", "varchar(255)"},
-    RecodedColumn{"items", "item_id", "instance"},
+    Part{kStep216Lines},
+    PlainTextColumn{"nodes", "id", "community", ""},
+    PlainTextColumn{"nodes", "id", "usm_auth_password", ""},
+    PlainTextColumn{"nodes", "id", "usm_priv_password", ""},
+    PlainTextColumn{"nodes", "id", "snmp_oid", ""},
+    PlainTextColumn{"nodes", "id", "secret", "varchar(64)"},
+    PlainTextColumn{"nodes", "id", "agent_version", "varchar(63)"},
+    PlainTextColumn{"nodes", "id", "platform_name", "varchar(63)"},
+    PlainTextColumn{"nodes", "id", "uname", "varchar(255)"},
+    PlainTextColumn{"items", "item_id", "name", "varchar(255)"},
+    PlainTextColumn{"items", "item_id", "description", "varchar(255)"},
+    PlainTextColumn{"items", "item_id", "transformation", "$SQL:TEXT"},
+    PlainTextColumn{"items", "item_id", "instance", "varchar(255)"},
 };
 
 constexpr Action kStep217[] = {
-    NullableColumn{"snmp_communities", "community", ""},
-    RecodedColumn{"snmp_communities", "id", "community"},
+    PlainTextColumn{"snmp_communities", "id", "community", ""},
 };
 
 // The runs of spaces are the statement's own.
@@ -78,7 +66,7 @@ constexpr Action kStep218[] = {
           "<END>"},
 };
 
-constexpr Action kStep219[] = {
+constexpr Line kStep219Lines[] = {
     Batch{"ALTER TABLE interfaces ADD bridge_port integer\n"
           "ALTER TABLE interfaces ADD phy_slot integer\n"
           "ALTER TABLE interfaces ADD phy_port integer\n"
@@ -90,9 +78,12 @@ constexpr Action kStep219[] = {
           "phy_port=0,"
           "peer_node_id=0,"
           "peer_if_id=0\n"
-          "ALTER TABLE nodes ADD snmp_sys_name varchar(127)\n"
-          "UPDATE nodes SET snmp_sys_name=''\n"
           "<END>"},
+    AddedColumn{"nodes", "snmp_sys_name", "varchar(127)", "''"},
+};
+
+constexpr Action kStep219[] = {
+    Part{kStep219Lines},
 };
 
 // The background becomes an image GUID instead of a number.
@@ -103,17 +94,18 @@ constexpr Action kStep220[] = {
 };
 
 constexpr Action kStep221[] = {
-    Batch{"ALTER TABLE object_properties ADD image varchar(36)\n"
-          "UPDATE object_properties SET image='00000000-0000-0000-0000-000000000000'\n"
+    AddedColumn{"object_properties", "image", "varchar(36)", "'00000000-0000-0000-0000-000000000000'"},
+};
+
+constexpr Line kStep222Lines[] = {
+    Batch{"DROP TABLE oid_to_type\n"
+          "ALTER TABLE nodes DROP COLUMN node_type\n"
           "<END>"},
+    AddedColumn{"nodes", "primary_name", "varchar(255)", "primary_ip"},
 };
 
 constexpr Action kStep222[] = {
-    Batch{"DROP TABLE oid_to_type\n"
-          "ALTER TABLE nodes DROP COLUMN node_type\n"
-          "ALTER TABLE nodes ADD primary_name varchar(255)\n"
-          "UPDATE nodes SET primary_name=primary_ip\n"
-          "<END>"},
+    Part{kStep222Lines},
 };
 
 constexpr Action kStep223[] = {
@@ -131,23 +123,22 @@ constexpr Action kStep223[] = {
 };
 
 constexpr Action kStep224[] = {
-    Batch{"ALTER TABLE interfaces ADD description varchar(255)\n"
-          "UPDATE interfaces SET description=''\n"
-          "<END>"},
+    AddedColumn{"interfaces", "description", "varchar(255)", "''"},
 };
 
-constexpr Action kStep225[] = {
-    Batch{"ALTER TABLE interfaces ADD flags integer\n"
-          "UPDATE interfaces SET flags=0\n"
-          "UPDATE interfaces SET flags=1 WHERE synthetic_mask<>0\n"
+constexpr Line kStep225Lines[] = {
+    AddedColumn{"interfaces", "flags", "integer", "0"},
+    Batch{"UPDATE interfaces SET flags=1 WHERE synthetic_mask<>0\n"
           "ALTER TABLE interfaces DROP COLUMN synthetic_mask\n"
           "<END>"},
 };
 
+constexpr Action kStep225[] = {
+    Part{kStep225Lines},
+};
+
 constexpr Action kStep226[] = {
-    Batch{"ALTER TABLE clusters ADD zone_guid integer\n"
-          "UPDATE clusters SET zone_guid=0\n"
-          "<END>"},
+    AddedColumn{"clusters", "zone_guid", "integer", "0"},
 };
 
 constexpr UpgradeStep kRows[] = {

@@ -21,30 +21,28 @@ using namespace step;
 namespace {
 
 constexpr Action kStep21[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (4009,'DC_HDD_TEMP_WARNING',1,1,"
-          "'Temperature of hard disk %6 is above warning level of %3 (current: %4)',"
-          "'" THRESHOLD_EVENT_DESCRIPTION "')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (4010,'DC_HDD_TEMP_MAJOR',3,1,"
-          "'Temperature of hard disk %6 is above %3 (current: %4)',"
-          "'" THRESHOLD_EVENT_DESCRIPTION "')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (4011,'DC_HDD_TEMP_CRITICAL',4,1,"
-          "'Temperature of hard disk %6 is above critical level of %3 (current: %4)',"
-          "'" THRESHOLD_EVENT_DESCRIPTION "')\n"
-          "<END>"},
+    EventTemplate{4009, "DC_HDD_TEMP_WARNING", 1,
+                  "Temperature of hard disk %6 is above warning level of %3 (current: %4)",
+                  THRESHOLD_EVENT_DESCRIPTION, TextForm::kStored},
+    EventTemplate{4010, "DC_HDD_TEMP_MAJOR", 3, "Temperature of hard disk %6 is above %3 (current: %4)",
+                  THRESHOLD_EVENT_DESCRIPTION, TextForm::kStored},
+    EventTemplate{4011, "DC_HDD_TEMP_CRITICAL", 4,
+                  "Temperature of hard disk %6 is above critical level of %3 (current: %4)",
+                  THRESHOLD_EVENT_DESCRIPTION, TextForm::kStored},
     ConfigVariable{"SMSDriver", "<none>", 1, 1},
     ConfigVariable{"AgentUpgradeWaitTime", "600", 1, 0},
     ConfigVariable{"NumberOfUpgradeThreads", "10", 1, 0},
 };
 
+constexpr Line kStep22Lines[] = {
+    AddedColumn{"items", "template_item_id", "integer", "0"},
+    Batch{"CREATE INDEX idx_thresholds_sequence ON thresholds(sequence_number)\n"
+          "<END>"},
+};
+
 // Named for its table, as reindex names it.
 constexpr Action kStep22[] = {
-    Batch{"ALTER TABLE items ADD template_item_id integer\n"
-          "UPDATE items SET template_item_id=0\n"
-          "CREATE INDEX idx_thresholds_sequence ON thresholds(sequence_number)\n"
-          "<END>"},
+    Part{kStep22Lines},
 };
 
 // Named for its table: idx_item_id is already the thresholds index, and
@@ -217,22 +215,7 @@ bool FillObjectProperties() {
   return AddBuiltInObjectsAndReportTheRest();
 }
 
-constexpr Action kStep26[] = {
-    CreateTable{"CREATE TABLE object_properties ("
-                "object_id integer not null,"
-                "name varchar(63) not null,"
-                "status integer not null,"
-                "is_deleted integer not null,"
-                "image_id integer,"
-                "last_modified integer not null,"
-                "inherit_access_rights integer not null,"
-                "PRIMARY KEY(object_id))"},
-    CreateTable{"CREATE TABLE user_profiles ("
-                "user_id integer not null,"
-                "var_name varchar(255) not null,"
-                "var_value $SQL:TEXT,"
-                "PRIMARY KEY(user_id,var_name))"},
-    Conversion{FillObjectProperties},
+constexpr Line kStep26Lines[] = {
     Batch{"ALTER TABLE nodes DROP COLUMN name\n"
           "ALTER TABLE nodes DROP COLUMN status\n"
           "ALTER TABLE nodes DROP COLUMN is_deleted\n"
@@ -263,19 +246,36 @@ constexpr Action kStep26[] = {
           "DELETE FROM config WHERE var_name='ServiceRootImageId'\n"
           "DELETE FROM config WHERE var_name='TemplateRootObjectName'\n"
           "DELETE FROM config WHERE var_name='TemplateRootImageId'\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (31,'SYS_SNMP_OK',0,1,"
-          "'Connectivity with SNMP agent restored',"
-          "'Generated when connectivity with node#27s SNMP agent restored.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No message-specific parameters')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (32,'SYS_AGENT_OK',0,1,"
-          "'Connectivity with native agent restored',"
-          "'Generated when connectivity with node#27s native agent restored.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No message-specific parameters')\n"
           "<END>"},
+    EventTemplate{31, "SYS_SNMP_OK", 0, "Connectivity with SNMP agent restored",
+                  "Generated when connectivity with node#27s SNMP agent restored.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
+    EventTemplate{32, "SYS_AGENT_OK", 0, "Connectivity with native agent restored",
+                  "Generated when connectivity with node#27s native agent restored.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
+};
+
+constexpr Action kStep26[] = {
+    CreateTable{"CREATE TABLE object_properties ("
+                "object_id integer not null,"
+                "name varchar(63) not null,"
+                "status integer not null,"
+                "is_deleted integer not null,"
+                "image_id integer,"
+                "last_modified integer not null,"
+                "inherit_access_rights integer not null,"
+                "PRIMARY KEY(object_id))"},
+    CreateTable{"CREATE TABLE user_profiles ("
+                "user_id integer not null,"
+                "var_name varchar(255) not null,"
+                "var_value $SQL:TEXT,"
+                "PRIMARY KEY(user_id,var_name))"},
+    Conversion{FillObjectProperties},
+    Part{kStep26Lines},
 };
 
 constexpr UpgradeStep kRows[] = {

@@ -138,20 +138,21 @@ constexpr Action kStep229[] = {
 };
 
 constexpr Action kStep230[] = {
-    Batch{"ALTER TABLE nodes ADD bridge_base_addr varchar(15)\n"
-          "UPDATE nodes SET bridge_base_addr='000000000000'\n"
-          "<END>"},
+    AddedColumn{"nodes", "bridge_base_addr", "varchar(15)", "'000000000000'"},
 };
 
-constexpr Action kStep231[] = {
-    Batch{"ALTER TABLE object_properties ADD submap_id integer\n"
-          "UPDATE object_properties SET submap_id=0\n"
-          "DROP TABLE maps\n"
+constexpr Line kStep231Lines[] = {
+    AddedColumn{"object_properties", "submap_id", "integer", "0"},
+    Batch{"DROP TABLE maps\n"
           "DROP TABLE map_access_lists\n"
           "DROP TABLE submaps\n"
           "DROP TABLE submap_object_positions\n"
           "DROP TABLE submap_links\n"
           "<END>"},
+};
+
+constexpr Action kStep231[] = {
+    Part{kStep231Lines},
 };
 
 constexpr Action kStep232[] = {
@@ -231,15 +232,14 @@ constexpr Action kStep237[] = {
 };
 
 constexpr Action kStep238[] = {
-    Statement{
-        "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description)"
-        " VALUES (56,'SYS_IP_ADDRESS_CHANGED',1,1,"
-        "'Primary IP address changed from %2 to %1',"
-        "'Generated when primary IP address changed (usually because of primary name change or DNS change).#0D#0A"
+    EventTemplate{
+        56, "SYS_IP_ADDRESS_CHANGED", 1, "Primary IP address changed from %2 to %1",
+        "Generated when primary IP address changed (usually because of primary name change or DNS change).#0D#0A"
         "Parameters:#0D#0A"
         "   1) New IP address#0D#0A"
         "   2) Old IP address#0D#0A"
-        "   3) Primary host name')"},
+        "   3) Primary host name",
+        TextForm::kStored},
 };
 
 constexpr Action kStep239[] = {Statement{"ALTER TABLE raw_dci_values ADD transformed_value varchar(255)"}};
@@ -251,21 +251,26 @@ constexpr Action kStep240[] = {
           "<END>"},
 };
 
-constexpr Action kStep241[] = {
+constexpr Line kStep241Lines[] = {
     Batch{"DROP TABLE business_service_templates\n"
-          "ALTER TABLE dashboards ADD options integer\n"
-          "UPDATE dashboards SET options=0\n"
           "<END>"},
+    AddedColumn{"dashboards", "options", "integer", "0"},
+};
+
+constexpr Action kStep241[] = {
+    Part{kStep241Lines},
+};
+
+constexpr Line kStep242Lines[] = {
+    AddedColumn{"items", "flags", "integer", "adv_schedule+(all_thresholds*2)"},
+    Batch{"ALTER TABLE items DROP COLUMN adv_schedule\n"
+          "ALTER TABLE items DROP COLUMN all_thresholds\n"
+          "<END>"},
+    AddedColumn{"items", "snmp_raw_value_type", "integer", "0"},
 };
 
 constexpr Action kStep242[] = {
-    Batch{"ALTER TABLE items ADD flags integer\n"
-          "UPDATE items SET flags=adv_schedule+(all_thresholds*2)\n"
-          "ALTER TABLE items DROP COLUMN adv_schedule\n"
-          "ALTER TABLE items DROP COLUMN all_thresholds\n"
-          "ALTER TABLE items ADD snmp_raw_value_type integer\n"
-          "UPDATE items SET snmp_raw_value_type=0\n"
-          "<END>"},
+    Part{kStep242Lines},
 };
 
 constexpr Action kStep243[] = {
@@ -310,9 +315,7 @@ constexpr Action kStep243[] = {
 };
 
 constexpr Action kStep244[] = {
-    Batch{"ALTER TABLE nodes ADD runtime_flags integer\n"
-          "UPDATE nodes SET runtime_flags=0\n"
-          "<END>"},
+    AddedColumn{"nodes", "runtime_flags", "integer", "0"},
     NullableColumn{"actions", "rcpt_addr", "varchar(255)"},
     NullableColumn{"actions", "email_subject", "varchar(255)"},
     NullableColumn{"actions", "action_data", "$SQL:TEXT"},

@@ -62,9 +62,7 @@ constexpr Action kStep28[] = {
 };
 
 constexpr Action kStep29[] = {
-    Batch{"ALTER TABLE object_properties ADD status_alg integer\n"
-          "UPDATE object_properties SET status_alg=-1\n"
-          "<END>"},
+    AddedColumn{"object_properties", "status_alg", "integer", "-1"},
     ConfigVariable{"StatusCalculationAlgorithm", "0", 1, 1},
     ConfigVariable{"EnableMultipleDBConnections", "1", 1, 1},
     ConfigVariable{"NumberOfDatabaseWriters", "1", 1, 1},
@@ -208,9 +206,7 @@ constexpr Action kStep32[] = {
 };
 
 constexpr Action kStep33[] = {
-    Batch{"ALTER TABLE items ADD adv_schedule integer\n"
-          "UPDATE items SET adv_schedule=0\n"
-          "<END>"},
+    AddedColumn{"items", "adv_schedule", "integer", "0"},
     CreateTable{"CREATE TABLE dci_schedules ("
                 "item_id integer not null,"
                 "schedule varchar(255) not null)"},
@@ -261,12 +257,13 @@ constexpr Action kStep34[] = {
     ConfigVariable{"StatusThresholds", "503C2814", 1, 1},
 };
 
+constexpr Line kStep35Lines[] = {
+    AddedColumn{"nodes", "proxy_node", "integer", "0"},
+    AddedColumn{"object_tools", "matching_oid", "varchar(255)", "'#00'"},
+};
+
 constexpr Action kStep35[] = {
-    Batch{"ALTER TABLE nodes ADD proxy_node integer\n"
-          "UPDATE nodes SET proxy_node=0\n"
-          "ALTER TABLE object_tools ADD matching_oid varchar(255)\n"
-          "UPDATE object_tools SET matching_oid='#00'\n"
-          "<END>"},
+    Part{kStep35Lines},
     ConfigVariable{"CapabilityExpirationTime", "604800", 1, 0},
 };
 

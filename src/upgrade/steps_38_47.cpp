@@ -16,6 +16,21 @@ using namespace step;
 
 namespace {
 
+constexpr Line kStep38Lines[] = {
+    Batch{"INSERT INTO maps (map_id,map_name,description,root_object_id) "
+          "VALUES (1,'Default','Default network map',1)\n"
+          "INSERT INTO map_access_lists (map_id,user_id,access_rights) "
+          "VALUES (1,-2147483648,1)\n"
+          "<END>"},
+    EventTemplate{33, "SYS_SCRIPT_ERROR", 2, "Script (%1) execution error: %2",
+                  "Generated when server encounters TVSL script execution error.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Script name#0D#0A"
+                  "   2) Error text#0D#0A"
+                  "   3) DCI ID if script is DCI transformation script, or 0 otherwise",
+                  TextForm::kStored},
+};
+
 constexpr Action kStep38[] = {
     CreateTable{"CREATE TABLE maps\t("
                 "map_id integer not null,"
@@ -47,27 +62,13 @@ constexpr Action kStep38[] = {
                 "object_id2 integer not null,"
                 "link_type integer not null,"
                 "PRIMARY KEY(map_id,submap_id,object_id1,object_id2))"},
-    Batch{"INSERT INTO maps (map_id,map_name,description,root_object_id) "
-          "VALUES (1,'Default','Default network map',1)\n"
-          "INSERT INTO map_access_lists (map_id,user_id,access_rights) "
-          "VALUES (1,-2147483648,1)\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (33,'SYS_SCRIPT_ERROR',2,1,"
-          "'Script (%1) execution error: %2',"
-          "'Generated when server encounters TVSL script execution error.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Script name#0D#0A"
-          "   2) Error text#0D#0A"
-          "   3) DCI ID if script is DCI transformation script, or 0 otherwise')\n"
-          "<END>"},
+    Part{kStep38Lines},
     ConfigVariable{"LockTimeout", "60000", 1, 1},
     ConfigVariable{"DisableVacuum", "0", 1, 0},
 };
 
 constexpr Action kStep39[] = {
-    Batch{"ALTER TABLE users ADD grace_logins integer\n"
-          "UPDATE users SET grace_logins=5\n"
-          "<END>"},
+    AddedColumn{"users", "grace_logins", "integer", "5"},
 };
 
 // Gives every row of the table a new GUID. A failed read is reported and
@@ -113,6 +114,32 @@ constexpr Action kStep40[] = {
     ConfigVariable{"RADIUSTimeout", "3", 1, 0},
 };
 
+constexpr Line kStep41Lines[] = {
+    Batch{"INSERT INTO images (image_id,name,file_name_png,file_hash_png,file_name_ico,file_hash_ico) "
+          "VALUES (15,'Obj.Condition','condition.png','<invalid_hash>','condition.ico','<invalid_hash>')\n"
+          "INSERT INTO default_images (object_class,image_id) "
+          "VALUES (13, 15)\n"
+          "INSERT INTO oid_to_type (pair_id,snmp_oid,node_type,node_flags) "
+          "VALUES (1,'.1.3.6.1.4.1.3224.1.*',2,0)\n"
+          "<END>"},
+    EventTemplate{34, "SYS_CONDITION_ACTIVATED", 2, "Condition \"%2\" activated",
+                  "Default event for condition activation.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Condition object ID#0D#0A"
+                  "   2) Condition object name#0D#0A"
+                  "   3) Previous condition status#0D#0A"
+                  "   4) Current condition status",
+                  TextForm::kStored},
+    EventTemplate{35, "SYS_CONDITION_DEACTIVATED", 0, "Condition \"%2\" deactivated",
+                  "Default event for condition deactivation.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Condition object ID#0D#0A"
+                  "   2) Condition object name#0D#0A"
+                  "   3) Previous condition status#0D#0A"
+                  "   4) Current condition status",
+                  TextForm::kStored},
+};
+
 constexpr Action kStep41[] = {
     CreateTable{"CREATE TABLE conditions\t("
                 "id integer not null,"
@@ -130,31 +157,7 @@ constexpr Action kStep41[] = {
                 "dci_func integer not null,"
                 "num_polls integer not null,"
                 "PRIMARY KEY(condition_id,dci_id))"},
-    Batch{"INSERT INTO images (image_id,name,file_name_png,file_hash_png,file_name_ico,file_hash_ico) "
-          "VALUES (15,'Obj.Condition','condition.png','<invalid_hash>','condition.ico','<invalid_hash>')\n"
-          "INSERT INTO default_images (object_class,image_id) "
-          "VALUES (13, 15)\n"
-          "INSERT INTO oid_to_type (pair_id,snmp_oid,node_type,node_flags) "
-          "VALUES (1,'.1.3.6.1.4.1.3224.1.*',2,0)\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (34,'SYS_CONDITION_ACTIVATED',2,1,"
-          "'Condition \"%2\" activated',"
-          "'Default event for condition activation.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Condition object ID#0D#0A"
-          "   2) Condition object name#0D#0A"
-          "   3) Previous condition status#0D#0A"
-          "   4) Current condition status')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (35,'SYS_CONDITION_DEACTIVATED',0,1,"
-          "'Condition \"%2\" deactivated',"
-          "'Default event for condition deactivation.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Condition object ID#0D#0A"
-          "   2) Condition object name#0D#0A"
-          "   3) Previous condition status#0D#0A"
-          "   4) Current condition status')\n"
-          "<END>"},
+    Part{kStep41Lines},
     ConfigVariable{"NumberOfConditionPollers", "10", 1, 1},
     ConfigVariable{"ConditionPollingInterval", "60", 1, 1},
 };
@@ -189,19 +192,16 @@ constexpr Action kStep43[] = {
 };
 
 constexpr Action kStep44[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (36,'SYS_DB_CONN_LOST',4,1,"
-          "'Lost connection with backend database engine',"
-          "'Generated if connection with backend database engine is lost.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No message-specific parameters')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (37,'SYS_DB_CONN_RESTORED',0,1,"
-          "'Connection with backend database engine restored',"
-          "'Generated when connection with backend database engine restored.#0D#0A"
-          "Parameters:#0D#0A"
-          "   No message-specific parameters')\n"
-          "<END>"},
+    EventTemplate{36, "SYS_DB_CONN_LOST", 4, "Lost connection with backend database engine",
+                  "Generated if connection with backend database engine is lost.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
+    EventTemplate{37, "SYS_DB_CONN_RESTORED", 0, "Connection with backend database engine restored",
+                  "Generated when connection with backend database engine restored.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
 };
 
 // The tool and column rows keep a blank after tool_type and col_format:
@@ -257,13 +257,9 @@ constexpr Action kStep45[] = {
         "<END>"},
 };
 
-// Alarms move from acknowledged/not to a life cycle: an acknowledged
-// alarm starts as state 2, the rest as 0. The old notes table goes and
-// comes back empty in its new form.
-constexpr Action kStep46[] = {
-    Batch{"ALTER TABLE object_properties ADD comments $SQL:TEXT\n"
-          "UPDATE object_properties SET comments='#00'\n"
-          "ALTER TABLE nodes DROP COLUMN discovery_flags\n"
+constexpr Line kStep46Lines[] = {
+    AddedColumn{"object_properties", "comments", "$SQL:TEXT", "'#00'"},
+    Batch{"ALTER TABLE nodes DROP COLUMN discovery_flags\n"
           "DROP TABLE alarm_notes\n"
           "ALTER TABLE alarms ADD alarm_state integer\n"
           "ALTER TABLE alarms ADD hd_state integer\n"
@@ -288,9 +284,15 @@ constexpr Action kStep46[] = {
           "ALTER TABLE alarms DROP COLUMN severity\n"
           "ALTER TABLE alarms DROP COLUMN alarm_timestamp\n"
           "ALTER TABLE alarms DROP COLUMN is_ack\n"
-          "ALTER TABLE thresholds ADD current_state integer\n"
-          "UPDATE thresholds SET current_state=0\n"
           "<END>"},
+    AddedColumn{"thresholds", "current_state", "integer", "0"},
+};
+
+// Alarms move from acknowledged/not to a life cycle: an acknowledged
+// alarm starts as state 2, the rest as 0. The old notes table goes and
+// comes back empty in its new form.
+constexpr Action kStep46[] = {
+    Part{kStep46Lines},
     CreateTable{"CREATE TABLE alarm_notes ("
                 "note_id integer not null,"
                 "alarm_id integer not null,"

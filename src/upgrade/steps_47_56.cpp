@@ -25,9 +25,7 @@ using namespace step;
 namespace {
 
 constexpr Action kStep47[] = {
-    Batch{"ALTER TABLE event_policy ADD script $SQL:TEXT\n"
-          "UPDATE event_policy SET script='#00'\n"
-          "<END>"},
+    AddedColumn{"event_policy", "script", "$SQL:TEXT", "'#00'"},
     CreateTable{"CREATE TABLE policy_time_range_list ("
                 "rule_id integer not null,"
                 "time_range_id integer not null,"
@@ -41,12 +39,13 @@ constexpr Action kStep47[] = {
                 "PRIMARY KEY(time_range_id))"},
 };
 
+constexpr Line kStep48Lines[] = {
+    AddedColumn{"items", "all_thresholds", "integer", "0"},
+    AddedColumn{"thresholds", "rearm_event_code", "integer", "18"},
+};
+
 constexpr Action kStep48[] = {
-    Batch{"ALTER TABLE items ADD all_thresholds integer\n"
-          "UPDATE items SET all_thresholds=0\n"
-          "ALTER TABLE thresholds ADD rearm_event_code integer\n"
-          "UPDATE thresholds SET rearm_event_code=18\n"
-          "<END>"},
+    Part{kStep48Lines},
 };
 
 constexpr Action kStep49[] = {
@@ -269,59 +268,48 @@ constexpr Action kStep54[] = {
                    1, 0},
 };
 
+constexpr Line kStep55Lines[] = {
+    EventTemplate{38, "SYS_CLUSTER_RESOURCE_MOVED", 1,
+                  "Cluster resource \"%2\" moved from node %4 to node %6",
+                  "Generated when cluster resource moved between nodes.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Resource ID#0D#0A"
+                  "   2) Resource name#0D#0A"
+                  "   3) Previous owner node ID#0D#0A"
+                  "   4) Previous owner node name#0D#0A"
+                  "   5) New owner node ID#0D#0A"
+                  "   6) New owner node name",
+                  TextForm::kStored},
+    EventTemplate{39, "SYS_CLUSTER_RESOURCE_DOWN", 3, "Cluster resource \"%2\" is down (last owner was %4)",
+                  "Generated when cluster resource goes down.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Resource ID#0D#0A"
+                  "   2) Resource name#0D#0A"
+                  "   3) Last owner node ID#0D#0A"
+                  "   4) Last owner node name",
+                  TextForm::kStored},
+    EventTemplate{40, "SYS_CLUSTER_RESOURCE_UP", 0, "Cluster resource \"%2\" is up (new owner is %4)",
+                  "Generated when cluster resource goes up.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Resource ID#0D#0A"
+                  "   2) Resource name#0D#0A"
+                  "   3) New owner node ID#0D#0A"
+                  "   4) New owner node name",
+                  TextForm::kStored},
+    EventTemplate{41, "SYS_CLUSTER_DOWN", 4, "Cluster is down",
+                  "Generated when cluster goes down.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
+    EventTemplate{42, "SYS_CLUSTER_UP", 0, "Cluster is up",
+                  "Generated when cluster goes up.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   No message-specific parameters",
+                  TextForm::kStored},
+};
+
 constexpr Action kStep55[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (38,"
-          "'SYS_CLUSTER_RESOURCE_MOVED',"
-          "1,"
-          "1,"
-          "'Cluster resource \"%2\" moved from node %4 to node %6',"
-          "'Generated when cluster resource moved between nodes.#0D#0AParameters:#0D#0A"
-          "   1) Resource ID#0D#0A"
-          "   2) Resource name#0D#0A"
-          "   3) Previous owner node ID#0D#0A"
-          "   4) Previous owner node name#0D#0A"
-          "   5) New owner node ID#0D#0A"
-          "   6) New owner node name')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (39,"
-          "'SYS_CLUSTER_RESOURCE_DOWN',"
-          "3,"
-          "1,"
-          "'Cluster resource \"%2\" is down (last owner was %4)',"
-          "'Generated when cluster resource goes down.#0D#0AParameters:#0D#0A"
-          "   1) Resource ID#0D#0A"
-          "   2) Resource name#0D#0A"
-          "   3) Last owner node ID#0D#0A"
-          "   4) Last owner node name')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (40,"
-          "'SYS_CLUSTER_RESOURCE_UP',"
-          "0,"
-          "1,"
-          "'Cluster resource \"%2\" is up (new owner is %4)',"
-          "'Generated when cluster resource goes up.#0D#0AParameters:#0D#0A"
-          "   1) Resource ID#0D#0A"
-          "   2) Resource name#0D#0A"
-          "   3) New owner node ID#0D#0A"
-          "   4) New owner node name')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (41,"
-          "'SYS_CLUSTER_DOWN',"
-          "4,"
-          "1,"
-          "'Cluster is down',"
-          "'Generated when cluster goes down.#0D#0AParameters:#0D#0A"
-          "   No message-specific parameters')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (42,"
-          "'SYS_CLUSTER_UP',"
-          "0,"
-          "1,"
-          "'Cluster is up',"
-          "'Generated when cluster goes up.#0D#0AParameters:#0D#0A"
-          "   No message-specific parameters')\n"
-          "<END>"},
+    Part{kStep55Lines},
     CreateTable{"CREATE TABLE cluster_resources ("
                 "cluster_id integer not null,"
                 "resource_id integer not null,"

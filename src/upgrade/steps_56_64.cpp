@@ -9,18 +9,17 @@ using namespace step;
 
 namespace {
 
+constexpr Line kStep56Lines[] = {
+    AddedColumn{"items", "resource_id", "integer", "0"},
+    AddedColumn{"nodes", "snmp_proxy", "integer", "0"},
+};
+
 constexpr Action kStep56[] = {
-    Batch{"ALTER TABLE items ADD resource_id integer\n"
-          "UPDATE items SET resource_id=0\n"
-          "ALTER TABLE nodes ADD snmp_proxy integer\n"
-          "UPDATE nodes SET snmp_proxy=0\n"
-          "<END>"},
+    Part{kStep56Lines},
 };
 
 constexpr Action kStep57[] = {
-    Batch{"ALTER TABLE object_properties ADD is_system integer\n"
-          "UPDATE object_properties SET is_system=0\n"
-          "<END>"},
+    AddedColumn{"object_properties", "is_system", "integer", "0"},
     CreateTable{"CREATE TABLE graphs ("
                 "graph_id integer not null,"
                 "owner_id integer not null,"
@@ -138,9 +137,7 @@ constexpr Action kStep60[] = {
     ConfigVariable{"TopologyDiscoveryRadius", "3", 1, 0},
 };
 
-// The acknowledgement key of rules that terminate alarms (severity 6)
-// becomes their alarm key before its column goes.
-constexpr Action kStep61[] = {
+constexpr Line kStep61Lines[] = {
     Batch{"UPDATE event_policy SET alarm_key=alarm_ack_key WHERE alarm_severity=6\n"
           "ALTER TABLE event_policy DROP COLUMN alarm_ack_key\n"
           "ALTER TABLE event_policy ADD alarm_timeout integer\n"
@@ -149,31 +146,31 @@ constexpr Action kStep61[] = {
           "ALTER TABLE alarms ADD timeout integer\n"
           "ALTER TABLE alarms ADD timeout_event integer\n"
           "UPDATE alarms SET timeout=0,timeout_event=43\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (43,"
-          "'SYS_ALARM_TIMEOUT',"
-          "1,"
-          "1,"
-          "'Alarm timeout expired (ID: %1; Text: %2)',"
-          "'Generated when alarm timeout expires.#0D#0AParameters:#0D#0A"
-          "   1) Alarm ID#0D#0A"
-          "   2) Alarm message#0D#0A"
-          "   3) Alarm key#0D#0A"
-          "   4) Event code')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (44,"
-          "'SYS_LOG_RECORD_MATCHED',"
-          "1,"
-          "1,"
-          "'Log record matched (Policy: %1; File: %2; Record: %4)',"
-          "'Default event for log record match.#0D#0AParameters:#0D#0A"
-          "   1) Policy name#0D#0A"
-          "   2) Log file name#0D#0A"
-          "   3) Matching regular expression#0D#0A"
-          "   4) Matched record#0D#0A"
-          "   5 .. 9) Reserved#0D#0A"
-          "   10 .. 99) Substrings extracted by regular expression')\n"
           "<END>"},
+    EventTemplate{43, "SYS_ALARM_TIMEOUT", 1, "Alarm timeout expired (ID: %1; Text: %2)",
+                  "Generated when alarm timeout expires.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Alarm ID#0D#0A"
+                  "   2) Alarm message#0D#0A"
+                  "   3) Alarm key#0D#0A"
+                  "   4) Event code",
+                  TextForm::kStored},
+    EventTemplate{44, "SYS_LOG_RECORD_MATCHED", 1, "Log record matched (Policy: %1; File: %2; Record: %4)",
+                  "Default event for log record match.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Policy name#0D#0A"
+                  "   2) Log file name#0D#0A"
+                  "   3) Matching regular expression#0D#0A"
+                  "   4) Matched record#0D#0A"
+                  "   5 .. 9) Reserved#0D#0A"
+                  "   10 .. 99) Substrings extracted by regular expression",
+                  TextForm::kStored},
+};
+
+// The acknowledgement key of rules that terminate alarms (severity 6)
+// becomes their alarm key before its column goes.
+constexpr Action kStep61[] = {
+    Part{kStep61Lines},
     CreateTable{"CREATE TABLE lpp_groups ("
                 "lpp_group_id integer not null,"
                 "lpp_group_name varchar(63) not null,"
@@ -208,46 +205,37 @@ constexpr Action kStep61[] = {
 };
 
 constexpr Action kStep62[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (45,"
-          "'SYS_IF_UNKNOWN',"
-          "1,"
-          "1,"
-          "'Interface \"%2\" changed state to UNKNOWN (IP Addr: %3/%4, IfIndex: %5)',"
-          "'Generated when interface goes to unknown state.#0D#0A"
-          "Please note that source of event is node, not an interface itself.#0D#0AParameters:#0D#0A"
-          "   1) Interface object ID#0D#0A"
-          "   2) Interface name#0D#0A"
-          "   3) Interface IP address#0D#0A"
-          "   4) Interface netmask#0D#0A"
-          "   5) Interface index')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (46,"
-          "'SYS_IF_DISABLED',"
-          "0,"
-          "1,"
-          "'Interface \"%2\" disabled (IP Addr: %3/%4, IfIndex: %5)',"
-          "'Generated when interface administratively disabled.#0D#0A"
-          "Please note that source of event is node, not an interface itself.#0D#0AParameters:#0D#0A"
-          "   1) Interface object ID#0D#0A"
-          "   2) Interface name#0D#0A"
-          "   3) Interface IP address#0D#0A"
-          "   4) Interface netmask#0D#0A"
-          "   5) Interface index')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (47,"
-          "'SYS_IF_TESTING',"
-          "0,"
-          "1,"
-          "'Interface \"%2\" is testing (IP Addr: %3/%4, IfIndex: %5)',"
-          "'Generated when interface goes to testing state.#0D#0A"
-          "Please note that source of event is node, not an interface itself.#0D#0AParameters:#0D#0A"
-          "   1) Interface object ID#0D#0A"
-          "   2) Interface name#0D#0A"
-          "   3) Interface IP address#0D#0A"
-          "   4) Interface netmask#0D#0A"
-          "   5) Interface index')\n"
-          "<END>"},
+    EventTemplate{45, "SYS_IF_UNKNOWN", 1,
+                  "Interface \"%2\" changed state to UNKNOWN (IP Addr: %3/%4, IfIndex: %5)",
+                  "Generated when interface goes to unknown state.#0D#0A"
+                  "Please note that source of event is node, not an interface itself.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Interface object ID#0D#0A"
+                  "   2) Interface name#0D#0A"
+                  "   3) Interface IP address#0D#0A"
+                  "   4) Interface netmask#0D#0A"
+                  "   5) Interface index",
+                  TextForm::kStored},
+    EventTemplate{46, "SYS_IF_DISABLED", 0, "Interface \"%2\" disabled (IP Addr: %3/%4, IfIndex: %5)",
+                  "Generated when interface administratively disabled.#0D#0A"
+                  "Please note that source of event is node, not an interface itself.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Interface object ID#0D#0A"
+                  "   2) Interface name#0D#0A"
+                  "   3) Interface IP address#0D#0A"
+                  "   4) Interface netmask#0D#0A"
+                  "   5) Interface index",
+                  TextForm::kStored},
+    EventTemplate{47, "SYS_IF_TESTING", 0, "Interface \"%2\" is testing (IP Addr: %3/%4, IfIndex: %5)",
+                  "Generated when interface goes to testing state.#0D#0A"
+                  "Please note that source of event is node, not an interface itself.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Interface object ID#0D#0A"
+                  "   2) Interface name#0D#0A"
+                  "   3) Interface IP address#0D#0A"
+                  "   4) Interface netmask#0D#0A"
+                  "   5) Interface index",
+                  TextForm::kStored},
 };
 
 constexpr Action kStep63[] = {

@@ -68,18 +68,17 @@ constexpr Action kStep65[] = {
           "<END>"},
 };
 
+constexpr Line kStep66Lines[] = {
+    AddedColumn{"subnets", "synthetic_mask", "integer", "0"},
+    AddedColumn{"interfaces", "synthetic_mask", "integer", "0"},
+};
+
 constexpr Action kStep66[] = {
-    Batch{"ALTER TABLE subnets ADD synthetic_mask integer\n"
-          "UPDATE subnets SET synthetic_mask=0\n"
-          "ALTER TABLE interfaces ADD synthetic_mask integer\n"
-          "UPDATE interfaces SET synthetic_mask=0\n"
-          "<END>"},
+    Part{kStep66Lines},
 };
 
 constexpr Action kStep67[] = {
-    Batch{"ALTER TABLE thresholds ADD repeat_interval integer\n"
-          "UPDATE thresholds SET repeat_interval=-1\n"
-          "<END>"},
+    AddedColumn{"thresholds", "repeat_interval", "integer", "-1"},
     ConfigVariable{"ThresholdRepeatInterval", "0", 1, 1},
 };
 
@@ -111,30 +110,29 @@ bool ConvertRetentionTimesToDays() {
   return true;
 }
 
+constexpr Line kStep69Lines[] = {
+    AddedColumn{"snmp_trap_cfg", "user_tag", "varchar(63)", "'#00'"},
+    AddedColumn{"event_log", "user_tag", "varchar(63)", "'#00'"},
+};
+
 constexpr Action kStep69[] = {
-    Batch{"ALTER TABLE snmp_trap_cfg ADD user_tag varchar(63)\n"
-          "UPDATE snmp_trap_cfg SET user_tag='#00'\n"
-          "ALTER TABLE event_log ADD user_tag varchar(63)\n"
-          "UPDATE event_log SET user_tag='#00'\n"
-          "<END>"},
+    Part{kStep69Lines},
     Conversion{ConvertRetentionTimesToDays},
 };
 
+constexpr Line kStep70Lines[] = {
+    AddedColumn{"nodes", "required_polls", "integer", "0"},
+    AddedColumn{"interfaces", "required_polls", "integer", "0"},
+    AddedColumn{"network_services", "required_polls", "integer", "0"},
+};
+
 constexpr Action kStep70[] = {
-    Batch{"ALTER TABLE nodes ADD required_polls integer\n"
-          "UPDATE nodes SET required_polls=0\n"
-          "ALTER TABLE interfaces ADD required_polls integer\n"
-          "UPDATE interfaces SET required_polls=0\n"
-          "ALTER TABLE network_services ADD required_polls integer\n"
-          "UPDATE network_services SET required_polls=0\n"
-          "<END>"},
+    Part{kStep70Lines},
     ConfigVariable{"PollCountForStatusChange", "1", 1, 1},
 };
 
 constexpr Action kStep71[] = {
-    Batch{"ALTER TABLE items ADD proxy_node integer\n"
-          "UPDATE items SET proxy_node=0\n"
-          "<END>"},
+    AddedColumn{"items", "proxy_node", "integer", "0"},
 };
 
 constexpr Action kStep72[] = {

@@ -19,29 +19,21 @@ using namespace step;
 namespace {
 
 constexpr Action kStep73[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (48,"
-          "'SYS_EVENT_STORM_DETECTED',"
-          "3,"
-          "1,"
-          "'Event storm detected (Events per second: %1)',"
-          "'Generated when system detects an event storm.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Events per second#0D#0A"
-          "   2) Duration#0D#0A"
-          "   3) Threshold')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (49,"
-          "'SYS_EVENT_STORM_ENDED',"
-          "0,"
-          "1,"
-          "'Event storm ended',"
-          "'Generated when system clears event storm condition.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Events per second#0D#0A"
-          "   2) Duration#0D#0A"
-          "   3) Threshold')\n"
-          "DELETE FROM config WHERE var_name='NumberOfEventProcessors'\n"
+    EventTemplate{48, "SYS_EVENT_STORM_DETECTED", 3, "Event storm detected (Events per second: %1)",
+                  "Generated when system detects an event storm.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Events per second#0D#0A"
+                  "   2) Duration#0D#0A"
+                  "   3) Threshold",
+                  TextForm::kStored},
+    EventTemplate{49, "SYS_EVENT_STORM_ENDED", 0, "Event storm ended",
+                  "Generated when system clears event storm condition.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Events per second#0D#0A"
+                  "   2) Duration#0D#0A"
+                  "   3) Threshold",
+                  TextForm::kStored},
+    Batch{"DELETE FROM config WHERE var_name='NumberOfEventProcessors'\n"
           "DELETE FROM config WHERE var_name='EventStormThreshold'\n"
           "<END>"},
     ConfigVariable{"EnableEventStormDetection", "0", 1, 1},
@@ -50,9 +42,7 @@ constexpr Action kStep73[] = {
 };
 
 constexpr Action kStep74[] = {
-    Batch{"ALTER TABLE address_lists ADD community_id integer\n"
-          "UPDATE address_lists SET community_id=0\n"
-          "<END>"},
+    AddedColumn{"address_lists", "community_id", "integer", "0"},
     CreateTable{"CREATE TABLE snmp_communities ("
                 "id integer not null,"
                 "community varchar(255) not null,"
@@ -62,25 +52,17 @@ constexpr Action kStep74[] = {
 };
 
 constexpr Action kStep75[] = {
-    Batch{"INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (50,"
-          "'SYS_NETWORK_CONN_LOST',"
-          "4,"
-          "1,"
-          "'Talvex server network connectivity lost',"
-          "'Generated when system detects loss of network connectivity based on beacon probing.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Number of beacons')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (51,"
-          "'SYS_NETWORK_CONN_RESTORED',"
-          "0,"
-          "1,"
-          "'Talvex server network connectivity restored',"
-          "'Generated when system detects restoration of network connectivity based on beacon probing.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Number of beacons')\n"
-          "<END>"},
+    EventTemplate{50, "SYS_NETWORK_CONN_LOST", 4, "Talvex server network connectivity lost",
+                  "Generated when system detects loss of network connectivity based on beacon probing.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Number of beacons",
+                  TextForm::kStored},
+    EventTemplate{
+        51, "SYS_NETWORK_CONN_RESTORED", 0, "Talvex server network connectivity restored",
+        "Generated when system detects restoration of network connectivity based on beacon probing.#0D#0A"
+        "Parameters:#0D#0A"
+        "   1) Number of beacons",
+        TextForm::kStored},
     ConfigVariable{"AgentCommandTimeout", "2000", 1, 1},
     ConfigVariable{"BeaconHosts", "", 1, 1},
     ConfigVariable{"BeaconTimeout", "1000", 1, 1},
@@ -188,9 +170,7 @@ constexpr Action kStep78[] = {
 #undef TEXT_NOT_NULL
 
 constexpr Action kStep79[] = {
-    Batch{"ALTER TABLE nodes ADD uname varchar(255)\n"
-          "UPDATE nodes SET uname='#00'\n"
-          "<END>"},
+    AddedColumn{"nodes", "uname", "varchar(255)", "'#00'"},
 };
 
 // Schedules are numbered over the whole table, not per item. Texts go

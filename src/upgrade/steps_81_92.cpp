@@ -34,9 +34,7 @@ constexpr Action kStep83[] = {
 };
 
 constexpr Action kStep84[] = {
-    Batch{"ALTER TABLE nodes ADD use_ifxtable integer\n"
-          "UPDATE nodes SET use_ifxtable=0\n"
-          "<END>"},
+    AddedColumn{"nodes", "use_ifxtable", "integer", "0"},
     ConfigVariable{"UseIfXTable", "1", 1, 0},
     ConfigVariable{"SMTPRetryCount", "1", 1, 0},
 };
@@ -125,23 +123,22 @@ constexpr Action kStep87[] = {
           "<END>"},
 };
 
-constexpr Action kStep88[] = {
+constexpr Line kStep88Lines[] = {
     Batch{"ALTER TABLE containers ADD enable_auto_bind integer\n"
           "ALTER TABLE containers ADD auto_bind_filter $SQL:TEXT\n"
           "UPDATE containers SET enable_auto_bind=0,auto_bind_filter='#00'\n"
-          "ALTER TABLE cluster_resources ADD current_owner integer\n"
-          "UPDATE cluster_resources SET current_owner=0\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
-          "VALUES (52,"
-          "'SYS_DB_QUERY_FAILED',"
-          "4,"
-          "1,"
-          "'Database query failed (Query: %1; Error: %2)',"
-          "'Generated when SQL query to backend database failed.#0D#0A"
-          "Parameters:#0D#0A"
-          "   1) Query#0D#0A"
-          "   2) Error message')\n"
           "<END>"},
+    AddedColumn{"cluster_resources", "current_owner", "integer", "0"},
+    EventTemplate{52, "SYS_DB_QUERY_FAILED", 4, "Database query failed (Query: %1; Error: %2)",
+                  "Generated when SQL query to backend database failed.#0D#0A"
+                  "Parameters:#0D#0A"
+                  "   1) Query#0D#0A"
+                  "   2) Error message",
+                  TextForm::kStored},
+};
+
+constexpr Action kStep88[] = {
+    Part{kStep88Lines},
 };
 
 constexpr Action kStep89[] = {

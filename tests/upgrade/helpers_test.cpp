@@ -80,16 +80,21 @@ TEST_P(StepHelpers, AddConfigVariableKeepsWhatExists) {
             "#00|1|1");
 }
 
+// Plain texts are encoded; stored ones go as written, their '%' and '#'
+// not encoded a second time.
 TEST_P(StepHelpers, EventTemplateIsStoredEncoded) {
   if (!db) return;
   db->exec(
       "CREATE TABLE event_cfg (event_code integer not null,event_name varchar(63) not null,severity integer,"
       "flags integer,message varchar(255),description varchar(4000),PRIMARY KEY(event_code))");
-  EXPECT_TRUE(AddEventTemplate(77, "SYS_TEST", 2, 1, "Port %2 it's", "Line\r\nnext"));
-  EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg"),
-            "77|SYS_TEST|2|1|Port #252 it#27s|Line#0D#0Anext");
+  EXPECT_TRUE(AddEventTemplate(77, "SYS_TEST", 2, "Port %2 it's", "Line\r\nnext", false));
+  EXPECT_TRUE(AddEventTemplate(78, "SYS_OLD", 1, "Service #22%1#22 down", "Line#0D0Anext", true));
+  EXPECT_EQ(db->rows("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg "
+                     "ORDER BY event_code"),
+            "77|SYS_TEST|2|1|Port #252 it#27s|Line#0D#0Anext\n"
+            "78|SYS_OLD|1|1|Service #22%1#22 down|Line#0D0Anext");
   tvtest::CapturedOutput captured;
-  EXPECT_FALSE(AddEventTemplate(77, "SYS_TEST", 2, 1, "again", "again"));  // duplicate key
+  EXPECT_FALSE(AddEventTemplate(77, "SYS_TEST", 2, "again", "again", false));  // duplicate key
   EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
 }
 
@@ -149,6 +154,27 @@ TEST_P(StepHelpers, StepWalkFollowsTheStepRule) {
   EXPECT_TRUE(StepForEachRow("k", "missing_table", nullptr, visit));
   EXPECT_NE(captured.text().find("SQL query failed ("), std::string::npos);
   db->exec("DROP TABLE walked");
+}
+
+// The lines of a part end at the first failure, as a batch's do, and go
+// on past it under -X.
+TEST_P(StepHelpers, PartEndsAtAFailedLineUnlessIgnoringErrors) {
+  if (!db) return;
+  db->execAll({"CREATE TABLE part_rows (id integer not null,PRIMARY KEY(id))",
+               "INSERT INTO part_rows (id) VALUES (1)"});
+  static constexpr step::Line kLines[] = {
+      step::AddedColumn{"part_rows", "flag", "integer", "7"},
+      step::Statement{"INSERT INTO part_rows (id) VALUES (1)"},  // duplicate key
+      step::Statement{"INSERT INTO part_rows (id,flag) VALUES (2,0)"},
+  };
+  static constexpr step::Action kPart[] = {step::Part{kLines}};
+  tvtest::CapturedOutput captured;
+  EXPECT_FALSE(RunActions(kPart));
+  EXPECT_EQ(db->rows("SELECT id,flag FROM part_rows ORDER BY id"), "1|7");
+  IgnoreSqlErrors = true;  // the column is there now: its ALTER fails too
+  EXPECT_TRUE(RunActions(kPart));
+  EXPECT_EQ(db->rows("SELECT id,flag FROM part_rows ORDER BY id"), "1|7\n2|0");
+  db->exec("DROP TABLE part_rows");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StepHelpers, ::testing::ValuesIn(tvtest::AllEngines()));

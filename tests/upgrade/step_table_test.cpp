@@ -1,11 +1,14 @@
 // The step table itself, without a database: its rows form one chain to
 // the tool's version, each version written lands where a database at it
-// keeps its version, and no per-dialect action forgets a dialect.
+// keeps its version, no per-dialect action forgets a dialect, and no event
+// template is added twice.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <variant>
+#include <vector>
 
 #include "session/globals.h"
 #include "upgrade/steps.h"
@@ -79,6 +82,42 @@ void ExpectEveryDialect(std::span<const step::Action> actions, int from) {
 
 TEST(StepTable, NoPerDialectActionForgetsADialect) {
   for (const UpgradeStep &step : UpgradeStepTable()) ExpectEveryDialect(step.actions, step.from);
+}
+
+// The event templates of the actions, those of questions' answers and
+// parts included.
+void CollectEventTemplates(std::span<const step::Action> actions, std::vector<step::EventTemplate> &found) {
+  for (const step::Action &action : actions) {
+    const auto &variant = static_cast<const step::ActionVariant &>(action);
+    if (const auto *t = std::get_if<step::EventTemplate>(&variant)) {
+      found.push_back(*t);
+    } else if (const auto *part = std::get_if<step::Part>(&variant)) {
+      for (const step::Line &line : part->lines)
+        if (const auto *t = std::get_if<step::EventTemplate>(&line)) found.push_back(*t);
+    } else if (const auto *q = std::get_if<step::Question>(&variant)) {
+      CollectEventTemplates(q->onYes, found);
+      CollectEventTemplates(q->onNo, found);
+    }
+  }
+}
+
+// A code added twice fails on its key half-way through the chain; a
+// quote in a stored text ends the literal early.
+TEST(StepTable, EveryEventCodeIsAddedOnceAndStoredTextsAreEscaped) {
+  std::map<int, int> addedBy;
+  for (const UpgradeStep &step : UpgradeStepTable()) {
+    std::vector<step::EventTemplate> templates;
+    CollectEventTemplates(step.actions, templates);
+    for (const step::EventTemplate &t : templates) {
+      auto [where, added] = addedBy.emplace(t.code, step.from);
+      EXPECT_TRUE(added) << "event " << t.code << " is added by steps " << where->second << " and "
+                         << step.from;
+      if (t.form != step::TextForm::kStored) continue;
+      for (const char *text : {t.message, t.description})
+        EXPECT_EQ(strchr(text, '\''), nullptr) << "event " << t.code << " of step " << step.from;
+    }
+  }
+  EXPECT_FALSE(addedBy.empty());
 }
 
 }  // namespace
