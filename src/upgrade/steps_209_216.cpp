@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <set>
 #include <string>
 #include <string_view>
@@ -136,6 +137,11 @@ bool PagesValues() {
   return DbSyntax == DB_SYNTAX_MYSQL || DbSyntax == DB_SYNTAX_PGSQL || DbSyntax == DB_SYNTAX_SQLITE;
 }
 constexpr int kValuePageRows = 10000;
+// Most node tables hold no value with "#" at all: their first pages are
+// read kTablesPerRead tables to a query, kFirstPageRows rows of each, so
+// that the read of a group is no larger than a page.
+constexpr size_t kTablesPerRead = 50;
+constexpr int kFirstPageRows = kValuePageRows / static_cast<int>(kTablesPerRead);
 constexpr int kValueUpdateRows = 1000;
 constexpr size_t kValueUpdateBytes = 1 << 20;
 // Oracle takes at most 1,000 expressions in an IN list.
@@ -255,11 +261,11 @@ class ValueWriter {
   int rows_ = 0;
 };
 
-// Decodes rows [from, to) of a value page (item, time stamp, text) into
-// the writer, key by key in the order the page first names them (a page
+// Decodes the given rows of a value page (item, time stamp, text) into
+// the writer, key by key in the order the rows first name them (a page
 // read without a row limit comes in no order). Returns false when the
 // step must end.
-bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
+bool RecodeValueRows(db_result_t page, const std::vector<int> &pageRows, ValueWriter &writer) {
   struct Row {
     ValueKey key;
     size_t group;  // the first row of its key
@@ -267,7 +273,7 @@ bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
   };
   std::vector<Row> rows;
   std::map<ValueKey, size_t> groupOfKey;
-  for (int row = from; row < to; row++) {
+  for (int row : pageRows) {
     char *stored = DBGetField(page, row, 2, nullptr, 0);
     std::string text(stored);
     free(stored);
@@ -293,52 +299,216 @@ bool RecodeValueRows(db_result_t page, int from, int to, ValueWriter &writer) {
   return true;
 }
 
+// Rows 0 to count - 1 of a page.
+std::vector<int> FirstRows(int count) {
+  std::vector<int> rows(static_cast<size_t>(count));
+  std::iota(rows.begin(), rows.end(), 0);
+  return rows;
+}
+
+// Where the values holding "#" of a node's text items are.
+std::string ValueSource(int32_t nodeId, const std::string &itemList) {
+  return " FROM idata_" + std::to_string(nodeId) +  //
+         " WHERE item_id IN (" + itemList + ")" +   //
+         " AND idata_value LIKE '%#%'";
+}
+
+std::string PageOrder(int rows) { return " ORDER BY item_id,idata_timestamp LIMIT " + std::to_string(rows); }
+
+// What the read of several node tables brought: by node, the rows of
+// its first page, in the order the table gave them.
+struct FirstPages {
+  Result result;
+  std::map<int32_t, std::vector<int>> rows;
+
+  // Null when the node's table was not read with the others.
+  const std::vector<int> *of(int32_t node) const {
+    auto found = rows.find(node);
+    return found == rows.end() ? nullptr : &found->second;
+  }
+};
+
 // The values holding "#" of one node's text items, in one query per page
-// of the node's table rather than one per item. A page is in item and
-// time-stamp order; one that is full may end inside the rows of one item's
-// time stamp: those rows are left to the next page, which starts there,
-// so that every row of a time stamp is read before any of them is
-// written (a decoded text may hold "#" again and must not be decoded
-// twice). A page of one time stamp only is read whole. A failed query is
-// reported and skips the rest of the node; returns false when the loop
-// must end.
-bool RecodeNodeValues(TableLoop &loop, int32_t nodeId, const std::string &itemList) {
-  const std::string base = "SELECT item_id,idata_timestamp,idata_value FROM idata_" + std::to_string(nodeId) +
-                           " WHERE item_id IN (" + itemList + ") AND idata_value LIKE '%#%'";
+// of the node's table rather than one per item, after the first page when
+// the read of several tables brought it. A page is in item and time-stamp
+// order; one that is full may end inside the rows of one item's time
+// stamp: those rows are left to the next page, which starts there, so
+// that every row of a time stamp is read before any of them is written (a
+// decoded text may hold "#" again and must not be decoded twice). A page
+// of one time stamp only is read whole. The pages after a first page
+// brought by the read of several tables fall where they would have fallen
+// without it, so the writes are the same. A failed query is reported and
+// skips the rest of the node; returns false when the loop must end.
+bool RecodeNodeValues(TableLoop &loop, int32_t nodeId, const std::string &itemList, const FirstPages &pages) {
+  const std::string base = "SELECT item_id,idata_timestamp,idata_value" + ValueSource(nodeId, itemList);
   ValueWriter writer(loop, nodeId);
   bool paged = PagesValues();
   bool hasLast = false;
   ValueKey last{};
+  int carried = 0;  // rows of this page that the first page gave already
+  if (const std::vector<int> *rows = pages.of(nodeId)) {
+    db_result_t first = pages.result.get();
+    if (static_cast<int>(rows->size()) < kFirstPageRows)
+      return RecodeValueRows(first, *rows, writer) && writer.flush();
+    // The rows of its greatest key may go on beyond it; those before are
+    // whole. They need not come in order.
+    ValueKey lastKey = KeyOfRow(first, rows->front());
+    for (int row : *rows) lastKey = std::max(lastKey, KeyOfRow(first, row));
+    std::vector<int> whole;
+    for (int row : *rows) {
+      const ValueKey key = KeyOfRow(first, row);
+      if (key == lastKey) continue;
+      whole.push_back(row);
+      last = hasLast ? std::max(last, key) : key;
+      hasLast = true;
+    }
+    if (!RecodeValueRows(first, whole, writer)) return false;
+    carried = static_cast<int>(whole.size());
+  }
   for (;;) {
+    const int limit = kValuePageRows - carried;
     std::string query = base;
     if (paged) {
       if (hasLast)
         query += " AND (item_id>" + std::to_string(last.item) + " OR (item_id=" + std::to_string(last.item) +
                  " AND idata_timestamp>" + std::to_string(last.timestamp) + "))";
-      query += " ORDER BY item_id,idata_timestamp LIMIT " + std::to_string(kValuePageRows);
+      query += PageOrder(limit);
     }
     Result page = loop.select(query.c_str());
     if (page == nullptr) return !loop.over();
     int rows = DBGetNumRows(page.get());
-    if (!paged || rows < kValuePageRows)
-      return RecodeValueRows(page.get(), 0, rows, writer) && writer.flush();
+    if (!paged || rows < limit) return RecodeValueRows(page.get(), FirstRows(rows), writer) && writer.flush();
 
     ValueKey lastKey = KeyOfRow(page.get(), rows - 1);
     int complete = rows;
     while (complete > 0 && KeyOfRow(page.get(), complete - 1) == lastKey) complete--;
-    if (complete == 0) {
+    if (complete > 0) {
+      lastKey = KeyOfRow(page.get(), complete - 1);
+    } else if (carried > 0) {
+      // The page ends with what the first page carried.
+      lastKey = last;
+    } else {
       page = loop.select((base + " AND item_id=" + std::to_string(lastKey.item) +
                           " AND idata_timestamp=" + std::to_string(lastKey.timestamp))
                              .c_str());
       if (page == nullptr) return !loop.over();
       complete = DBGetNumRows(page.get());
-    } else {
-      lastKey = KeyOfRow(page.get(), complete - 1);
     }
-    if (!RecodeValueRows(page.get(), 0, complete, writer) || !writer.flush()) return false;
+    if (!RecodeValueRows(page.get(), FirstRows(complete), writer) || !writer.flush()) return false;
     hasLast = true;
     last = lastKey;
+    carried = 0;
   }
+}
+
+// A node table whose values the step reads: its node, its text items
+// (rows [first, end) of the step's list) and whether it is read with
+// others.
+struct ValueTable {
+  int32_t node;
+  size_t first;
+  size_t end;
+  bool grouped;
+};
+
+using TextItems = std::vector<std::pair<int32_t, int32_t>>;  // node, item; in this order
+
+std::string ItemList(const TextItems &textItems, const ValueTable &table) {
+  std::string list;
+  for (size_t n = table.first; n < table.end; n++)
+    list += (n == table.first ? "" : ",") + std::to_string(textItems[n].second);
+  return list;
+}
+
+// The tables from the text item first on, up to the kTablesPerRead-th
+// that is read with others: every table but those of missing (sorted).
+// With missing null only the first table, on its own.
+std::vector<ValueTable> NextTables(const TextItems &textItems, size_t first,
+                                   const std::vector<int32_t> *missing) {
+  std::vector<ValueTable> tables;
+  size_t counted = 0;
+  while (first < textItems.size() && counted < (missing != nullptr ? kTablesPerRead : 1)) {
+    ValueTable table{textItems[first].first, first, first, false};
+    while (table.end < textItems.size() && textItems[table.end].first == table.node) table.end++;
+    table.grouped = missing != nullptr && !std::binary_search(missing->begin(), missing->end(), table.node);
+    counted += missing == nullptr || table.grouped ? 1 : 0;
+    tables.push_back(table);
+    first = table.end;
+  }
+  return tables;
+}
+
+// The first page of every grouped table of tables, in one query: at most
+// kFirstPageRows rows of each (item, time stamp, text, node). A
+// subquery that orders and limits its rows stands in parentheses inside
+// a UNION; SQLite takes it only as a table of its own.
+std::string FirstPagesQuery(const TextItems &textItems, const std::vector<ValueTable> &tables) {
+  std::string query;
+  for (const ValueTable &table : tables) {
+    if (!table.grouped) continue;
+    const std::string node = std::to_string(table.node);
+    const std::string read = "SELECT item_id,idata_timestamp,idata_value," + node + " AS node" +
+                             ValueSource(table.node, ItemList(textItems, table)) + PageOrder(kFirstPageRows);
+    if (!query.empty()) query += " UNION ALL ";
+    query += DbSyntax == DB_SYNTAX_SQLITE ? "SELECT * FROM (" + read + ")" : "(" + read + ")";
+  }
+  return query;
+}
+
+// Reads the first pages of the grouped tables. A failed read is not
+// reported: each table is then read on its own, as without the
+// catalogue, and whatever fails there is reported as it always was. On
+// PostgreSQL the failure ends a fast attempt of the loop at that next
+// read, and the careful form runs it again.
+FirstPages ReadFirstPages(const TextItems &textItems, const std::vector<ValueTable> &tables) {
+  FirstPages pages;
+  const std::string query = FirstPagesQuery(textItems, tables);
+  if (query.empty()) return pages;
+  std::string failure;
+  pages.result.reset(SelectSql(query.c_str(), &failure));
+  if (pages.result == nullptr) return pages;
+  for (const ValueTable &table : tables)
+    if (table.grouped) pages.rows[table.node];
+  for (int row = 0; row < DBGetNumRows(pages.result.get()); row++)
+    pages.rows[DBGetFieldLong(pages.result.get(), row, 3)].push_back(row);
+  return pages;
+}
+
+// The nodes that have text items but whose collected-data table the
+// catalogue does not list (none, as a rule), sorted; false when the
+// dialect has no such query or it failed. A failure is not reported: the
+// tables are then read one by one, as without it.
+bool ReadMissingValueTables(std::vector<int32_t> &nodes) {
+  const char *query = nullptr;
+  switch (DbSyntax) {
+    case DB_SYNTAX_PGSQL:
+      query =
+          "SELECT id FROM nodes"
+          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
+          " AND to_regclass('idata_'||id) IS NULL";
+      break;
+    case DB_SYNTAX_MYSQL:
+      query =
+          "SELECT id FROM nodes"
+          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
+          " AND CONCAT('idata_',id) NOT IN (SELECT table_name FROM information_schema.tables"
+          " WHERE table_schema=DATABASE())";
+      break;
+    case DB_SYNTAX_SQLITE:
+      query =
+          "SELECT id FROM nodes"
+          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
+          " AND 'idata_'||id NOT IN (SELECT name FROM sqlite_master WHERE type='table')";
+      break;
+    default: return false;
+  }
+  std::string failure;
+  Result missing(SelectSql(query, &failure));
+  if (missing == nullptr) return false;
+  for (int row = 0; row < DBGetNumRows(missing.get()); row++)
+    nodes.push_back(static_cast<int32_t>(DBGetFieldULong(missing.get(), row, 0)));
+  std::sort(nodes.begin(), nodes.end());
+  return true;
 }
 
 // The values of data type 4 (texts) in the collected-data tables, node by
@@ -347,7 +517,11 @@ bool RecodeNodeValues(TableLoop &loop, int32_t nodeId, const std::string &itemLi
 // word. Queries that fail are reported and skip what they would have read.
 // The node and item ids are held for the step (8 bytes per text item), so
 // that the loop over the tables sends nothing but its own reads and
-// writes, on PostgreSQL without a savepoint each. Returns false when a
+// writes, on PostgreSQL without a savepoint each. Most tables hold no
+// value with "#", so where the catalogue can say which tables are there,
+// the first pages of kTablesPerRead of them come in one query; a table
+// that is not there is read on its own, which fails and is reported as
+// before, in a loop that is careful from its start. Returns false when a
 // write failed and the step must end.
 bool RecodeCollectedValues() {
   std::vector<int32_t> nodes;
@@ -359,7 +533,7 @@ bool RecodeCollectedValues() {
       },
       FailedRead::kGoesOn);
   std::sort(nodes.begin(), nodes.end());
-  std::vector<std::pair<int32_t, int32_t>> textItems;  // node, item
+  TextItems textItems;
   StepForEachRow(
       "item_id,node_id", "items", "datatype=4",
       [&nodes, &textItems](db_result_t items, int row) {
@@ -370,20 +544,23 @@ bool RecodeCollectedValues() {
       },
       FailedRead::kGoesOn);
   std::sort(textItems.begin(), textItems.end());
-  return RunTableLoop([&textItems](TableLoop &loop) {
-    ProgressLine progress("Recoding collected values", "items", textItems.size());
-    for (size_t first = 0; first < textItems.size();) {
-      const int32_t nodeId = textItems[first].first;
-      std::string itemList;
-      size_t end = first;
-      for (; end < textItems.size() && textItems[end].first == nodeId; end++)
-        itemList += (end == first ? "" : ",") + std::to_string(textItems[end].second);
-      if (!RecodeNodeValues(loop, nodeId, itemList)) return false;
-      progress.advance(end - first);
-      first = end;
-    }
-    return true;
-  });
+  std::vector<int32_t> missing;
+  const bool grouped = PagesValues() && !textItems.empty() && ReadMissingValueTables(missing);
+  return RunTableLoop(
+      [&](TableLoop &loop) {
+        ProgressLine progress("Recoding collected values", "items", textItems.size());
+        for (size_t first = 0; first < textItems.size();) {
+          const std::vector<ValueTable> tables = NextTables(textItems, first, grouped ? &missing : nullptr);
+          const FirstPages pages = ReadFirstPages(textItems, tables);
+          for (const ValueTable &table : tables) {
+            if (!RecodeNodeValues(loop, table.node, ItemList(textItems, table), pages)) return false;
+            progress.advance(table.end - table.first);
+          }
+          first = tables.back().end;
+        }
+        return true;
+      },
+      !missing.empty());
 }
 
 constexpr Action kStep213[] = {

@@ -72,6 +72,10 @@ bool StepGoesOnPast(int from, const std::string &statement) {
       {213, "SELECT id FROM nodes"},
       {213, "SELECT item_id,node_id FROM items WHERE (datatype=4)"},
       {213, "SELECT item_id,idata_timestamp,idata_value FROM idata_"},
+      // A failed read of several node tables at once gives way to a read
+      // of each.
+      {213, "(SELECT item_id,idata_timestamp,idata_value,"},
+      {213, "SELECT * FROM (SELECT item_id,idata_timestamp,idata_value,"},
       // A failed read of the objects leaves them without GUIDs.
       {215, "SELECT object_id FROM object_properties"},
       // The server works without a tile server.

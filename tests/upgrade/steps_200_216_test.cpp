@@ -440,6 +440,93 @@ TEST_P(Steps200To216, CollectedTextValuesBecomePlain) {
             "varchar(255) null)");
 }
 
+// Nodes 1 to 56 with text item n*100+1 and number item n*100+2, their
+// tables without the one of node missing, and the one of node broken
+// without its value column. Each table holds a value of each item at time
+// stamp 1 and one of the next node's text item, which is not its own.
+// Node 30's text item has 450 more values, three per time stamp from 10
+// on; node 40's 250 more at time stamp 0.
+std::vector<std::string> ManyNodeTables(int missing, int broken) {
+  std::vector<std::string> seed;
+  for (int n = 1; n <= 56; n++) {
+    const std::string node = std::to_string(n), table = "idata_" + node, text = std::to_string(n * 100 + 1),
+                      number = std::to_string(n * 100 + 2), next = std::to_string(n * 100 + 101);
+    seed.push_back("INSERT INTO nodes (id,community) VALUES (" + node + ",'public')");
+    seed.push_back("INSERT INTO items (item_id,node_id,datatype) VALUES (" + text + "," + node + ",4)");
+    seed.push_back("INSERT INTO items (item_id,node_id,datatype) VALUES (" + number + "," + node + ",0)");
+    if (n == missing) continue;
+    if (n == broken) {
+      seed.push_back("CREATE TABLE " + table +
+                     " (item_id integer not null,idata_timestamp integer not null)");
+      continue;
+    }
+    seed.push_back("CREATE TABLE " + table +
+                   " (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255))");
+    std::vector<std::string> rows = {"(" + text + ",1,'v" + node + "#41')", "(" + number + ",1,'v#41')",
+                                     "(" + next + ",1,'w#41')"};
+    for (int i = 0; i < (n == 30 ? 450 : 0); i++)
+      rows.push_back("(" + text + "," + std::to_string(10 + i / 3) + ",'#2341-" + std::to_string(i) + "')");
+    for (int i = 0; i < (n == 40 ? 250 : 0); i++)
+      rows.push_back("(" + text + ",0,'#2341-" + std::to_string(i) + "')");
+    std::vector<std::string> inserts = ValueInserts(table, rows);
+    seed.insert(seed.end(), inserts.begin(), inserts.end());
+  }
+  return seed;
+}
+
+// The first pages of the node tables are read 50 tables to a query. Node
+// 30's first page ends inside a time stamp and node 40's holds one time
+// stamp only: both go on a page at a time, every value decoded once. A
+// table that is not there is read on its own and reported, as is one that
+// breaks the read of its group (whose tables are then read one by one);
+// nothing else is reported, and no table takes another's values.
+TEST_P(Steps200To216, CollectedValuesOfManyNodeTables) {
+  const struct {
+    int missing;
+    int broken;
+  } cases[] = {{20, 0}, {0, 54}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE("missing " + std::to_string(c.missing) + ", broken " + std::to_string(c.broken));
+    auto db = DatabaseAtVersion(GetParam(), 213);
+    if (!db) return;
+    ASSERT_TRUE(db->execAll(ManyNodeTables(c.missing, c.broken)));
+
+    const std::string out = UpgradeTo(*db, 214);
+    EXPECT_TRUE(out.starts_with("Upgrading database...\nUpgrading from version 213 to 214\n")) << out;
+    EXPECT_TRUE(out.ends_with("Database upgrade succeeded\n")) << out;
+    size_t reports = 0;
+    for (size_t at = out.find("SQL query failed ("); at != std::string::npos;
+         at = out.find("SQL query failed (", at + 1))
+      reports++;
+    EXPECT_EQ(reports, 1u) << out;
+    const int failed = c.missing != 0 ? c.missing : c.broken;
+    EXPECT_NE(out.find("SELECT item_id,idata_timestamp,idata_value FROM idata_" + std::to_string(failed) +
+                       " WHERE "),
+              std::string::npos)
+        << out;
+
+    std::string query, expected;
+    for (int n = 1; n <= 56; n++) {
+      if (n == c.missing || n == c.broken) continue;
+      const std::string node = std::to_string(n);
+      query += (query.empty() ? "" : " UNION ALL ") +
+               ("SELECT " + node + ",item_id,idata_value FROM idata_" + node + " WHERE idata_timestamp=1");
+      expected += (expected.empty() ? "" : "\n") + node + "|" + std::to_string(n * 100 + 1) + "|v" + node +
+                  "A\n" + node + "|" + std::to_string(n * 100 + 2) + "|v#41\n" + node + "|" +
+                  std::to_string(n * 100 + 101) + "|w#41";
+    }
+    EXPECT_EQ(db->rows(query + " ORDER BY 1,2"), expected);
+    for (const auto &[table, count] : {std::pair{"idata_30", 450}, std::pair{"idata_40", 250}}) {
+      EXPECT_EQ(db->value(std::string("SELECT count(*) FROM ") + table + " WHERE idata_value LIKE '#41-%'"),
+                std::to_string(count))
+          << table;
+      EXPECT_EQ(db->value(std::string("SELECT count(*) FROM ") + table + " WHERE idata_value LIKE '%#23%'"),
+                "0")
+          << table;
+    }
+  }
+}
+
 TEST_P(Steps200To216, PolicyTextsPlainAndEveryObjectWithItsOwnGuid) {
   auto db = DatabaseAtVersion(GetParam(), 214);
   if (!db) return;
