@@ -3,6 +3,7 @@
 // and collected value texts and of the policy texts, the network map
 // tables, and a GUID for every object.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -474,40 +475,63 @@ FirstPages ReadFirstPages(const TextItems &textItems, const std::vector<ValueTab
   return pages;
 }
 
-// The nodes that have text items but whose collected-data table the
-// catalogue does not list (none, as a rule), sorted; false when the
-// dialect has no such query or it failed. A failure is not reported: the
-// tables are then read one by one, as without it.
-bool ReadMissingValueTables(std::vector<int32_t> &nodes) {
+// The node id of a collected-data table's name; false for another name.
+bool NodeOfValueTable(const char *name, int32_t &node) {
+  constexpr std::string_view kPrefix = "idata_";
+  if (strncmp(name, kPrefix.data(), kPrefix.size()) != 0) return false;
+  const char *digits = name + kPrefix.size();
+  char *end = nullptr;
+  errno = 0;
+  const long long id = strtoll(digits, &end, 10);
+  if (end == digits || *end != 0 || errno != 0 || id < INT32_MIN || id > INT32_MAX) return false;
+  node = static_cast<int32_t>(id);
+  return true;
+}
+
+// The nodes of textItems whose collected-data table the catalogue does
+// not list (none, as a rule), sorted; false when the dialect has no such
+// query or it failed. The tables are listed once and compared here: asked
+// per node, MariaDB may look each table up on its own, opening its
+// definition. A failure is not reported: the tables are then read one by
+// one, as without it.
+bool ReadMissingValueTables(const TextItems &textItems, std::vector<int32_t> &missing) {
   const char *query = nullptr;
   switch (DbSyntax) {
     case DB_SYNTAX_PGSQL:
       query =
-          "SELECT id FROM nodes"
-          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
-          " AND to_regclass('idata_'||id) IS NULL";
+          "SELECT tablename FROM pg_tables"
+          " WHERE schemaname=current_schema()"
+          " AND tablename LIKE 'idata%'";
       break;
     case DB_SYNTAX_MYSQL:
       query =
-          "SELECT id FROM nodes"
-          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
-          " AND CONCAT('idata_',id) NOT IN (SELECT table_name FROM information_schema.tables"
-          " WHERE table_schema=DATABASE())";
+          "SELECT table_name FROM information_schema.tables"
+          " WHERE table_schema=DATABASE()"
+          " AND table_name LIKE 'idata%'";
       break;
     case DB_SYNTAX_SQLITE:
       query =
-          "SELECT id FROM nodes"
-          " WHERE id IN (SELECT node_id FROM items WHERE datatype=4)"
-          " AND 'idata_'||id NOT IN (SELECT name FROM sqlite_master WHERE type='table')";
+          "SELECT name FROM sqlite_master"
+          " WHERE type='table'"
+          " AND name LIKE 'idata%'";
       break;
     default: return false;
   }
   std::string failure;
-  Result missing(SelectSql(query, &failure));
-  if (missing == nullptr) return false;
-  for (int row = 0; row < DBGetNumRows(missing.get()); row++)
-    nodes.push_back(static_cast<int32_t>(DBGetFieldULong(missing.get(), row, 0)));
-  std::sort(nodes.begin(), nodes.end());
+  Result tables(SelectSql(query, &failure));
+  if (tables == nullptr) return false;
+  std::vector<int32_t> present;
+  for (int row = 0; row < DBGetNumRows(tables.get()); row++) {
+    char *name = DBGetField(tables.get(), row, 0, nullptr, 0);
+    int32_t node;
+    if (NodeOfValueTable(name, node)) present.push_back(node);
+    free(name);
+  }
+  std::sort(present.begin(), present.end());
+  for (const auto &[node, item] : textItems)
+    if ((missing.empty() || missing.back() != node) &&
+        !std::binary_search(present.begin(), present.end(), node))
+      missing.push_back(node);
   return true;
 }
 
@@ -545,7 +569,7 @@ bool RecodeCollectedValues() {
       FailedRead::kGoesOn);
   std::sort(textItems.begin(), textItems.end());
   std::vector<int32_t> missing;
-  const bool grouped = PagesValues() && !textItems.empty() && ReadMissingValueTables(missing);
+  const bool grouped = PagesValues() && !textItems.empty() && ReadMissingValueTables(textItems, missing);
   return RunTableLoop(
       [&](TableLoop &loop) {
         ProgressLine progress("Recoding collected values", "items", textItems.size());

@@ -72,8 +72,10 @@ bool StepGoesOnPast(int from, const std::string &statement) {
       {213, "SELECT id FROM nodes"},
       {213, "SELECT item_id,node_id FROM items WHERE (datatype=4)"},
       {213, "SELECT item_id,idata_timestamp,idata_value FROM idata_"},
-      // A failed read of several node tables at once gives way to a read
-      // of each.
+      // Without the catalogue's list of node tables, or when a read of
+      // several node tables at once fails, each table is read on its own.
+      {213, "SELECT tablename FROM pg_tables WHERE schemaname=current_schema() AND tablename LIKE 'idata%'"},
+      {213, "SELECT name FROM sqlite_master WHERE type='table' AND name LIKE 'idata%'"},
       {213, "(SELECT item_id,idata_timestamp,idata_value,"},
       {213, "SELECT * FROM (SELECT item_id,idata_timestamp,idata_value,"},
       // A failed read of the objects leaves them without GUIDs.
