@@ -500,6 +500,10 @@ bool DBEndUnisolatedRun(db_handle_t hdb, bool keep) {
   return hdb->conn->endUnisolatedRun(keep, hdb->lastError);
 }
 
+bool DBSpreadQueries(db_handle_t hdb, std::vector<DbSpreadLane> &lanes, int width) {
+  return hdb->conn->spread(lanes, width, hdb->lastError);
+}
+
 const char *DBGetLastError(db_handle_t hdb) { return hdb->lastError.c_str(); }
 
 const char *DBGetTransactionAbort(db_handle_t hdb) {

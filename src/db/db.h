@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "db/spread.h"
 #include "runtime/tv_string.h"
 
 #define DBDRV_MAX_ERROR_TEXT 1024
@@ -161,8 +163,21 @@ bool DBBeginUnisolatedRun(db_handle_t hdb);
 // Ends the run: keeps what it did, or undoes it. False when the server
 // refuses (DBGetLastError); statements are isolated again either way.
 bool DBEndUnisolatedRun(db_handle_t hdb, bool keep);
+// Sends the lanes over up to width connections of the handle's own at
+// once (opened at the first call, from the handle's settings, and kept
+// while it lives), each statement committing on its own and each lane's
+// statements in their order, and fills in what became of every
+// statement. For schema statements of many tables where the engine
+// commits each one anyway, the wait for one commit then overlaps the
+// others'. The handle's connection sends nothing; its transaction stays
+// as it is, so it must hold no lock the statements wait for. Returns
+// false with nothing sent where the engine has no such connections (only
+// MySQL/MariaDB has, and not on a Galera node, which takes schema
+// statements one at a time) or they cannot be opened (DBGetLastError):
+// the caller then sends the statements itself.
+bool DBSpreadQueries(db_handle_t hdb, std::vector<DbSpreadLane> &lanes, int width);
 // Error text of the last failed DBBegin/DBCommit/DBRollback/
-// DBBeginUnisolatedRun/DBEndUnisolatedRun.
+// DBBeginUnisolatedRun/DBEndUnisolatedRun/DBSpreadQueries.
 const char *DBGetLastError(db_handle_t hdb);
 // A transaction that encloses the ones begun in it: while it is open,
 // DBBegin takes a savepoint, DBCommit releases it and DBRollback goes back

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/driver_params.h"
+#include "db/spread.h"
 
 // All rows of a buffered query. Cells are stored back to back, each
 // terminated, so that a cell is usable as a C string in place.
@@ -104,11 +105,22 @@ class DbConnection {
   virtual int64_t transactionRows() { return -1; }
   // Whether a cursor holds one row at a time rather than the whole result.
   virtual bool streamsRows() const { return true; }
+  // See DBSpreadQueries: false, with nothing sent, where the connection
+  // has no siblings to spread over.
+  virtual bool spread(std::vector<DbSpreadLane> & /*lanes*/, int /*width*/, std::string &error) {
+    error = "statements cannot be spread over several connections here";
+    return false;
+  }
   // See DBBeginUnisolatedRun: only a connection that isolates each
   // statement of a transaction has such a run.
   virtual bool beginUnisolatedRun(std::string & /*error*/) { return false; }
   virtual bool endUnisolatedRun(bool /*keep*/, std::string & /*error*/) { return true; }
 };
+
+// Runs the lanes over the connections, one thread per connection, each
+// taking the next lane not yet taken: what DbConnection::spread does
+// once it has its connections.
+void RunSpreadLanes(const std::vector<DbConnection *> &connections, std::vector<DbSpreadLane> &lanes);
 
 // Splits DBDrvParams, "k=v;k=v" or "k=v k=v", into its pairs. False
 // for an item without "=" or without a key.

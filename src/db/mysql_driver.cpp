@@ -167,7 +167,7 @@ class MysqlInsertLoader final : public DbBulkLoader {
 
 class MysqlConnection final : public DbConnection {
  public:
-  explicit MysqlConnection(MYSQL *conn) : conn_(conn) {}
+  MysqlConnection(MYSQL *conn, DbConnectParams params) : conn_(conn), params_(std::move(params)) {}
   ~MysqlConnection() override { mysql_close(conn_); }
 
   bool execute(const char *query, std::string &error) override {
@@ -237,8 +237,58 @@ class MysqlConnection final : public DbConnection {
   }
   int failureCode() override { return static_cast<int>(endFailure_ != 0 ? endFailure_ : mysql_errno(conn_)); }
   int64_t transactionRows() override { return transactionRows_; }
+  // The siblings work in the database this connection is in now, which a
+  // USE may have changed since they were opened. A Galera node applies
+  // every schema statement with the whole cluster in one total order, so
+  // several at once would only queue there: it has no siblings.
+  bool spread(std::vector<DbSpreadLane> &lanes, int width, std::string &error) override {
+    if (galeraNode_ < 0) {
+      DbResultData wsrep;
+      std::string ignored;
+      // Servers without Galera support have no such variable.
+      galeraNode_ = select("SELECT @@GLOBAL.wsrep_on", wsrep, ignored) && wsrep.rows == 1 &&
+                            !wsrep.nulls[0] && strcmp(wsrep.data.c_str(), "1") == 0
+                        ? 1
+                        : 0;
+    }
+    if (galeraNode_ == 1) {
+      error = "a Galera node takes schema statements one at a time";
+      return false;
+    }
+    DbResultData current;
+    if (!select("SELECT DATABASE()", current, error)) return false;
+    const std::string database = current.rows == 1 && !current.nulls[0] ? current.data.c_str() : "";
+    while (static_cast<int>(siblings_.size()) < width) {
+      std::string openError;
+      std::unique_ptr<DbConnection> sibling = MysqlConnect(params_, openError);
+      if (sibling == nullptr) {
+        // Fewer connections than asked for still spread the work.
+        if (!siblings_.empty()) break;
+        error = openError;
+        return false;
+      }
+      siblings_.push_back({std::move(sibling), params_.database});
+    }
+    std::vector<DbConnection *> connections;
+    for (Sibling &sibling : siblings_) {
+      if (static_cast<int>(connections.size()) == width) break;
+      if (sibling.database != database) {
+        std::string use = "USE `";
+        for (char c : database) use += c == '`' ? std::string("``") : std::string(1, c);
+        if (!sibling.conn->execute((use + "`").c_str(), error)) return false;
+        sibling.database = database;
+      }
+      connections.push_back(sibling.conn.get());
+    }
+    RunSpreadLanes(connections, lanes);
+    return true;
+  }
 
  private:
+  struct Sibling {
+    std::unique_ptr<DbConnection> conn;
+    std::string database;
+  };
   // The closing statement's error wins; autocommit is restored in any case.
   bool endTransaction(const char *statement, std::string &error) {
     bool ok = execute(statement, error);
@@ -273,6 +323,9 @@ class MysqlConnection final : public DbConnection {
   unsigned endFailure_ = 0;  // the code of a failed COMMIT or ROLLBACK
   int rollbackOnTimeout_ = -1;
   int64_t transactionRows_ = 0;
+  DbConnectParams params_;  // for the siblings
+  int galeraNode_ = -1;     // not asked yet
+  std::vector<Sibling> siblings_;
 };
 
 bool MysqlStatement::execute(std::string &error) { return owner_->execute(text().c_str(), error); }
@@ -314,7 +367,7 @@ std::unique_ptr<DbConnection> MysqlConnect(const DbConnectParams &params, std::s
   // The client waits this long for the connection and for the server's
   // greeting after it.
   mysql_options(conn, MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeout);
-  auto c = std::make_unique<MysqlConnection>(conn);
+  auto c = std::make_unique<MysqlConnection>(conn, params);
   if (mysql_real_connect(conn, params.server.empty() ? nullptr : params.server.c_str(), params.login.c_str(),
                          params.password.c_str(), params.database.c_str(), options.port,
                          options.socket.empty() ? nullptr : options.socket.c_str(), 0) == nullptr) {
