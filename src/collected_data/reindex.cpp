@@ -14,7 +14,6 @@
 #include "session/lock_table.h"
 #include "session/progress_line.h"
 #include "session/sql_exec.h"
-#include "session/statement_watch.h"
 #include "session/table_loop.h"
 
 namespace {
@@ -96,7 +95,7 @@ bool ReindexWhatChanged(TableLoop &loop, const std::vector<CatalogueIndex> *inde
 
 }  // namespace
 
-bool ReindexCollectedDataTables(ReindexKind kind) {
+bool ReindexCollectedDataTables(ReindexKind kind, bool (*goesOn)(bool succeeded)) {
   // In id order, so that a rerun of an interrupted upgrade step meets
   // the tables in the order of the first run.
   Result nodes(SelectSql("SELECT id FROM nodes ORDER BY id"));
@@ -105,36 +104,35 @@ bool ReindexCollectedDataTables(ReindexKind kind) {
   IndexCatalogue catalogue;
   bool catalogueRead = false;
   if (kind == ReindexKind::kWhatChanged && !ReadCollectedDataIndexes(catalogue, catalogueRead)) {
-    if (!IgnoreSqlErrors) return false;
+    if (!goesOn(false)) return false;
     catalogueRead = false;
   }
   const int count = DBGetNumRows(nodes.get());
-  RunTableLoop([&nodes, &templates, &catalogue, catalogueRead, count](TableLoop &loop) {
-    ProgressLine progress("Reindexing collected-data tables", "tables", count);
-    for (int row = 0; row < count && !TransactionRolledBackByServer(); row++) {
-      int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
-      std::string table = "idata_" + std::to_string(id);
-      if (loop.printsLine()) WriteToTerminalEx("Reindexing table %s\n", table.c_str());
-      progress.redraw();
-      std::vector<std::string> statements;
-      for (const std::string &command : templates) statements.push_back(FormatNodeTemplate(command, id));
-      // What is dropped depends on what an interrupted run left; the
-      // table's indexes end the same either way.
-      RepeatableStatements group(table.c_str());
-      if (catalogueRead) {
-        auto indexes = catalogue.find(table);
-        if (!ReindexWhatChanged(loop, indexes != catalogue.end() ? &indexes->second : nullptr, table,
-                                statements))
-          return false;
-      } else {
-        if (!DropTableIndexes(loop, table.c_str())) return false;
-        for (const std::string &statement : statements)
-          if (!loop.exec(statement, TableLoop::OnFailure::kReported)) return false;
-      }
-      progress.advance();
-    }
-    return true;
-  });
+  ProgressLine progress("Reindexing collected-data tables", "tables", static_cast<uint64_t>(count));
+  // What is dropped depends on what an interrupted run left; the tables'
+  // indexes end the same either way.
+  RunTableLoop(
+      [&nodes, &templates, &catalogue, catalogueRead, count](TableLoop &loop) {
+        for (int row = 0; row < count && !TransactionRolledBackByServer(); row++) {
+          int32_t id = static_cast<int32_t>(DBGetFieldULong(nodes.get(), row, 0));
+          std::string table = "idata_" + std::to_string(id);
+          loop.startTable("Reindexing table " + table);
+          std::vector<std::string> statements;
+          for (const std::string &command : templates) statements.push_back(FormatNodeTemplate(command, id));
+          if (catalogueRead) {
+            auto indexes = catalogue.find(table);
+            if (!ReindexWhatChanged(loop, indexes != catalogue.end() ? &indexes->second : nullptr, table,
+                                    statements))
+              return false;
+          } else {
+            if (!DropTableIndexes(loop, table.c_str())) return false;
+            for (const std::string &statement : statements)
+              if (!loop.exec(statement, TableLoop::OnFailure::kReported)) return false;
+          }
+        }
+        return true;
+      },
+      {.spread = catalogueRead, .progress = &progress});
   return true;
 }
 

@@ -21,9 +21,9 @@ enum class ReindexKind {
 
 // Reindexes every per-node collected-data table. Failures of single
 // statements are reported and the next follows. Returns false only when
-// the catalogue of kWhatChanged could not be read and IgnoreSqlErrors is
-// not set (reported; nothing was changed).
-bool ReindexCollectedDataTables(ReindexKind kind);
+// the catalogue of kWhatChanged could not be read (reported; nothing was
+// changed) and goesOn, asked with false, says the caller ends there.
+bool ReindexCollectedDataTables(ReindexKind kind, bool (*goesOn)(bool succeeded));
 
 // What ReindexCollectedDataTables locks inside a transaction on
 // PostgreSQL: every collected-data table, each of its indexes (dropped)

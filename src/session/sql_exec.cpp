@@ -85,7 +85,8 @@ bool SendSql(const char *statement, QueryEcho echo, std::string *failure) {
   bool ok = DBQueryEx(DbHandle, statement, errorText);
   // The watch may look at the engine's diagnostics of the failure, so it
   // hears of it before anything else is sent.
-  if (watch != nullptr && watch->afterSending(statement, ok)) return true;
+  if (watch != nullptr && watch->afterSending(statement, ok, ok ? 0 : DBGetErrorCode(DbHandle, errorText)))
+    return true;
   if (!ok && failure != nullptr)
     *failure = errorText;
   else if (!ok && echo == QueryEcho::kTraced)

@@ -15,7 +15,8 @@ class StatementWatch {
   virtual Verdict beforeSending(const char *statement) = 0;
   // Returns the outcome the caller sees: a failure that the watch knows
   // to mean "done already" turns into success, and is then not reported.
-  virtual bool afterSending(const char *statement, bool ok) = 0;
+  // errorCode is the engine's own number of the failure (0: none).
+  virtual bool afterSending(const char *statement, bool ok, int errorCode) = 0;
   // A statement that the caller does not send because the database has
   // its effect already (a variable inserted only when absent).
   virtual void passOver(const char *statement) = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "collected_data/index_catalogue.h"
 #include "collected_data/templates.h"
 #include "session/globals.h"
 #include "session/lock_table.h"
@@ -14,6 +15,14 @@
 namespace {
 
 constexpr char kLiveNodes[] = "is_deleted=0";
+
+bool HasIndexOf(const IndexCatalogue &catalogue, const std::string &table, const std::string &statement) {
+  auto indexes = catalogue.find(table);
+  if (indexes == catalogue.end()) return false;
+  for (const CatalogueIndex &index : indexes->second)
+    if (IsIndexOfStatement(index, table, statement)) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -56,13 +65,25 @@ bool CreateNodeTableIndexes(const char *indexTemplate) {
   std::vector<int32_t> ids;
   bool missing;
   if (!ReadStepNodeIds(kLiveNodes, ids) || !NodeTablesMissing(kLiveNodes, missing)) return false;
+  // On MySQL/MariaDB, where each index commits as it is made, a rerun
+  // after an interrupted run finds some made already: the catalogue says
+  // which (one read for all tables).
+  IndexCatalogue catalogue;
+  bool catalogueRead = false;
+  if (DbSyntax == DB_SYNTAX_MYSQL && !ReadCollectedDataIndexes(catalogue, catalogueRead)) {
+    if (StepRule() == TableLoop::OnFailure::kEnds) return false;
+    catalogueRead = false;
+  }
   return RunTableLoop(
-      [&ids, indexTemplate](TableLoop &loop) {
+      [&ids, &catalogue, indexTemplate](TableLoop &loop) {
         for (int32_t id : ids) {
-          if (loop.printsLine()) printf("Creating indexes for table \"idata_%d\"...\n", id);
-          if (!loop.exec(FormatNodeTemplate(indexTemplate, id), StepRule())) return false;
+          const std::string table = "idata_" + std::to_string(id);
+          loop.startTable("Creating indexes for table \"" + table + "\"...");
+          const std::string statement = FormatNodeTemplate(indexTemplate, id);
+          if (HasIndexOf(catalogue, table, statement)) continue;
+          if (!loop.exec(statement, StepRule())) return false;
         }
         return true;
       },
-      missing);
+      {.careful = missing, .spread = catalogueRead});
 }

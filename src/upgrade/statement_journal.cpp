@@ -35,14 +35,9 @@ bool IsSchemaStatement(const char *statement) {
 // The engine's codes of a schema statement whose effect is there already:
 // table exists, unknown table, unknown column, duplicate column, duplicate
 // key name, multiple primary key, can't drop, no such table.
-bool FailedAsAlreadyApplied(int *code) {
-  Result errors(DBSelect(DbHandle, "SHOW ERRORS"));
-  if (errors == nullptr) return false;
-  for (int row = 0; row < DBGetNumRows(errors.get()); row++) {
-    *code = DBGetFieldLong(errors.get(), row, 1);
-    for (int applied : {1050, 1051, 1054, 1060, 1061, 1068, 1091, 1146})
-      if (*code == applied) return true;
-  }
+bool FailedAsAlreadyApplied(int code) {
+  for (int applied : {1050, 1051, 1054, 1060, 1061, 1068, 1091, 1146})
+    if (code == applied) return true;
   return false;
 }
 
@@ -209,6 +204,7 @@ bool StepJournal::writeRow(Position applied, uint64_t digest, int inFlight) {
 // the rerun sends it as a new one. The commit also makes final what came
 // before it, as the statement's own implicit commit may have done already.
 void StepJournal::clearInFlight() {
+  rowInGroup_ = false;
   if (SendJournalStatement(std::string("UPDATE ") + kJournalTable +
                            " SET in_flight=0 WHERE from_version=" + std::to_string(from_)))
     SendJournalStatement("COMMIT");
@@ -218,18 +214,20 @@ StatementWatch::Verdict StepJournal::beforeSending(const char *statement) {
   if (halted_) return Verdict::kRefuse;
   if (!inGroup_ && !count(statement)) return Verdict::kRefuse;
   if (skipping()) return Verdict::kSkip;
-  if (IsSchemaStatement(statement)) {
-    // The row goes with what came before: the statement's implicit
-    // commit makes both final before it runs.
+  // The row goes with what came before: the statement's implicit commit
+  // makes both final before it runs. In a group every schema statement
+  // would write the same row.
+  if (IsSchemaStatement(statement) && !rowInGroup_) {
     if (!writeRow({position_.unit, position_.statement - 1}, digest(previousUnitStatements_),
                   position_.statement))
       return Verdict::kRefuse;
     schemaSent_ = true;
+    rowInGroup_ = inGroup_;
   }
   return Verdict::kSend;
 }
 
-bool StepJournal::afterSending(const char *statement, bool ok) {
+bool StepJournal::afterSending(const char *statement, bool ok, int errorCode) {
   if (ok || !IsSchemaStatement(statement)) return ok;
   // The statement's implicit commit failed (a cluster's replication
   // conflict) and the server rolled back what came before it, the row
@@ -238,11 +236,11 @@ bool StepJournal::afterSending(const char *statement, bool ok) {
   // well be applied; marking it otherwise would have a rerun send it as
   // a new one.
   if (DBGetTransactionAbort(DbHandle) != nullptr) return false;
-  int code = 0;
-  if (position_.unit == applied_.unit && position_.statement == inFlight_ && FailedAsAlreadyApplied(&code)) {
+  if (position_.unit == applied_.unit && position_.statement == inFlight_ &&
+      FailedAsAlreadyApplied(errorCode)) {
     printf(
         "Statement %d of part %d of step %d -> %d was applied by the interrupted run (error %d now): done\n",
-        position_.statement, position_.unit, from_, to_, code);
+        position_.statement, position_.unit, from_, to_, errorCode);
     return true;
   }
   clearInFlight();
@@ -258,7 +256,11 @@ void StepJournal::passOver(const char *statement) {
 bool StepJournal::beginRepeatableGroup(const char *label) {
   if (!halted_) count((std::string("group ") + label).c_str());
   inGroup_ = true;
+  rowInGroup_ = false;
   return !halted_ && skipping();
 }
 
-void StepJournal::endRepeatableGroup() { inGroup_ = false; }
+void StepJournal::endRepeatableGroup() {
+  inGroup_ = false;
+  rowInGroup_ = false;
+}

@@ -68,7 +68,7 @@ class StepJournal final : public StatementWatch {
   bool close();
 
   Verdict beforeSending(const char *statement) override;
-  bool afterSending(const char *statement, bool ok) override;
+  bool afterSending(const char *statement, bool ok, int errorCode) override;
   void passOver(const char *statement) override;
   bool beginRepeatableGroup(const char *label) override;
   void endRepeatableGroup() override;
@@ -113,6 +113,7 @@ class StepJournal final : public StatementWatch {
   uint64_t unitStatements_;
   uint64_t previousUnitStatements_ = 0;
   bool inGroup_ = false;
+  bool rowInGroup_ = false;  // the group's row is written
   bool schemaSent_ = false;
   bool halted_ = false;
 };

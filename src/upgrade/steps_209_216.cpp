@@ -41,7 +41,7 @@ namespace {
 // table, which is not started (under -X the step goes on without it).
 bool ReindexDataTables() {
   if (!CheckLockTableRoom("this upgrade step", EstimateReindexLocks)) return false;
-  return ReindexCollectedDataTables(ReindexKind::kWhatChanged);
+  return ReindexCollectedDataTables(ReindexKind::kWhatChanged, StepGoesOn);
 }
 
 // Every %d of the template takes the node id. Between "(var_name,var_value)"

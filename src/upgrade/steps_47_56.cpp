@@ -13,7 +13,6 @@
 #include "session/globals.h"
 #include "session/lock_table.h"
 #include "session/sql_exec.h"
-#include "session/statement_watch.h"
 #include "session/table_loop.h"
 #include "upgrade/helpers.h"
 #include "upgrade/node_table_indexes.h"
@@ -132,9 +131,7 @@ constexpr PerDialect kDataIndexTemplate{
 // journal writes a row before each: a table that still has the old index
 // gets the drop and the create as one ALTER TABLE, a table that has the
 // new one already gets nothing, and the catalogue says which is which
-// (one read for all tables). A statement the catalogue made unnecessary
-// is one an interrupted run may have applied, so each table's statements
-// are a repeatable group for the journal.
+// (one read for all tables), also for a rerun after an interrupted one.
 bool ReplaceIndexOfTable(TableLoop &loop, int32_t id, const std::vector<CatalogueIndex> *indexes,
                          const char *dropIndex, const char *createIndex) {
   const std::string table = "idata_" + std::to_string(id);
@@ -147,7 +144,6 @@ bool ReplaceIndexOfTable(TableLoop &loop, int32_t id, const std::vector<Catalogu
       old = old || strcasecmp(index.name.c_str(), oldName.c_str()) == 0;
       created = created || IsIndexOfStatement(index, table, create);
     }
-  RepeatableStatements group(table.c_str());
   const std::string drop = FormatNodeTemplate(dropIndex, id);
   if (created) return !old || loop.exec(drop, TableLoop::OnFailure::kSilent);
   const std::string combined = old ? CombinedIndexChange(table, {oldName}, {create}) : std::string();
@@ -195,7 +191,7 @@ bool ReplaceTimestampIndexes() {
   RunTableLoop(
       [&](TableLoop &loop) {
         for (int32_t id : ids) {
-          if (loop.printsLine()) printf("   * idata_%d\n", id);
+          loop.startTable("   * idata_" + std::to_string(id));
           if (catalogueRead) {
             auto indexes = catalogue.find("idata_" + std::to_string(id));
             if (!ReplaceIndexOfTable(loop, id, indexes != catalogue.end() ? &indexes->second : nullptr,
@@ -208,7 +204,7 @@ bool ReplaceTimestampIndexes() {
         }
         return true;
       },
-      missing);
+      {.careful = missing, .spread = catalogueRead});
   return true;
 }
 

@@ -123,6 +123,7 @@ class FailingConnection final : public DbConnection {
   // True when the statement may go to the engine; false (with the error
   // set) when it is the one to fail.
   bool pass(const char *statement, std::string &error) {
+    failureCode_ = 0;
     if (!alive(error)) return false;
     if (!inTransaction_) return true;
     plan_->statements.emplace_back(statement);
@@ -165,6 +166,39 @@ class FailingConnection final : public DbConnection {
     const bool ok = innerCall(DBQueryEx(inner_, query, errorText_), error);
     return survived(error) && ok;
   }
+  // The statements count in lane order, as the one connection would send
+  // them: the chosen one fails without reaching the engine, or reaches it
+  // with every statement before it and then the connection is gone.
+  bool spread(std::vector<DbSpreadLane> &lanes, int width, std::string &error) override {
+    if (!alive(error)) return false;
+    std::vector<DbSpreadLane> passed(lanes.size());
+    std::vector<std::vector<DbSpreadQuery *>> origin(lanes.size());
+    for (size_t lane = 0; lane < lanes.size(); lane++)
+      for (DbSpreadQuery &query : lanes[lane]) {
+        std::string failure;
+        if (dying_) break;
+        if (!pass(query.text.c_str(), failure)) {
+          query.sent = true;
+          query.error = failure;
+          if (query.endsLane) break;
+          continue;
+        }
+        passed[lane].push_back(query);
+        origin[lane].push_back(&query);
+      }
+    if (!DBSpreadQueries(inner_, passed, width)) {
+      error = DBGetLastError(inner_);
+      return false;
+    }
+    for (size_t lane = 0; lane < lanes.size(); lane++)
+      for (size_t n = 0; n < passed[lane].size(); n++) *origin[lane][n] = passed[lane][n];
+    if (dying_) {
+      dying_ = false;
+      dead_ = true;
+    }
+    return true;
+  }
+  int failureCode() override { return failureCode_; }
   bool select(const char *query, DbResultData &result, std::string &error) override {
     if (!pass(query, error)) return false;
     const bool ok = innerCall(CopyResult(DBSelectEx(inner_, query, errorText_), result), error);
@@ -222,7 +256,10 @@ class FailingConnection final : public DbConnection {
   }
 
   bool innerCall(bool ok, std::string &error) {
-    if (!ok) error = errorText_;
+    if (!ok) {
+      error = errorText_;
+      failureCode_ = DBGetErrorCode(inner_, errorText_);
+    }
     return ok;
   }
 
@@ -237,6 +274,7 @@ class FailingConnection final : public DbConnection {
   bool dying_ = false;
   bool dead_ = false;
   bool abortInjected_ = false;
+  int failureCode_ = 0;  // the engine's, of the last inner call that failed
   char errorText_[DBDRV_MAX_ERROR_TEXT] = "";
 };
 

@@ -277,6 +277,49 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
 // steps with per-node work, of a procedure step (52 -> 53, the
 // bridges) and of a table rebuild (17 -> 18), every statement of every
 // step with TVDBMGR_FULL_MATRIX=1.
+// The per-node index loops send their tables' statements over several
+// connections at once; wherever among them the tool dies (at the
+// journal's row, its commit, or a table's statement), the rerun finishes
+// the step.
+TEST(MysqlResumeKill, SpreadIndexLoopsFinishOnRerunWhereverKilled) {
+  const BaselineNodes nodes{.firstNode = 100, .nodes = 5, .itemsPerNode = 1, .rowsPerItem = 1};
+  const bool full = upgradetest::FullMatrix();
+  // The journal's row, its commit, the first, a middle and the last
+  // table; every statement of the step with TVDBMGR_FULL_MATRIX=1.
+  const std::set<int> sampled{1, 2, 3, 5, 7};
+  for (int from : full ? std::vector<int>{20, 24, 52, 209} : std::vector<int>{20, 209}) {
+    if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
+    const int to = FindUpgradeStep(from)->to;
+    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = nodes});
+    if (!reference) return;
+    upgradetest::UpgradeTo(*reference, to);
+    for (int k = 1;; k++) {
+      if (!full && k > *sampled.rbegin()) break;
+      if (!full && sampled.count(k) == 0) continue;
+      SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
+      auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = nodes});
+      auto plan = std::make_shared<tvtest::FaultPlan>();
+      plan->diesAfter = true;
+      plan->failWhen = [k, seen = 0](const std::string &s) mutable {
+        const bool ofTheLoop = s == "COMMIT" || s.find(" idata_") != std::string::npos ||
+                               s.find(kJournalTable) != std::string::npos;
+        return !s.starts_with("SELECT ") && ofTheLoop && ++seen == k;
+      };
+      {
+        FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+        upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), to);
+      }
+      if (plan->failed.empty()) break;
+      DBRollback(db->handle());
+      const std::string out = upgradetest::UpgradeOutput(*db, to);
+      EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
+      ASSERT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
+      upgradetest::ExpectSameAsReference(*db, *reference);
+      if (HasFailure()) return;
+    }
+  }
+}
+
 TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
   const bool full = upgradetest::FullMatrix();
   const std::vector<int> steps =
