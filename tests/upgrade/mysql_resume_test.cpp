@@ -269,6 +269,31 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
   }
 }
 
+// Kills the tool just after the engine applied the k-th statement of
+// step from that counts says count, reruns the step and compares the
+// database with reference. False when the step has fewer such
+// statements.
+bool KilledAndRerun(int from, const BaselineNodes &nodes, tvtest::TestDatabase &reference,
+                    const std::function<bool(const std::string &)> &counts, int k) {
+  const int to = FindUpgradeStep(from)->to;
+  SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
+  auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = nodes});
+  auto plan = std::make_shared<tvtest::FaultPlan>();
+  plan->diesAfter = true;
+  plan->failWhen = [&counts, k, seen = 0](const std::string &s) mutable { return counts(s) && ++seen == k; };
+  {
+    FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
+    upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), to);
+  }
+  if (plan->failed.empty()) return false;
+  DBRollback(db->handle());
+  const std::string out = upgradetest::UpgradeOutput(*db, to);
+  EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
+  EXPECT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
+  upgradetest::ExpectSameAsReference(*db, reference);
+  return true;
+}
+
 }  // namespace
 
 // A tool killed just after the engine applied one of the changing
@@ -277,6 +302,25 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
 // steps with per-node work, of a procedure step (52 -> 53, the
 // bridges) and of a table rebuild (17 -> 18), every statement of every
 // step with TVDBMGR_FULL_MATRIX=1.
+TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
+  const bool full = upgradetest::FullMatrix();
+  const std::vector<int> steps =
+      full ? upgradetest::StartVersions() : std::vector<int>{17, 20, 52, 92, 100, 209};
+  const auto changing = [](const std::string &s) {
+    return !s.starts_with("SELECT ") && !s.starts_with("SHOW ");
+  };
+  for (int from : steps) {
+    if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
+    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
+    if (!reference) return;
+    upgradetest::UpgradeTo(*reference, FindUpgradeStep(from)->to);
+    // 17 -> 18 renames its rebuilt table at the sixth.
+    for (int k = 1; full || k <= (from == 17 ? 7 : 3); k++)
+      if (!KilledAndRerun(from, kNodes, *reference, changing, k) || HasFailure()) break;
+    if (HasFailure()) return;
+  }
+}
+
 // The per-node index loops send their tables' statements over several
 // connections at once; wherever among them the tool dies (at the
 // journal's row, its commit, or a table's statement), the rerun finishes
@@ -284,72 +328,22 @@ TEST(MysqlResumeRebuild, RebuiltTablesKeepTheirRows) {
 TEST(MysqlResumeKill, SpreadIndexLoopsFinishOnRerunWhereverKilled) {
   const BaselineNodes nodes{.firstNode = 100, .nodes = 5, .itemsPerNode = 1, .rowsPerItem = 1};
   const bool full = upgradetest::FullMatrix();
+  const auto ofTheLoop = [](const std::string &s) {
+    return !s.starts_with("SELECT ") && (s == "COMMIT" || s.find(" idata_") != std::string::npos ||
+                                         s.find(kJournalTable) != std::string::npos);
+  };
   // The journal's row, its commit, the first, a middle and the last
-  // table; every statement of the step with TVDBMGR_FULL_MATRIX=1.
+  // table; every statement of the loop with TVDBMGR_FULL_MATRIX=1.
   const std::set<int> sampled{1, 2, 3, 5, 7};
   for (int from : full ? std::vector<int>{20, 24, 52, 209} : std::vector<int>{20, 209}) {
     if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
-    const int to = FindUpgradeStep(from)->to;
     auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = nodes});
     if (!reference) return;
-    upgradetest::UpgradeTo(*reference, to);
-    for (int k = 1;; k++) {
-      if (!full && k > *sampled.rbegin()) break;
-      if (!full && sampled.count(k) == 0) continue;
-      SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
-      auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = nodes});
-      auto plan = std::make_shared<tvtest::FaultPlan>();
-      plan->diesAfter = true;
-      plan->failWhen = [k, seen = 0](const std::string &s) mutable {
-        const bool ofTheLoop = s == "COMMIT" || s.find(" idata_") != std::string::npos ||
-                               s.find(kJournalTable) != std::string::npos;
-        return !s.starts_with("SELECT ") && ofTheLoop && ++seen == k;
-      };
-      {
-        FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
-        upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), to);
-      }
-      if (plan->failed.empty()) break;
-      DBRollback(db->handle());
-      const std::string out = upgradetest::UpgradeOutput(*db, to);
-      EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
-      ASSERT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
-      upgradetest::ExpectSameAsReference(*db, *reference);
-      if (HasFailure()) return;
-    }
-  }
-}
-
-TEST(MysqlResumeKill, DeathAfterAStatementFinishesOnRerun) {
-  const bool full = upgradetest::FullMatrix();
-  const std::vector<int> steps =
-      full ? upgradetest::StartVersions() : std::vector<int>{17, 20, 52, 92, 100, 209};
-  for (int from : steps) {
-    if (std::string missing = upgradetest::MissingStep(from); !missing.empty()) GTEST_SKIP() << missing;
-    const int to = FindUpgradeStep(from)->to;
-    auto reference = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
-    if (!reference) return;
-    upgradetest::UpgradeTo(*reference, to);
-    // 17 -> 18 renames its rebuilt table at the sixth.
-    for (int k = 1; full || k <= (from == 17 ? 7 : 3); k++) {
-      SCOPED_TRACE("step " + std::to_string(from) + ", killed after changing statement " + std::to_string(k));
-      auto db = upgradetest::DatabaseAtVersion("mysql", from, {.nodes = kNodes});
-      auto plan = std::make_shared<tvtest::FaultPlan>();
-      plan->diesAfter = true;
-      plan->failWhen = [k, seen = 0](const std::string &s) mutable {
-        return !s.starts_with("SELECT ") && !s.starts_with("SHOW ") && ++seen == k;
-      };
-      {
-        FailingHandle handle(tvtest::OpenFailingHandle(db->handle(), plan));
-        upgradetest::UpgradeOutputThrough(handle.get(), db->syntax(), to);
-      }
-      if (plan->failed.empty()) break;  // the step has fewer statements
-      DBRollback(db->handle());
-      const std::string out = upgradetest::UpgradeOutput(*db, to);
-      EXPECT_EQ(out.find("ERROR"), std::string::npos) << plan->failed << "\n" << out;
-      ASSERT_EQ(VersionOf(*db), to) << plan->failed << "\n" << out;
-      upgradetest::ExpectSameAsReference(*db, *reference);
-      if (HasFailure()) return;
-    }
+    upgradetest::UpgradeTo(*reference, FindUpgradeStep(from)->to);
+    for (int k = 1; full || k <= *sampled.rbegin(); k++)
+      if ((full || sampled.count(k) != 0) &&
+          (!KilledAndRerun(from, nodes, *reference, ofTheLoop, k) || HasFailure()))
+        break;
+    if (HasFailure()) return;
   }
 }
