@@ -584,7 +584,7 @@ bool RecodeCollectedValues() {
         }
         return true;
       },
-      !missing.empty());
+      {.careful = !missing.empty()});
 }
 
 constexpr Action kStep213[] = {
