@@ -155,11 +155,15 @@ bool CheckSchemaVersionIsCurrent() {
     return false;
   }
   if (version > kToolSchemaVersion) {
-    printf(
-        "Your database has format version %d, this tool is compiled for version %d.\n"
-        "You need to upgrade your server before using this database.\n",
-        version, kToolSchemaVersion);
+    ReportNewerDatabase(version);
     return false;
   }
   return true;
+}
+
+void ReportNewerDatabase(int version) {
+  printf(
+      "Your database has format version %d, this tool is compiled for version %d.\n"
+      "You need to upgrade your server before using this database.\n",
+      version, kToolSchemaVersion);
 }

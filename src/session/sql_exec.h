@@ -58,6 +58,9 @@ void RepeatLastSqlErrorReport();
 // Returns true when the database is at the tool's schema version;
 // otherwise prints what the operator has to upgrade and returns false.
 bool CheckSchemaVersionIsCurrent();
+// Prints that a database of version, newer than the tool's, needs a newer
+// server (and tool) first.
+void ReportNewerDatabase(int version);
 
 // The one reader of a server variable (a row of config or metadata).
 enum class VariableRead { kFound, kMissing, kFailed };

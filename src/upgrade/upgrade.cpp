@@ -33,10 +33,7 @@ bool ReadyToUpgrade(int version) {
     return false;
   }
   if (version > kToolSchemaVersion) {
-    printf(
-        "Your database has format version %d, this tool is compiled for version %d.\n"
-        "You need to upgrade your server before using this database.\n",
-        version, kToolSchemaVersion);
+    ReportNewerDatabase(version);
     return false;
   }
   if (IsLocked()) {
