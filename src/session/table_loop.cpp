@@ -16,6 +16,22 @@ constexpr int kSpreadWidth = 4;
 // Tables whose lines and reports are printed together.
 constexpr size_t kSpreadChunk = 256;
 
+// Sends the lanes over the main connection, one statement after the
+// other, where the other connections are gone: the lanes end as they
+// would have there.
+void SendLanesHere(std::vector<DbSpreadLane> &lanes) {
+  for (DbSpreadLane &lane : lanes)
+    for (DbSpreadQuery &query : lane) {
+      char errorText[DBDRV_MAX_ERROR_TEXT];
+      query.sent = true;
+      query.ok = DBQueryEx(DbHandle, query.text.c_str(), errorText);
+      if (query.ok) continue;
+      query.error = errorText;
+      query.errorCode = DBGetErrorCode(DbHandle, errorText);
+      if (query.endsLane) break;
+    }
+}
+
 // The connections a spread loop may use now: 0 where it sends its
 // statements itself.
 int SpreadWidth() {
@@ -150,12 +166,10 @@ bool TableLoop::sendChunk(size_t first, size_t end, int width) {
     ReportSqlError(errorText, "COMMIT");
     return false;
   }
-  if (!DBSpreadQueries(DbHandle, lanes, width)) {
-    ReportSqlError(DBGetLastError(DbHandle), collected_[first].statements.empty()
-                                                 ? "USE"
-                                                 : collected_[first].statements.front().first.c_str());
-    return false;
-  }
+  // Nothing of the chunk was sent when the spread fails (the other
+  // connections could not follow the main one's database): it goes over
+  // the main connection, so that no table is left out.
+  if (!DBSpreadQueries(DbHandle, lanes, width)) SendLanesHere(lanes);
   for (size_t t = first; t < end; t++) {
     showTable(collected_[t].line);
     size_t sent = 0;
