@@ -114,3 +114,8 @@ std::string CombinedIndexChange(const std::string &table, const std::vector<std:
   }
   return statement;
 }
+
+const std::vector<CatalogueIndex> *IndexesOf(const IndexCatalogue &catalogue, const std::string &table) {
+  auto indexes = catalogue.find(table);
+  return indexes != catalogue.end() ? &indexes->second : nullptr;
+}

@@ -20,6 +20,9 @@ struct CatalogueIndex {
 // By table name.
 using IndexCatalogue = std::map<std::string, std::vector<CatalogueIndex>>;
 
+// The indexes of table; null when the catalogue holds none of it.
+const std::vector<CatalogueIndex> *IndexesOf(const IndexCatalogue &catalogue, const std::string &table);
+
 // Reads the indexes of the tables idata_<n> (a primary key left out) on
 // PostgreSQL, MySQL/MariaDB and SQLite; sets read to false, reading
 // nothing, on the dialects without such a query. Returns false when the

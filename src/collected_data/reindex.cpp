@@ -120,10 +120,7 @@ bool ReindexCollectedDataTables(ReindexKind kind, bool (*goesOn)(bool succeeded)
           std::vector<std::string> statements;
           for (const std::string &command : templates) statements.push_back(FormatNodeTemplate(command, id));
           if (catalogueRead) {
-            auto indexes = catalogue.find(table);
-            if (!ReindexWhatChanged(loop, indexes != catalogue.end() ? &indexes->second : nullptr, table,
-                                    statements))
-              return false;
+            if (!ReindexWhatChanged(loop, IndexesOf(catalogue, table), table, statements)) return false;
           } else {
             if (!DropTableIndexes(loop, table.c_str())) return false;
             for (const std::string &statement : statements)

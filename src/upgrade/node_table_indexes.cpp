@@ -17,9 +17,9 @@ namespace {
 constexpr char kLiveNodes[] = "is_deleted=0";
 
 bool HasIndexOf(const IndexCatalogue &catalogue, const std::string &table, const std::string &statement) {
-  auto indexes = catalogue.find(table);
-  if (indexes == catalogue.end()) return false;
-  for (const CatalogueIndex &index : indexes->second)
+  const std::vector<CatalogueIndex> *indexes = IndexesOf(catalogue, table);
+  if (indexes == nullptr) return false;
+  for (const CatalogueIndex &index : *indexes)
     if (IsIndexOfStatement(index, table, statement)) return true;
   return false;
 }

@@ -193,9 +193,8 @@ bool ReplaceTimestampIndexes() {
         for (int32_t id : ids) {
           loop.startTable("   * idata_" + std::to_string(id));
           if (catalogueRead) {
-            auto indexes = catalogue.find("idata_" + std::to_string(id));
-            if (!ReplaceIndexOfTable(loop, id, indexes != catalogue.end() ? &indexes->second : nullptr,
-                                     dropIndex, createIndex))
+            if (!ReplaceIndexOfTable(loop, id, IndexesOf(catalogue, "idata_" + std::to_string(id)), dropIndex,
+                                     createIndex))
               return false;
           } else if (!loop.exec(FormatNodeTemplate(dropIndex, id), TableLoop::OnFailure::kSilent) ||
                      !loop.exec(FormatNodeTemplate(createIndex, id), TableLoop::OnFailure::kReported)) {
